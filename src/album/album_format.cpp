@@ -1,0 +1,82 @@
+#include "album/album_format.h"
+
+#include <cmath>
+#include <cstdint>
+#include <json/value.h>
+#include <stdexcept>
+
+#include "util/diagnostics.h"
+
+namespace vellomar {
+
+double asDouble(const Json::Value& value) {
+  switch (value.type()) {
+    case Json::nullValue: return 0.0;
+    case Json::intValue: return static_cast<double>(value.asLargestInt());
+    case Json::uintValue: return static_cast<double>(value.asLargestUInt());
+    case Json::realValue: return value.asDouble();
+    case Json::booleanValue: return value.asBool() ? 1.0 : 0.0;
+    default: throw std::runtime_error("Type is not convertible to double");
+  }
+}
+
+int asInt(const Json::Value& value) {
+  switch (value.type()) {
+    case Json::nullValue: return 0;
+    case Json::intValue: {
+      const Json::LargestInt v = value.asLargestInt();
+      if (v < INT32_MIN || v > INT32_MAX) {
+        throw std::runtime_error("integer out of signed integer range");
+      }
+      return static_cast<int>(v);
+    }
+    case Json::uintValue: throw std::runtime_error("integer out of signed integer range");
+    case Json::realValue: {
+      const double v = value.asDouble();
+      if (!(v >= -2147483648.0 && v <= 2147483647.0)) {
+        throw std::runtime_error("Real out of signed integer range");
+      }
+      return static_cast<int>(v);
+    }
+    case Json::booleanValue: return value.asBool() ? 1 : 0;
+    default: throw std::runtime_error("Type is not convertible to int");
+  }
+}
+
+bool isKeyed(const Json::Value& value) {
+  return value.type() == Json::nullValue || value.type() == Json::objectValue;
+}
+
+bool isObjectWithMembers(const Json::Value& value) {
+  return value.type() == Json::objectValue && value.size() > 0;
+}
+
+bool isPictureElement(const Json::Value& element) {
+  if (element.type() != Json::objectValue || element.empty()) return false;
+  const char* end = nullptr;
+  const char* name = element.begin().memberName(&end);
+  return std::string(name, end) == keys::kImage;
+}
+
+int takeElementList(Json::Value& pageList, int pageIndex, Json::Value& elementList) {
+  Json::Value& page = pageList[static_cast<Json::ArrayIndex>(pageIndex)];
+  if (!isKeyed(page)) {
+    throw FatalError("", pagePlace(pageIndex), "a page that is neither an object nor null");
+  }
+  elementList = page[keys::kElements];
+  if (isObjectWithMembers(elementList)) {
+    throw FatalError("", pagePlace(pageIndex) + "." + keys::kElements,
+                     "an object where a list of elements is expected");
+  }
+  return static_cast<int>(elementList.size());
+}
+
+std::string pagePlace(int pageIndex) {
+  return std::string(keys::kPhotoBook) + "." + keys::kPages + "[" + std::to_string(pageIndex) + "]";
+}
+
+std::string elementPlace(int pageIndex, int elementIndex) {
+  return pagePlace(pageIndex) + "." + keys::kElements + "[" + std::to_string(elementIndex) + "]";
+}
+
+}  // namespace vellomar

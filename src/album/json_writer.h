@@ -1,0 +1,24 @@
+#ifndef VELLOMAR_ALBUM_JSON_WRITER_H_
+#define VELLOMAR_ALBUM_JSON_WRITER_H_
+
+// The compact text form in which the album description is written.
+
+#include <string>
+
+namespace Json {
+class Value;
+}
+
+namespace vellomar {
+
+// The whole value on one line, members in key order, no spaces, followed by one
+// line feed. Strings escape '"', '\\', the control bytes (\b \f \n \r \t, the
+// others and NUL as \u00XX) and nothing else.
+std::string writeJson(const Json::Value& root);
+
+// One string in its written form, quotes included.
+std::string quoteJsonString(const char* begin, const char* end);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_ALBUM_JSON_WRITER_H_

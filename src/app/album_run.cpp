@@ -1,0 +1,136 @@
+#include "app/album_run.h"
+
+#include <new>
+#include <stdexcept>
+
+#include "album/album_format.h"
+#include "album/json_reader.h"
+#include "album/json_writer.h"
+#include "app/album_document.h"
+#include "app/console_messages.h"
+#include "app/exit_status.h"
+#include "app/run_settings.h"
+#include "census/source_census.h"
+#include "element/element_processor.h"
+#include "platform/file_system.h"
+#include "platform/os_path.h"
+#include "util/diagnostics.h"
+#include "util/text_encoding.h"
+#include "util/whole_file.h"
+
+namespace vellomar {
+namespace {
+
+constexpr char kAlbumFileName[] = "album.desc";
+
+// A conversion of a document value, where a failure ends the run.
+double documentDouble(const Json::Value& value, const std::string& place) {
+  try {
+    return asDouble(value);
+  } catch (const std::runtime_error& error) {
+    throw FatalError("", place, error.what());
+  }
+}
+
+// Everything between the parse and the writing of the document.
+void runPass(AlbumRun& run) {
+  AlbumDocument& document = run.document;
+  if (!isKeyed(document.root)) {
+    throw FatalError("", "", "the document is neither an object nor null");
+  }
+  Json::Value& photoBook = document.root[keys::kPhotoBook];
+  if (!isKeyed(photoBook)) {
+    throw FatalError("", keys::kPhotoBook, "neither an object nor null");
+  }
+  run.settings.scale =
+      documentDouble(photoBook[keys::kScale], std::string(keys::kPhotoBook) + "." + keys::kScale);
+  document.pageList = photoBook[keys::kPages];
+  if (isObjectWithMembers(document.pageList)) {
+    throw FatalError("", std::string(keys::kPhotoBook) + "." + keys::kPages,
+                     "an object where a list of pages is expected");
+  }
+  document.pageCount = static_cast<int>(document.pageList.size());
+
+  buildSourceCensus(run);
+
+  for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
+    document.elementList = Json::Value();
+    document.elementCount =
+        takeElementList(document.pageList, document.pageIndex, document.elementList);
+    document.lastCarriedElement = -1;
+    for (document.elementIndex = 0; document.elementIndex < document.elementCount;
+         ++document.elementIndex) {
+      processElement(run);
+    }
+    finishPage(document);
+  }
+  if (document.pagesCarried) {
+    document.root[keys::kPhotoBook][keys::kPages].swap(document.pageList);
+  }
+}
+
+// The document's text as the file holds it: the final line feed is stored as
+// CR LF, as a text-mode stream writes it (the text holds no other line feed).
+std::string fileText(const Json::Value& root) {
+  std::string text = writeJson(root);
+  text.insert(text.size() - 1, 1, '\r');
+  return text;
+}
+
+}  // namespace
+
+int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& out,
+                 std::ostream& err) {
+  Diagnostics diagnostics(err);
+  const std::string inputPath = settings.sourceDir + kAlbumFileName;
+  const std::string inputFile = toOsPath(inputPath);
+  AlbumDocument document;
+  try {
+    {
+      const std::string text = readWholeFile(inputPath);
+      if (text.empty()) {
+        printFileOpenError(out);
+        diagnostics.note(inputFile, "", "cannot be opened, or holds no text");
+        return kExitFailure;
+      }
+      JsonParseError parseError;
+      if (!readJson(text, document.root, &parseError)) {
+        printParseError(out, 0);
+        diagnostics.note(inputFile,
+                         "line " + std::to_string(parseError.line) + ", column " +
+                             std::to_string(parseError.column),
+                         "not readable as JSON: " + parseError.reason);
+        return kExitFailure;
+      }
+    }
+
+    // Only the last component is created; when that fails (it exists, or its
+    // parent does not) the pass goes on, and writing into it reports.
+    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty()) {
+      makeDirectory(settings.outputDir);
+    }
+    settings.outputDir += '\\';
+
+    SourceCensus census;
+    AlbumRun run{settings, document, census, codePage, diagnostics};
+    runPass(run);
+    census.clear();
+
+    std::string error;
+    if (!writeFileAtomically(settings.outputDir, kAlbumFileName, fileText(document.root),
+                             error)) {
+      diagnostics.problem(toOsPath(settings.outputDir + kAlbumFileName), "",
+                          "cannot be written: " + error);
+    }
+  } catch (const FatalError& error) {
+    diagnostics.problem(error.file().empty() ? inputFile : error.file(), error.place(),
+                        error.what());
+    return kExitFailure;
+  } catch (const std::bad_alloc&) {
+    diagnostics.problem(inputFile, "", "out of memory");
+    return kExitFailure;
+  }
+  return diagnostics.failed() ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace vellomar

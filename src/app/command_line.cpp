@@ -1,0 +1,61 @@
+#include "app/command_line.h"
+
+#include <cstdlib>
+
+#include "app/album_run.h"
+#include "app/exit_status.h"
+#include "app/run_settings.h"
+#include "platform/code_page.h"
+#include "util/diagnostics.h"
+
+namespace vellomar {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: vellomar SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
+    "\n"
+    "Reads SOURCE_DIR/album.desc, writes one derived picture for every picture\n"
+    "element into OUTPUT_DIR (created when its parent exists) and the updated\n"
+    "OUTPUT_DIR/album.desc. ORIGIN_FLAG 1 reads each picture from its origin/o\n"
+    "path instead of its thumbnail path; any other value reads src as it stands.\n"
+    "\n"
+    "Exit status: 0 when every picture was prepared and album.desc written;\n"
+    "255 otherwise. Problems are reported on standard error.\n"
+    "\n"
+    "  -h, --help     print this help\n"
+    "      --version  print the version\n";
+
+}  // namespace
+
+bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings) {
+  if (args.size() != 4) return false;
+  settings.useOriginPath = std::atoi(args[3].c_str()) == 1;
+  settings.sourceDir = args[1] + '\\';
+  settings.outputDir = args[2];
+  return true;
+}
+
+int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  return runCommandLine(args, CodePage::fromLocale(), out, err);
+}
+
+int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
+                   std::ostream& out, std::ostream& err) {
+  if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
+    out << kUsage;
+    return kExitSuccess;
+  }
+  if (args.size() == 2 && args[1] == "--version") {
+    out << "vellomar " << VELLOMAR_VERSION << '\n';
+    return kExitSuccess;
+  }
+  RunSettings settings;
+  if (!readRunSettings(args, settings)) return kExitFailure;
+  if (settings.outputDir.empty()) {
+    err << diagnosticLine("", "", "the output directory is empty");
+    return kExitFailure;
+  }
+  return processAlbum(settings, codePage, out, err);
+}
+
+}  // namespace vellomar

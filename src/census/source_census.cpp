@@ -1,0 +1,31 @@
+#include "census/source_census.h"
+
+#include "album/album_format.h"
+#include "app/album_document.h"
+
+namespace vellomar {
+
+void SourceCensus::add(const std::string& path) { ++entries_[path]; }
+
+SourceCensus::Entries::const_iterator SourceCensus::find(const std::string& path) {
+  censusCursor_ = entries_.find(path);
+  return censusCursor_;
+}
+
+void SourceCensus::clear() {
+  entries_.clear();
+  censusCursor_ = entries_.end();
+}
+
+void buildSourceCensus(AlbumRun& run) {
+  AlbumDocument& document = run.document;
+  for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
+    document.elementCount =
+        takeElementList(document.pageList, document.pageIndex, document.elementList);
+    for (document.elementIndex = 0; document.elementIndex < document.elementCount;
+         ++document.elementIndex) {
+    }
+  }
+}
+
+}  // namespace vellomar

@@ -1,0 +1,48 @@
+#ifndef VELLOMAR_PLATFORM_CODE_PAGE_H_
+#define VELLOMAR_PLATFORM_CODE_PAGE_H_
+
+// The byte encoding used for file-system paths (the "ANSI code page"), and the
+// UTF-8 / UTF-16 conversions around it, in the manner of the Windows calls the
+// tool was first written against: invalid input becomes U+FFFD, a character the
+// code page cannot represent becomes '?'.
+
+#include <string>
+#include <string_view>
+
+namespace vellomar {
+
+class CodePage {
+ public:
+  // The character set of the locale's LC_CTYPE; UTF-8 when that is plain ASCII
+  // (C/POSIX) or a set iconv does not know.
+  static CodePage fromLocale();
+  // A code page by its iconv name ("GBK", "CP936", "UTF-8"); UTF-8 when iconv
+  // does not know the name. Tests use this to choose the code page.
+  static CodePage named(std::string_view charset);
+
+  const std::string& name() const { return name_; }
+  bool isUtf8() const { return utf8_; }
+
+  // Code-page bytes to UTF-16; a byte sequence that is not valid in the code
+  // page becomes U+FFFD.
+  std::u16string toUtf16(std::string_view bytes) const;
+  // UTF-16 to code-page bytes; a character the code page cannot represent (or a
+  // lone surrogate) becomes '?'.
+  std::string fromUtf16(std::u16string_view text) const;
+
+ private:
+  CodePage(std::string name, bool utf8) : name_(std::move(name)), utf8_(utf8) {}
+
+  std::string name_;
+  bool utf8_;
+};
+
+// UTF-8 to UTF-16. Each maximal invalid subsequence becomes one U+FFFD, as do
+// encoded surrogates and overlong forms.
+std::u16string utf8ToUtf16(std::string_view bytes);
+// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLATFORM_CODE_PAGE_H_

@@ -1,0 +1,50 @@
+#ifndef VELLOMAR_UTIL_DIAGNOSTICS_H_
+#define VELLOMAR_UTIL_DIAGNOSTICS_H_
+
+// Diagnostics on the error stream: one line each, "vellomar: " followed by the
+// file, the place in the document and what happened. A problem leaves the run
+// going but makes its exit status a failure; a fatal error ends the run.
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+namespace vellomar {
+
+// Formats one diagnostic line (with its line feed); empty parts are left out.
+std::string diagnosticLine(const std::string& file, const std::string& place,
+                           const std::string& text);
+
+class Diagnostics {
+ public:
+  explicit Diagnostics(std::ostream& err) : err_(err) {}
+
+  // Reports a problem that leaves the run going; the run then fails.
+  void problem(const std::string& file, const std::string& place, const std::string& text);
+  // Reports without changing the outcome.
+  void note(const std::string& file, const std::string& place, const std::string& text);
+
+  bool failed() const { return failed_; }
+
+ private:
+  std::ostream& err_;
+  bool failed_ = false;
+};
+
+// An error that ends the run: reported once by the run driver, which then
+// returns the failure status without writing the album description.
+class FatalError : public std::runtime_error {
+ public:
+  FatalError(std::string file, std::string place, const std::string& text)
+      : std::runtime_error(text), file_(std::move(file)), place_(std::move(place)) {}
+  const std::string& file() const { return file_; }
+  const std::string& place() const { return place_; }
+
+ private:
+  std::string file_;
+  std::string place_;
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_UTIL_DIAGNOSTICS_H_
