@@ -1,0 +1,112 @@
+#include "album/album_format.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <json/value.h>
+#include <stdexcept>
+
+#include "album/json_reader.h"
+#include "util/diagnostics.h"
+
+namespace vellomar {
+namespace {
+
+Json::Value parsed(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(readJson(text, value)) << text;
+  return value;
+}
+
+// The conversion's result as text, or its failure message.
+template <typename Convert>
+std::string outcome(Convert convert, const Json::Value& value) {
+  try {
+    return std::to_string(convert(value));
+  } catch (const std::runtime_error& error) {
+    return error.what();
+  }
+}
+
+TEST(AlbumFormatTest, ConversionsGiveValuesOrTheirFailureMessages) {
+  struct Row {
+    const char* text;
+    const char* asDoubleGives;
+    const char* asIntGives;
+  };
+  const Row rows[] = {
+      {"null", "0.000000", "0"},
+      {"true", "1.000000", "1"},
+      {"false", "0.000000", "0"},
+      {"-12", "-12.000000", "-12"},
+      {"3000000000", "3000000000.000000", "integer out of signed integer range"},
+      {"2.9", "2.900000", "2"},
+      {"-2.9", "-2.900000", "-2"},
+      {"2147483647.5", "2147483647.500000", "Real out of signed integer range"},
+      {"-2147483648.0", "-2147483648.000000", "-2147483648"},
+      {"-2147483648.5", "-2147483648.500000", "Real out of signed integer range"},
+      {"1e999", "inf", "Real out of signed integer range"},
+      {"\"1\"", "Type is not convertible to double", "Type is not convertible to int"},
+      {"[]", "Type is not convertible to double", "Type is not convertible to int"},
+      {"{}", "Type is not convertible to double", "Type is not convertible to int"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    const Json::Value value = parsed(row.text);
+    EXPECT_EQ(outcome([](const Json::Value& v) { return asDouble(v); }, value), row.asDoubleGives);
+    EXPECT_EQ(outcome([](const Json::Value& v) { return asInt(v); }, value), row.asIntGives);
+  }
+  Json::Value nan(std::nan(""));
+  EXPECT_EQ(outcome([](const Json::Value& v) { return asInt(v); }, nan),
+            "Real out of signed integer range");
+}
+
+TEST(AlbumFormatTest, PictureElementIsDecidedByTheFirstMemberName) {
+  struct Row {
+    const char* text;
+    bool picture;
+  };
+  const Row rows[] = {
+      {"{\"image\":{},\"type\":1}", true},
+      {"{\"image\":null}", true},
+      {"{\"id\":1,\"image\":{}}", false},
+      {"{\"Image\":{}}", false},
+      {"{\"images\":{}}", false},
+      {"{\"A\":1,\"image\":{}}", false},
+      {"{}", false},
+      {"null", false},
+      {"[{\"image\":{}}]", false},
+      {"\"image\"", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(isPictureElement(parsed(row.text)), row.picture);
+  }
+}
+
+TEST(AlbumFormatTest, ElementListsOfUnwalkableShapesEndTheRun) {
+  Json::Value pages = parsed("[null,{\"elements\":[1,2]},{},5,{\"elements\":{\"a\":1}},"
+                             "{\"elements\":{}}]");
+  Json::Value elements;
+  EXPECT_EQ(takeElementList(pages, 0, elements), 0);
+  EXPECT_EQ(takeElementList(pages, 1, elements), 2);
+  EXPECT_EQ(takeElementList(pages, 2, elements), 0);
+  EXPECT_EQ(takeElementList(pages, 5, elements), 0);
+  // The absent lists were added as null.
+  EXPECT_EQ(pages[0].toStyledString(), parsed("{\"elements\":null}").toStyledString());
+  EXPECT_TRUE(pages[2].isMember("elements"));
+  try {
+    takeElementList(pages, 3, elements);
+    ADD_FAILURE() << "a number as a page";
+  } catch (const FatalError& error) {
+    EXPECT_EQ(error.place(), "photoBook.pages[3]");
+  }
+  try {
+    takeElementList(pages, 4, elements);
+    ADD_FAILURE() << "an object as an element list";
+  } catch (const FatalError& error) {
+    EXPECT_EQ(error.place(), "photoBook.pages[4].elements");
+  }
+}
+
+}  // namespace
+}  // namespace vellomar

@@ -1,0 +1,188 @@
+#include "app/album_run.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <json/value.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <vector>
+
+#include "album/json_reader.h"
+#include "app/run_settings.h"
+#include "platform/code_page.h"
+#include "support/album_fixture.h"
+
+namespace vellomar {
+namespace {
+
+using AlbumRunTest = AlbumPassTest;
+
+TEST_F(AlbumRunTest, UnreadableAlbumPrintsTheOpenErrorAndCreatesNothing) {
+  for (const char* content : std::vector<const char*>{"", "\xEF\xBB\xBF", "ab", nullptr}) {
+    SCOPED_TRACE(content ? content : "(no file)");
+    if (content) writeAlbum(content);
+    const PassResult result = runPass();
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.out, kFileOpenErrorLine);
+    EXPECT_FALSE(fileExists(outputDir()));
+    std::remove(sourceFile("album.desc").c_str());
+  }
+}
+
+TEST_F(AlbumRunTest, TextThatIsNotJsonPrintsTheParseErrorAndCreatesNothing) {
+  for (const char* content : {"{\"photoBook\":", "{]", "      ", " \n{}"}) {
+    SCOPED_TRACE(content);
+    writeAlbum(content);
+    const PassResult result = runPass();
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.out, kParseErrorLine);
+    EXPECT_NE(result.err.find("album.desc: line 1"), std::string::npos) << result.err;
+    EXPECT_FALSE(fileExists(outputDir()));
+  }
+}
+
+TEST_F(AlbumRunTest, PassWritesTheDocumentInItsCompactFormEndingInCrLf) {
+  struct Row {
+    const char* input;
+    const char* output;
+  };
+  const Row rows[] = {
+      {"\xEF\xBB\xBF// made by hand\r\n{\"z\":1,\"photoBook\":{\"scale\":2,\"pages\":[{\"elements\":"
+       "[{\"id\":1,\"image\":{\"src\":\"a.jpg\"}}],\"title\":\"t\\u00e9\"},{}]}}\r\n",
+       "{\"photoBook\":{\"pages\":[{\"elements\":[{\"id\":1,\"image\":{\"src\":\"a.jpg\"}}],"
+       "\"title\":\"t\xC3\xA9\"},{}],\"scale\":2},\"z\":1}\r\n"},
+      {"{\"other\":[1.5]}", "{\"other\":[1.50],\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n"},
+      // Three bytes are dropped from a text that does not begin with a brace.
+      {"   null", "{\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n"},
+      {"{\"photoBook\":null}", "{\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n"},
+      {"{\"photoBook\":{\"pages\":7}}", "{\"photoBook\":{\"pages\":7,\"scale\":null}}\r\n"},
+      {"{\"photoBook\":{\"pages\":{},\"scale\":true}}",
+       "{\"photoBook\":{\"pages\":{},\"scale\":true}}\r\n"},
+      {"{\"photoBook\":{\"pages\":[null,5.0]}} trailing", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.input);
+    writeAlbum(row.input);
+    const PassResult result = runPass();
+    if (row.output == nullptr) {
+      EXPECT_EQ(result.status, -1);
+      continue;
+    }
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(outputAlbum(), row.output);
+  }
+}
+
+TEST_F(AlbumRunTest, ShapesTheWalkCannotFollowEndTheRunNamingThePlace) {
+  struct Row {
+    const char* input;
+    const char* place;
+  };
+  const Row rows[] = {
+      {"   [1]", "album.desc: the document is neither an object nor null"},
+      {"{\"photoBook\":[]}", "album.desc: photoBook: neither an object nor null"},
+      {"{\"photoBook\":{\"scale\":\"1\"}}",
+       "album.desc: photoBook.scale: Type is not convertible to double"},
+      {"{\"photoBook\":{\"pages\":{\"a\":{}}}}", "album.desc: photoBook.pages: an object"},
+      {"{\"photoBook\":{\"pages\":[{},\"x\"]}}", "album.desc: photoBook.pages[1]: a page"},
+      {"{\"photoBook\":{\"pages\":[{\"elements\":{\"0\":{}}}]}}",
+       "album.desc: photoBook.pages[0].elements: an object"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.input);
+    writeAlbum(row.input);
+    const PassResult result = runPass();
+    EXPECT_EQ(result.status, -1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(row.place), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.rfind("vellomar: ", 0), 0u);
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+    EXPECT_EQ(outputAlbum(), "");
+  }
+}
+
+TEST_F(AlbumRunTest, ExistingOutputDirectoryIsUsedAndItsAlbumReplaced) {
+  ::mkdir(outputDir().c_str(), 0777);
+  writeFile(outputFile("album.desc"), "old content that is longer than the new");
+  writeAlbum("{\"photoBook\":{\"scale\":1,\"pages\":[]}}");
+  const PassResult result = runPass();
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":[],\"scale\":1}}\r\n");
+  // No temporary file is left beside it.
+  DIR* listing = ::opendir(outputDir().c_str());
+  int entries = 0;
+  while (dirent* entry = ::readdir(listing)) entries += entry->d_name[0] != '.' ? 1 : 0;
+  ::closedir(listing);
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(AlbumRunTest, UnwritableAlbumIsReportedAsAFailure) {
+  writeAlbum("{}");
+  std::ostringstream out, err;
+  // The parent of the output directory does not exist: nothing is created.
+  RunSettings settings;
+  settings.sourceDir = sourceDir() + "\\";
+  settings.outputDir = outputDir() + "/missing/deeper";
+  EXPECT_EQ(processAlbum(settings, CodePage::named("UTF-8"), out, err), -1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_NE(err.str().find("missing/deeper/album.desc: cannot be written"), std::string::npos)
+      << err.str();
+}
+
+TEST_F(AlbumRunTest, BinaryExitsWith255AndPrintsOnlyTheMessage) {
+  const PassResult wrongCount = runBinary({sourceDir(), outputDir()});
+  EXPECT_EQ(wrongCount.status, 255);
+  EXPECT_EQ(wrongCount.out + wrongCount.err, "");
+
+  const PassResult missing = runBinary({sourceDir(), outputDir(), "0"});
+  EXPECT_EQ(missing.status, 255);
+  EXPECT_EQ(missing.out, kFileOpenErrorLine);
+
+  writeAlbum("{\"photoBook\":{\"scale\":0.5}}");
+  const PassResult done = runBinary({sourceDir(), outputDir(), "1"});
+  EXPECT_EQ(done.status, 0);
+  EXPECT_EQ(done.out + done.err, "");
+  EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":0.50}}\r\n");
+}
+
+// Every document of a public JSON test suite, used as album.desc, ends the run
+// cleanly; every document the suite calls valid is read, and what the tool
+// writes reads back as the same document.
+TEST_F(AlbumRunTest, JsonTestSuiteDocumentsEndCleanly) {
+  const std::string suite = std::string(JSON_TEST_SUITE_PATH) + "/test_parsing";
+  DIR* listing = ::opendir(suite.c_str());
+  ASSERT_NE(listing, nullptr);
+  int documents = 0;
+  while (dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() < 5 || name.substr(name.size() - 5) != ".json") continue;
+    SCOPED_TRACE(name);
+    ++documents;
+    const std::string text = readFile(suite + "/" + name);
+    if (name[0] == 'y') {
+      Json::Value value;
+      EXPECT_TRUE(readJson(text, value));
+    }
+    writeAlbum(text);
+    const PassResult result = runPass();
+    ASSERT_TRUE(result.status == 0 || result.status == -1);
+    if (result.status == 0) {
+      Json::Value written;
+      EXPECT_TRUE(readJson(outputAlbum(), written));
+      Json::Value again;
+      writeAlbum(outputAlbum());
+      EXPECT_EQ(runPass().status, 0);
+      EXPECT_EQ(outputAlbum(), readFile(sourceFile("album.desc")));
+    }
+  }
+  ::closedir(listing);
+  EXPECT_GT(documents, 300);
+}
+
+}  // namespace
+}  // namespace vellomar
