@@ -63,6 +63,8 @@ struct AlbumRun {
   SourceCensus& census;
   const CodePage& codePage;
   Diagnostics& diagnostics;
+  // The album description read, as diagnostics name it.
+  const std::string& albumFile;
 };
 
 }  // namespace vellomar

@@ -112,7 +112,7 @@ int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& 
     settings.outputDir += '\\';
 
     SourceCensus census;
-    AlbumRun run{settings, document, census, codePage, diagnostics};
+    AlbumRun run{settings, document, census, codePage, diagnostics, inputFile};
     runPass(run);
     census.clear();
 

@@ -2,6 +2,8 @@
 
 #include "album/album_format.h"
 #include "app/album_document.h"
+#include "app/run_settings.h"
+#include "census/source_path.h"
 
 namespace vellomar {
 
@@ -24,6 +26,12 @@ void buildSourceCensus(AlbumRun& run) {
         takeElementList(document.pageList, document.pageIndex, document.elementList);
     for (document.elementIndex = 0; document.elementIndex < document.elementCount;
          ++document.elementIndex) {
+      Json::Value& element =
+          document.elementList[static_cast<Json::ArrayIndex>(document.elementIndex)];
+      if (!isPictureElement(element)) continue;
+      const SourcePath source =
+          sourcePathOf(element, run.settings.useOriginPath, run.codePage);
+      if (source.status == SourcePath::Status::kUsable) run.census.add(source.path);
     }
   }
 }
