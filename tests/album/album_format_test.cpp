@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "album/json_reader.h"
-#include "util/diagnostics.h"
 
 namespace vellomar {
 namespace {
@@ -80,31 +79,6 @@ TEST(AlbumFormatTest, PictureElementIsDecidedByTheFirstMemberName) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
     EXPECT_EQ(isPictureElement(parsed(row.text)), row.picture);
-  }
-}
-
-TEST(AlbumFormatTest, ElementListsOfUnwalkableShapesEndTheRun) {
-  Json::Value pages = parsed("[null,{\"elements\":[1,2]},{},5,{\"elements\":{\"a\":1}},"
-                             "{\"elements\":{}}]");
-  Json::Value elements;
-  EXPECT_EQ(takeElementList(pages, 0, elements), 0);
-  EXPECT_EQ(takeElementList(pages, 1, elements), 2);
-  EXPECT_EQ(takeElementList(pages, 2, elements), 0);
-  EXPECT_EQ(takeElementList(pages, 5, elements), 0);
-  // The absent lists were added as null.
-  EXPECT_EQ(pages[0].toStyledString(), parsed("{\"elements\":null}").toStyledString());
-  EXPECT_TRUE(pages[2].isMember("elements"));
-  try {
-    takeElementList(pages, 3, elements);
-    ADD_FAILURE() << "a number as a page";
-  } catch (const FatalError& error) {
-    EXPECT_EQ(error.place(), "photoBook.pages[3]");
-  }
-  try {
-    takeElementList(pages, 4, elements);
-    ADD_FAILURE() << "an object as an element list";
-  } catch (const FatalError& error) {
-    EXPECT_EQ(error.place(), "photoBook.pages[4].elements");
   }
 }
 

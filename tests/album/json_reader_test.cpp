@@ -123,14 +123,5 @@ TEST(JsonReaderTest, NestingStopsAfterAThousandLevels) {
   EXPECT_FALSE(readJson(std::string(1000000, '['), root));
 }
 
-TEST(JsonReaderTest, ErrorsNameLineAndColumn) {
-  Json::Value root;
-  JsonParseError error;
-  ASSERT_FALSE(readJson("{\n  \"a\": 1,\n  \"b\" 2\n}", root, &error));
-  EXPECT_EQ(error.line, 3u);
-  EXPECT_EQ(error.column, 7u);
-  EXPECT_FALSE(error.reason.empty());
-}
-
 }  // namespace
 }  // namespace vellomar

@@ -24,14 +24,10 @@ TEST(CommandLineTest, OriginFlagIsSetOnlyWhenAtoiGivesOne) {
     ASSERT_TRUE(readRunSettings({"vellomar", "in", "out", row.flag}, settings));
     EXPECT_EQ(settings.useOriginPath, row.set);
   }
-}
-
-TEST(CommandLineTest, SourceDirGainsOneBackslashAndOutputDirStaysAsGiven) {
   RunSettings settings;
   ASSERT_TRUE(readRunSettings({"vellomar", "D:\\in\\", "out/", "0"}, settings));
   EXPECT_EQ(settings.sourceDir, "D:\\in\\\\");
   EXPECT_EQ(settings.outputDir, "out/");
-  EXPECT_EQ(settings.scale, 0.0);
 }
 
 TEST(CommandLineTest, WrongArgumentCountFailsSilentlyAndTouchesNothing) {

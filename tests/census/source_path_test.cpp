@@ -71,22 +71,6 @@ TEST(SourcePathTest, SourcePathOfTellsUsableSilentAndReportedSources) {
   }
 }
 
-TEST(SourcePathTest, LookupAddsSrcAsNullToAnImageRecord) {
-  Json::Value element;
-  ASSERT_TRUE(readJson("{\"image\":null,\"type\":1}", element));
-  sourcePathOf(element, false, CodePage::named("UTF-8"));
-  EXPECT_TRUE(element["image"].isObject());
-  EXPECT_TRUE(element["image"].isMember("src"));
-  EXPECT_TRUE(element["image"]["src"].isNull());
-}
-
-TEST(SourcePathTest, SourcePathIsInTheCodePage) {
-  Json::Value element;
-  ASSERT_TRUE(readJson("{\"image\":{\"src\":\"\xE7\x85\xA7/\xC3\xB6.jpg\"}}", element));
-  const SourcePath source = sourcePathOf(element, false, CodePage::named("GBK"));
-  EXPECT_EQ(source.path, "\xD5\xD5/?.jpg");
-}
-
 TEST(SourcePathTest, ParentComponentsAreFoundBetweenEitherSeparator) {
   struct Row {
     const char* path;
