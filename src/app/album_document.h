@@ -5,6 +5,7 @@
 // shared by the census and the element pass; and the context of one run.
 
 #include <json/value.h>
+#include <map>
 #include <string>
 
 namespace vellomar {
@@ -26,34 +27,42 @@ struct AlbumDocument {
   int elementCount = 0;
   int elementIndex = 0;
 
-  // Carrying changes back. After a rewritten element, the element list as it
-  // stands belongs in the page list and the page list in the root. Rather than
-  // copying both whole after every such element, the pass records the last
-  // element carried back on the current page and moves the carried entries
-  // into the page list when the page ends, and moves the page list into the
-  // root at the end of the pass: the same document, in linear time.
-  int lastCarriedElement = -1;  // on the current page; -1 when none
-  bool pagesCarried = false;    // some element of the book was carried back
+  // Carrying changes back. A rewritten element is carried back with its whole
+  // element list into the page list, and the page list into the root; the
+  // lists carry whatever the reads of earlier elements of the page added. The
+  // pass keeps, for each page that waits for picture work, its element list as
+  // the reads left it, and for each page the last element carried back; when
+  // the pass ends, those lists (up to that element) go into the page list and
+  // the page list into the root: the same document as carrying everything back
+  // after every element, in linear time.
+  std::map<int, Json::Value> waitingPages;
+  std::map<int, int> lastCarried;
 };
 
-// Carries the element at the cursor, as it now stands in `elementList`, back
-// towards the root (see AlbumDocument).
-inline void carryBack(AlbumDocument& document) {
-  document.lastCarriedElement = document.elementIndex;
-  document.pagesCarried = true;
+// Element `element` of the waiting element list of page `page`.
+inline Json::Value& waitingElement(AlbumDocument& document, int page, int element) {
+  return document.waitingPages[page][static_cast<Json::ArrayIndex>(element)];
 }
 
-// At the end of a page: the page list receives the element list as it stood
-// when its last element was carried back.
-inline void finishPage(AlbumDocument& document) {
-  if (document.lastCarriedElement < 0) return;
-  Json::Value& elements =
-      document.pageList[static_cast<Json::ArrayIndex>(document.pageIndex)]["elements"];
-  for (int i = 0; i <= document.lastCarriedElement; ++i) {
-    elements[static_cast<Json::ArrayIndex>(i)].swap(
-        document.elementList[static_cast<Json::ArrayIndex>(i)]);
+// Records that element `element` of page `page` has been rewritten.
+inline void carryBack(AlbumDocument& document, int page, int element) {
+  int& last = document.lastCarried.emplace(page, element).first->second;
+  if (element > last) last = element;
+}
+
+// At the end of the pass: the page list receives each page's element list up
+// to its last element carried back, and the root receives the page list, when
+// anything was carried back.
+inline void finishPages(AlbumDocument& document) {
+  if (document.lastCarried.empty()) return;
+  for (const auto& [page, last] : document.lastCarried) {
+    Json::Value& elements = document.pageList[static_cast<Json::ArrayIndex>(page)]["elements"];
+    Json::Value& waiting = document.waitingPages[page];
+    for (int i = 0; i <= last; ++i) {
+      elements[static_cast<Json::ArrayIndex>(i)].swap(waiting[static_cast<Json::ArrayIndex>(i)]);
+    }
   }
-  document.lastCarriedElement = -1;
+  document.root["photoBook"]["pages"].swap(document.pageList);
 }
 
 // Everything one pass shares, passed to the operations that make it up.

@@ -1,6 +1,8 @@
 #include "app/album_run.h"
 
 #include <new>
+#include <optional>
+#include <vector>
 #include <stdexcept>
 
 #include "album/album_format.h"
@@ -12,6 +14,7 @@
 #include "app/run_settings.h"
 #include "census/source_census.h"
 #include "element/element_processor.h"
+#include "element/image_pipeline.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/diagnostics.h"
@@ -53,20 +56,62 @@ void runPass(AlbumRun& run) {
 
   buildSourceCensus(run);
 
-  for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
-    document.elementList = Json::Value();
-    document.elementCount =
-        takeElementList(document.pageList, document.pageIndex, document.elementList);
-    document.lastCarriedElement = -1;
-    for (document.elementIndex = 0; document.elementIndex < document.elementCount;
-         ++document.elementIndex) {
-      processElement(run);
+  // The document side first: every element in order, up to the end or to a
+  // value that ends the run.
+  std::vector<ElementPlan> plans;
+  std::optional<FatalError> documentError;
+  try {
+    for (document.pageIndex = 0; document.pageIndex < document.pageCount;
+         ++document.pageIndex) {
+      document.elementList = Json::Value();
+      document.elementCount =
+          takeElementList(document.pageList, document.pageIndex, document.elementList);
+      for (document.elementIndex = 0; document.elementIndex < document.elementCount;
+           ++document.elementIndex) {
+        ElementPlan plan = processElement(run);
+        if (plan.job) document.waitingPages[document.pageIndex] = Json::Value();
+        if (plan.problem || plan.job) plans.push_back(std::move(plan));
+      }
+      if (document.waitingPages.count(document.pageIndex)) {
+        document.waitingPages[document.pageIndex].swap(document.elementList);
+      }
     }
-    finishPage(document);
+  } catch (const FatalError& error) {
+    documentError = error;
+    if (document.waitingPages.count(document.pageIndex)) {
+      document.waitingPages[document.pageIndex].swap(document.elementList);
+    }
   }
-  if (document.pagesCarried) {
-    document.root[keys::kPhotoBook][keys::kPages].swap(document.pageList);
+
+  // Then the pictures, on all workers, taken back in element order.
+  std::vector<ImageJob> jobs;
+  for (const ElementPlan& plan : plans) {
+    if (plan.job) jobs.push_back(*plan.job);
   }
+  ImagePipeline pipeline(std::move(jobs), run.settings.workerCount);
+  try {
+    size_t jobIndex = 0;
+    for (const ElementPlan& plan : plans) {
+      if (plan.problem) {
+        run.diagnostics.problem(*plan.problem);
+        continue;
+      }
+      ImageOutcome outcome;
+      try {
+        outcome = pipeline.finish(jobIndex++);
+      } catch (const ImageLibraryError& error) {
+        throw FatalError(toOsPath(plan.job->outputDir + plan.job->derivedName), plan.place,
+                         std::string("the image library failed: ") + error.what());
+      }
+      finishElement(run, plan, outcome);
+    }
+  } catch (const FatalError&) {
+    pipeline.settle();
+    throw;
+  }
+  pipeline.settle();
+  if (documentError) throw *documentError;
+  finishPages(document);
 }
 
 // The document's text as the file holds it: the final line feed is stored as

@@ -6,6 +6,7 @@
 #include "app/exit_status.h"
 #include "app/run_settings.h"
 #include "platform/code_page.h"
+#include "platform/system.h"
 #include "util/diagnostics.h"
 
 namespace vellomar {
@@ -55,6 +56,7 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
     err << diagnosticLine("", "", "the output directory is empty");
     return kExitFailure;
   }
+  keepFreedMemory();
   return processAlbum(settings, codePage, out, err);
 }
 

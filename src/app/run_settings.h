@@ -18,6 +18,8 @@ struct RunSettings {
   bool useOriginPath = false;
   // Page units per pixel of a derived image: photoBook.scale.
   double scale = 0.0;
+  // Pictures worked on at once; 0 for one per online processor.
+  int workerCount = 0;
 };
 
 }  // namespace vellomar

@@ -6,83 +6,84 @@
 #include "census/source_census.h"
 #include "census/source_path.h"
 #include "element/derived_image.h"
-#include "element/element_geometry.h"
-#include "element/image_io.h"
 #include "element/record_rewrite.h"
 #include "platform/os_path.h"
-#include "util/diagnostics.h"
 #include "util/text_encoding.h"
 
 namespace vellomar {
 
-void processElement(AlbumRun& run) {
+ElementPlan processElement(AlbumRun& run) {
   AlbumDocument& document = run.document;
+  ElementPlan plan;
+  plan.pageIndex = document.pageIndex;
+  plan.elementIndex = document.elementIndex;
   Json::Value& element =
       document.elementList[static_cast<Json::ArrayIndex>(document.elementIndex)];
-  if (!isPictureElement(element)) return;
-  const std::string place = elementPlace(document.pageIndex, document.elementIndex);
-  const std::string imagePlace = place + "." + keys::kImage;
+  if (!isPictureElement(element)) return plan;
+  plan.place = elementPlace(document.pageIndex, document.elementIndex);
+  const std::string srcPlace = plan.place + "." + keys::kImage + "." + keys::kSrc;
 
   const SourcePath source = sourcePathOf(element, run.settings.useOriginPath, run.codePage);
   if (source.status == SourcePath::Status::kProblem) {
-    run.diagnostics.problem(run.albumFile, imagePlace + "." + keys::kSrc, source.problem);
-    return;
+    plan.problem = Problem{run.albumFile, srcPlace, source.problem};
+    return plan;
   }
-  if (source.status != SourcePath::Status::kUsable || isSkippedSource(source.path)) return;
+  if (source.status != SourcePath::Status::kUsable || isSkippedSource(source.path)) return plan;
   if (hasParentComponent(source.path)) {
-    run.diagnostics.problem(run.albumFile, imagePlace + "." + keys::kSrc,
-                            "the source path leads out of the source directory: " + source.path);
-    return;
+    plan.problem = Problem{run.albumFile, srcPlace,
+                           "the source path leads out of the source directory: " + source.path};
+    return plan;
   }
   const std::string derivedName = derivedNameOf(source.path);
   if (isUnusableDerivedName(derivedName)) {
-    run.diagnostics.problem(run.albumFile, imagePlace + "." + keys::kSrc,
-                            "the source path names no file: " + source.path);
-    return;
+    plan.problem =
+        Problem{run.albumFile, srcPlace, "the source path names no file: " + source.path};
+    return plan;
   }
 
-  ElementGeometry geometry = readElementGeometry(element, place);
-  placeWindow(geometry);
+  plan.geometry = readElementGeometry(element, plan.place);
+  placeWindow(plan.geometry);
 
   ImageJob job;
   job.sourceFilePath = run.settings.sourceDir + '\\' + source.path;
   if (job.sourceFilePath.size() > kMaxPathBytes) {
-    run.diagnostics.problem(toOsPath(job.sourceFilePath), place,
-                            "the source file path is longer than " +
-                                std::to_string(kMaxPathBytes) + " bytes");
-    return;
+    plan.problem = Problem{toOsPath(job.sourceFilePath), plan.place,
+                           "the source file path is longer than " +
+                               std::to_string(kMaxPathBytes) + " bytes"};
+    return plan;
   }
   run.census.find(source.path);
   job.censusCount = run.census.cursorAtEnd() ? 0 : run.census.censusCursor()->second;
   job.outputDir = run.settings.outputDir;
   job.derivedName = derivedName;
-  job.visibleArea = visibleArea(geometry, run.settings.scale);
-  job.region = pixelRegionOf(geometry, run.settings.scale);
+  job.visibleArea = visibleArea(plan.geometry, run.settings.scale);
+  job.region = pixelRegionOf(plan.geometry, run.settings.scale);
+  plan.job = std::move(job);
+  return plan;
+}
 
-  const std::string derivedFile = toOsPath(job.outputDir + derivedName);
-  ImageOutcome outcome;
-  try {
-    outcome = produceDerivedImage(job);
-  } catch (const ImageLibraryError& error) {
-    throw FatalError(derivedFile, place, std::string("the image library failed: ") + error.what());
-  }
+void finishElement(AlbumRun& run, const ElementPlan& plan, const ImageOutcome& outcome) {
+  const ImageJob& job = *plan.job;
   if (!outcome.loaded) {
-    run.diagnostics.problem(toOsPath(job.sourceFilePath), place, "the picture cannot be loaded");
+    run.diagnostics.problem(toOsPath(job.sourceFilePath), plan.place,
+                            "the picture cannot be loaded");
     return;
   }
   if (!outcome.written) {
-    run.diagnostics.problem(derivedFile, place, "cannot be written: " + outcome.writeError);
+    run.diagnostics.problem(toOsPath(job.outputDir + job.derivedName), plan.place,
+                            "cannot be written: " + outcome.writeError);
     return;
   }
-
-  Json::Value& record = element[keys::kImage];
-  const std::string newSrc = convertAnsiToUtf8(run.codePage, derivedName);
+  Json::Value& record =
+      waitingElement(run.document, plan.pageIndex, plan.elementIndex)[keys::kImage];
+  const std::string newSrc = convertAnsiToUtf8(run.codePage, job.derivedName);
   if (outcome.path == DerivedPath::kReduce) {
-    fullRewrite(record, geometry, outcome.pictureWidth, outcome.pictureHeight, newSrc, imagePlace);
+    fullRewrite(record, plan.geometry, outcome.pictureWidth, outcome.pictureHeight, newSrc,
+                plan.place + "." + keys::kImage);
   } else {
     sourceRewrite(record, newSrc);
   }
-  carryBack(document);
+  carryBack(run.document, plan.pageIndex, plan.elementIndex);
 }
 
 }  // namespace vellomar

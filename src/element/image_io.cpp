@@ -4,68 +4,85 @@
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 
 namespace vellomar {
-namespace {
 
-// The library's own console warnings would break the one-line diagnostics.
-void silenceLibraryLog() {
-  static const bool silenced = [] {
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    return true;
-  }();
-  (void)silenced;
-}
+struct Picture::Pixels {
+  cv::Mat mat;
+};
 
-cv::Mat loadPicture(const std::string& sourceFilePath) {
+Picture Picture::load(const std::string& sourceFilePath) {
+  Picture picture;
   try {
-    return cv::imread(toOsPath(sourceFilePath), cv::IMREAD_UNCHANGED);
+    cv::Mat mat = cv::imread(toOsPath(sourceFilePath), cv::IMREAD_UNCHANGED);
+    if (!mat.empty()) picture.pixels_ = std::make_shared<const Pixels>(Pixels{std::move(mat)});
   } catch (const cv::Exception&) {
-    return cv::Mat();  // a picture the library cannot decode is not loaded
+    // A picture the library cannot decode is not loaded.
   }
+  return picture;
 }
 
-// The whole picture resized to the box, with the window as its region of
-// interest.
-cv::Mat scaleToBox(const cv::Mat& picture, const DerivedPlan& plan) {
-  cv::Mat scaled;
-  cv::resize(picture, scaled, cv::Size(plan.region.targetWidth, plan.region.targetHeight), 0, 0,
-             cv::INTER_LINEAR);
-  return scaled(cv::Rect(plan.window.x, plan.window.y, plan.window.width, plan.window.height));
-}
+int Picture::width() const { return pixels_ ? pixels_->mat.cols : 0; }
+int Picture::height() const { return pixels_ ? pixels_->mat.rows : 0; }
 
-}  // namespace
-
-ImageOutcome produceDerivedImage(const ImageJob& job) {
-  silenceLibraryLog();
-  ImageOutcome outcome;
-  const cv::Mat picture = loadPicture(job.sourceFilePath);
-  if (picture.empty()) return outcome;
-  outcome.loaded = true;
-  outcome.pictureWidth = picture.cols;
-  outcome.pictureHeight = picture.rows;
-
-  const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
-                                            job.visibleArea, job.region);
-  outcome.path = plan.path;
-  std::vector<uchar> encoded;
+bool Picture::encode(const DerivedPlan& plan, const std::string& derivedName,
+                     std::vector<unsigned char>& bytes) const {
   try {
-    const cv::Mat derived = plan.path == DerivedPath::kReduce ? scaleToBox(picture, plan) : picture;
-    // The name picks the encoder by its extension, as a save to that name does.
-    if (!cv::imencode(job.derivedName, derived, encoded)) {
-      outcome.writeError = "the image library could not encode it";
-      return outcome;
+    cv::Mat derived = pixels_->mat;
+    if (plan.path == DerivedPath::kReduce) {
+      cv::Mat scaled;
+      cv::resize(pixels_->mat, scaled,
+                 cv::Size(plan.region.targetWidth, plan.region.targetHeight), 0, 0,
+                 cv::INTER_LINEAR);
+      derived = scaled(cv::Rect(plan.window.x, plan.window.y, plan.window.width,
+                                plan.window.height));
     }
+    // The name picks the encoder by its extension, as a save to that name does.
+    return cv::imencode(derivedName, derived, bytes);
   } catch (const cv::Exception& error) {
     throw ImageLibraryError(error.err);
   }
+}
+
+bool canEncode(const std::string& derivedName) {
+  try {
+    return cv::haveImageWriter(derivedName);
+  } catch (const cv::Exception&) {
+    return false;
+  }
+}
+
+void prepareImageLibrary() {
+  static const bool prepared = [] {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    cv::setNumThreads(1);
+    return true;
+  }();
+  (void)prepared;
+}
+
+ImageOutcome produceDerivedImage(const ImageJob& job) {
+  prepareImageLibrary();
+  ImageOutcome outcome;
+  const Picture picture = Picture::load(job.sourceFilePath);
+  if (!picture.loaded()) return outcome;
+  outcome.loaded = true;
+  outcome.pictureWidth = picture.width();
+  outcome.pictureHeight = picture.height();
+  const DerivedPlan plan = planDerivedImage(job.censusCount, picture.width(), picture.height(),
+                                            job.visibleArea, job.region);
+  outcome.path = plan.path;
+  std::vector<unsigned char> bytes;
+  if (!picture.encode(plan, job.derivedName, bytes)) {
+    outcome.writeError = "the image library could not encode it";
+    return outcome;
+  }
   outcome.written = writeFileAtomically(
       job.outputDir, job.derivedName,
-      std::string(reinterpret_cast<const char*>(encoded.data()), encoded.size()),
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
       outcome.writeError);
   return outcome;
 }

@@ -1,17 +1,56 @@
 #ifndef VELLOMAR_ELEMENT_IMAGE_IO_H_
 #define VELLOMAR_ELEMENT_IMAGE_IO_H_
 
-// Producing one derived picture: load the source picture, decide, scale and
-// cut or copy, encode, write. The only part of the tool that touches pixels.
+// Pictures: loading, making a derived picture, encoding. The only part of the
+// tool that touches pixels.
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "element/derived_image.h"
 #include "element/element_geometry.h"
 
 namespace vellomar {
+
+// An error raised by the image library while scaling or encoding.
+class ImageLibraryError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A decoded picture, channels and depth as stored.
+class Picture {
+ public:
+  // The picture at `sourceFilePath` (a tool path); not loaded when the file is
+  // missing or the library cannot decode it.
+  static Picture load(const std::string& sourceFilePath);
+
+  bool loaded() const { return pixels_ != nullptr; }
+  int width() const;
+  int height() const;
+
+  // The derived picture for `plan`, encoded by the extension of
+  // `derivedName` with the library's default settings: on the reduce path the
+  // whole picture resized bilinearly to the box, then the window; on the copy
+  // path the picture as loaded. Returns false when the encoder declines.
+  // Throws ImageLibraryError.
+  bool encode(const DerivedPlan& plan, const std::string& derivedName,
+              std::vector<unsigned char>& bytes) const;
+
+ private:
+  struct Pixels;
+  std::shared_ptr<const Pixels> pixels_;
+};
+
+// True when the library has an encoder for the name's extension.
+bool canEncode(const std::string& derivedName);
+
+// The library's own worker threads are not used: the tool runs several
+// pictures at once instead. Also silences the library's console log.
+void prepareImageLibrary();
 
 // Everything the work on one element's picture needs.
 struct ImageJob {
@@ -32,18 +71,9 @@ struct ImageOutcome {
   std::string writeError;  // why the derived file could not be written
 };
 
-// An error raised by the image library while scaling or encoding.
-class ImageLibraryError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// Loads the source picture as stored (channels and depth kept). When it loads,
-// chooses the path, makes the derived picture (reduce: the whole picture
-// resized bilinearly to the box, then the window; copy: the picture as
-// loaded), encodes it by the derived name's extension with the library's
-// defaults and writes it atomically into the output directory. Nothing is
-// written when the picture does not load. Throws ImageLibraryError.
+// The whole work for one element, start to end: load, decide, encode and
+// write the derived file atomically. Nothing is written when the picture does
+// not load. Throws ImageLibraryError.
 ImageOutcome produceDerivedImage(const ImageJob& job);
 
 }  // namespace vellomar

@@ -32,7 +32,7 @@ class FileDescriptor {
   int fd_;
 };
 
-bool writeAll(int fd, const std::string& bytes) {
+bool writeAll(int fd, std::string_view bytes) {
   const char* data = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {
@@ -55,6 +55,25 @@ std::string extensionOf(const std::string& name) {
   size_t dot = name.rfind('.');
   if (dot == std::string::npos || name.size() - dot > 16) return "";
   return name.substr(dot);
+}
+
+// Creates a new temporary file for `name` in `directory`; returns its
+// descriptor (or -1 with errno set) and sets `temporary`.
+int createTemporary(const std::string& directory, const std::string& name,
+                    std::string& temporary) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = toOsPath(directory + ".vellomar-partial-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(temporaryCounter++) + extensionOf(name));
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::string& osPath) {
+  struct stat info;
+  if (::stat(osPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  return std::make_pair(static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino));
 }
 
 }  // namespace
@@ -84,29 +103,16 @@ bool readFileBytes(const std::string& path, std::string& bytes) {
   return true;
 }
 
-bool writeFileAtomically(const std::string& directory, const std::string& name,
-                         const std::string& bytes, std::string& error) {
-  const std::string target = toOsPath(directory + name);
-  std::string temporary;
-  int rawFd = -1;
-  for (int attempt = 0; attempt < 100 && rawFd < 0; ++attempt) {
-    temporary = toOsPath(directory + ".vellomar-partial-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(temporaryCounter++) + extensionOf(name));
-    rawFd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (rawFd < 0 && errno != EEXIST) break;
-  }
-  if (rawFd < 0) {
+bool writeTemporaryFile(const std::string& directory, const std::string& name,
+                        std::string_view bytes, std::string& temporary, std::string& error) {
+  FileDescriptor fd(createTemporary(directory, name, temporary));
+  if (fd.get() < 0) {
     error = std::strerror(errno);
     return false;
   }
-  FileDescriptor fd(rawFd);
   bool ok = writeAll(fd.get(), bytes);
   int savedErrno = errno;
   if (ok && ::close(fd.release()) != 0) {
-    ok = false;
-    savedErrno = errno;
-  }
-  if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
     ok = false;
     savedErrno = errno;
   }
@@ -115,6 +121,55 @@ bool writeFileAtomically(const std::string& directory, const std::string& name,
     error = std::strerror(savedErrno);
   }
   return ok;
+}
+
+bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
+                         const std::string& name, std::string& error) {
+  if (::rename(temporary.c_str(), toOsPath(directory + name).c_str()) == 0) return true;
+  error = std::strerror(errno);
+  ::unlink(temporary.c_str());
+  return false;
+}
+
+bool writeFileAtomically(const std::string& directory, const std::string& name,
+                         std::string_view bytes, std::string& error) {
+  std::string temporary;
+  return writeTemporaryFile(directory, name, bytes, temporary, error) &&
+         commitTemporaryFile(temporary, directory, name, error);
+}
+
+bool checkWritable(const std::string& directory, const std::string& name, std::string& error) {
+  std::string temporary;
+  const int fd = createTemporary(directory, name, temporary);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  ::unlink(temporary.c_str());
+  if (identityOf(toOsPath(directory + name))) {
+    error = std::strerror(EISDIR);
+    return false;
+  }
+  return true;
+}
+
+void removeOsFile(const std::string& osPath) { ::unlink(osPath.c_str()); }
+
+std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path) {
+  const std::string osPath = toOsPath(path);
+  const size_t slash = osPath.rfind('/');
+  return identityOf(slash == std::string::npos ? "." : osPath.substr(0, slash + 1));
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string& path) {
+  return identityOf(toOsPath(path));
+}
+
+uint64_t fileSize(const std::string& path) {
+  struct stat info;
+  if (::stat(toOsPath(path).c_str(), &info) != 0) return 0;
+  return static_cast<uint64_t>(info.st_size);
 }
 
 }  // namespace vellomar

@@ -5,7 +5,10 @@
 // (code-page bytes, backslashes allowed); it is turned into an operating-system
 // path here.
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vellomar {
 
@@ -17,14 +20,39 @@ bool makeDirectory(const std::string& path);
 // cannot be opened or read, or is not a regular file.
 bool readFileBytes(const std::string& path, std::string& bytes);
 
-// Writes `bytes` as the file `name` in `directory` (which ends with a
-// separator) so that the file is either absent, the old file, or complete: the
-// bytes go to a temporary file in the same directory, which is then renamed
-// over the target. The temporary name begins with ".vellomar-partial-" and
-// keeps the extension of `name`. Returns false and sets `error`
-// to the system's reason when it fails; no temporary file is left behind then.
+// Files are written so that the target is either absent, the old file, or
+// complete: the bytes go to a temporary file in the target's directory, which
+// is then renamed over the target. Temporary names begin with
+// ".vellomar-partial-" and keep the target's extension.
+//
+// Writes `bytes` to a new temporary file for `name` in `directory` (which
+// ends with a separator) and sets `temporary` to its operating-system path.
+// On failure sets `error` to the system's reason and leaves no file.
+bool writeTemporaryFile(const std::string& directory, const std::string& name,
+                        std::string_view bytes, std::string& temporary, std::string& error);
+// Renames `temporary` over `name` in `directory`; removes it on failure.
+bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
+                         const std::string& name, std::string& error);
+// Both of the above.
 bool writeFileAtomically(const std::string& directory, const std::string& name,
-                         const std::string& bytes, std::string& error);
+                         std::string_view bytes, std::string& error);
+// Whether writing `name` in `directory` as above would get past the steps
+// that depend on the name and the directory (creating the temporary file,
+// renaming over a directory), without changing anything. Sets `error` to the
+// reason the write would give.
+bool checkWritable(const std::string& directory, const std::string& name, std::string& error);
+
+// Removes a file given by its operating-system path, if it is there.
+void removeOsFile(const std::string& osPath);
+
+// The identity of the directory holding `path` (the file need not exist), or
+// empty when that directory does not exist.
+std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path);
+// The identity of the directory itself.
+std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string& path);
+
+// The size of the file in bytes, or 0 when it cannot be read.
+uint64_t fileSize(const std::string& path);
 
 }  // namespace vellomar
 

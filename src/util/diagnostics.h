@@ -15,12 +15,20 @@ namespace vellomar {
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text);
 
+// One problem, as it will be reported.
+struct Problem {
+  std::string file;
+  std::string place;
+  std::string text;
+};
+
 class Diagnostics {
  public:
   explicit Diagnostics(std::ostream& err) : err_(err) {}
 
   // Reports a problem that leaves the run going; the run then fails.
   void problem(const std::string& file, const std::string& place, const std::string& text);
+  void problem(const Problem& problem) { this->problem(problem.file, problem.place, problem.text); }
   // Reports without changing the outcome.
   void note(const std::string& file, const std::string& place, const std::string& text);
 

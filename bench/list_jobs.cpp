@@ -1,0 +1,32 @@
+// Prints the album's picture work, one derived picture per line, for the
+// benchmark's comparison rows (other image tools doing the same work):
+//   reduce SOURCE NAME TARGET_WIDTH TARGET_HEIGHT X Y WIDTH HEIGHT
+//   copy SOURCE NAME
+// usage: list_jobs ALBUM_DIR
+
+#include <cstdio>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "album_jobs.h"
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: list_jobs ALBUM_DIR\n");
+    return 2;
+  }
+  for (const bench::Job& job : bench::albumJobs(argv[1])) {
+    const cv::Mat picture = cv::imread(job.source, cv::IMREAD_UNCHANGED);
+    if (picture.empty()) continue;
+    const vellomar::DerivedPlan plan = vellomar::planDerivedImage(
+        job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
+    if (plan.path == vellomar::DerivedPath::kReduce) {
+      std::printf("reduce %s %s %d %d %d %d %d %d\n", job.source.c_str(), job.derivedName.c_str(),
+                  plan.region.targetWidth, plan.region.targetHeight, plan.window.x,
+                  plan.window.y, plan.window.width, plan.window.height);
+    } else {
+      std::printf("copy %s %s\n", job.source.c_str(), job.derivedName.c_str());
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,130 @@
+// Writes the benchmark album into the directory given as the first argument:
+// album.desc and its pictures, the same bytes on every run.
+//
+//   24 photo-like JPEGs (quality 92) on the reduce path: 12 of 12 MP
+//   (4000 x 3000) and 12 of 24 MP (6000 x 4000); boxes of 2000-2800 pixels
+//   on the long side, windows of 60-100 % of the box, some boxes rotated;
+//   2 pictures of 12 MP shared by two elements each, and 2 pictures smaller
+//   than their window (copy path); one "http..." and one "default" source.
+//   32 elements on 6 pages.
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+cv::Mat photo(int width, int height, uint64_t seed) {
+  cv::RNG rng(seed);
+  // A smooth colour field: a few random colours blown up.
+  cv::Mat field(4, 6, CV_8UC3);
+  rng.fill(field, cv::RNG::UNIFORM, 30, 230);
+  cv::Mat picture;
+  cv::resize(field, picture, cv::Size(width, height), 0, 0, cv::INTER_CUBIC);
+  // Shapes with hard edges.
+  for (int i = 0; i < 40; ++i) {
+    const cv::Point center(rng.uniform(0, width), rng.uniform(0, height));
+    const cv::Scalar colour(rng.uniform(0, 255), rng.uniform(0, 255), rng.uniform(0, 255));
+    if (i % 2) {
+      cv::circle(picture, center, rng.uniform(height / 40, height / 8), colour, cv::FILLED,
+                 cv::LINE_AA);
+    } else {
+      cv::rectangle(picture, cv::Rect(center, cv::Size(rng.uniform(20, width / 6),
+                                                       rng.uniform(20, height / 6))),
+                    colour, cv::FILLED);
+    }
+  }
+  // Texture at a middle scale and fine grain.
+  cv::Mat texture(height / 8, width / 8, CV_8UC3);
+  rng.fill(texture, cv::RNG::NORMAL, 0, 18);
+  cv::resize(texture, texture, picture.size(), 0, 0, cv::INTER_LINEAR);
+  cv::Mat grain(picture.size(), CV_8UC3);
+  rng.fill(grain, cv::RNG::NORMAL, 0, 6);
+  cv::add(picture, texture, picture);
+  cv::subtract(picture, grain, picture);
+  return picture;
+}
+
+void save(const std::string& path, const cv::Mat& picture) {
+  if (!cv::imwrite(path, picture, {cv::IMWRITE_JPEG_QUALITY, 92})) {
+    std::fprintf(stderr, "make_bench_album: cannot write %s\n", path.c_str());
+    std::exit(1);
+  }
+}
+
+// One picture element: a box of boxWidth x boxHeight page units at (x, y),
+// turned by `rotation`, seen through a window of `fraction` of the box whose
+// corner lies `offset` (a fraction of the box) from the box's corner.
+std::string element(const std::string& src, double boxWidth, double boxHeight, double rotation,
+                    double fraction, double offset) {
+  std::ostringstream out;
+  const double x = 50, y = 40;
+  out << "{\"image\":{\"src\":\"" << src << "\",\"width\":" << boxWidth
+      << ",\"height\":" << boxHeight << ",\"positionX\":" << x << ",\"positionY\":" << y
+      << ",\"rotation\":" << rotation << ",\"mask\":{\"width\":" << boxWidth * fraction
+      << ",\"height\":" << boxHeight * fraction << ",\"positionX\":" << x + boxWidth * offset
+      << ",\"positionY\":" << y + boxHeight * offset << "}},\"type\":\"photo\"}";
+  return out.str();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_bench_album DIRECTORY\n");
+    return 2;
+  }
+  const std::string dir = argv[1];
+  ::mkdir(dir.c_str(), 0777);
+  ::mkdir((dir + "/photos").c_str(), 0777);
+
+  // Scale 0.1: a box of 280 page units is 2800 pixels.
+  std::vector<std::string> elements;
+  for (int i = 0; i < 24; ++i) {
+    const bool large = i % 2 == 1;
+    const int width = large ? 6000 : 4000, height = large ? 4000 : 3000;
+    const std::string name = "photos/p" + std::to_string(i) + ".jpg";
+    save(dir + "/" + name, photo(width, height, 1000 + i));
+    const double longSide = 200 + (i * 37) % 81;  // 2000-2800 pixels
+    const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
+    const double rotation = i % 5 == 0 ? 90 : (i % 7 == 3 ? 12.5 : 0);
+    elements.push_back(element(name, longSide, longSide * height / width, rotation, fraction,
+                               (1 - fraction) / 2));
+  }
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = "photos/shared" + std::to_string(i) + ".jpg";
+    save(dir + "/" + name, photo(4000, 3000, 2000 + i));
+    elements.push_back(element(name, 240, 180, 0, 0.8, 0.1));
+    elements.push_back(element(name, 200, 150, 0, 0.7, 0.1));
+  }
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = "photos/small" + std::to_string(i) + ".jpg";
+    save(dir + "/" + name, photo(640, 480, 3000 + i));
+    elements.push_back(element(name, 240, 180, 0, 0.9, 0.05));
+  }
+  elements.push_back("{\"image\":{\"src\":\"https://example.com/sun.png\",\"width\":10}}");
+  elements.push_back("{\"image\":{\"src\":\"default\"}}");
+
+  std::ostringstream album;
+  album << "{\"photoBook\":{\"scale\":0.1,\"pages\":[";
+  const size_t perPage = (elements.size() + 5) / 6;
+  for (size_t page = 0; page < 6; ++page) {
+    album << (page ? "," : "") << "{\"elements\":[";
+    for (size_t k = page * perPage; k < std::min(elements.size(), (page + 1) * perPage); ++k) {
+      album << (k > page * perPage ? "," : "") << elements[k];
+    }
+    album << "]}";
+  }
+  album << "]}}";
+  FILE* out = std::fopen((dir + "/album.desc").c_str(), "wb");
+  if (!out) return 1;
+  std::fputs(album.str().c_str(), out);
+  std::fclose(out);
+  return 0;
+}

@@ -1,0 +1,18 @@
+#ifndef VELLOMAR_PLATFORM_SYSTEM_H_
+#define VELLOMAR_PLATFORM_SYSTEM_H_
+
+// What the process asks of the system as a whole.
+
+namespace vellomar {
+
+// The number of processors online (at least 1).
+int onlineProcessorCount();
+
+// Makes freed memory stay in the process for the next allocation, instead of
+// going back to the system: pictures of tens of megabytes are decoded one
+// after another, and fresh pages for each would cost more than the decoding.
+void keepFreedMemory();
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLATFORM_SYSTEM_H_
