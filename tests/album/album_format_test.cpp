@@ -66,15 +66,11 @@ TEST(AlbumFormatTest, PictureElementIsDecidedByTheFirstMemberName) {
   };
   const Row rows[] = {
       {"{\"image\":{},\"type\":1}", true},
-      {"{\"image\":null}", true},
       {"{\"id\":1,\"image\":{}}", false},
       {"{\"Image\":{}}", false},
-      {"{\"images\":{}}", false},
       {"{\"A\":1,\"image\":{}}", false},
       {"{}", false},
-      {"null", false},
       {"[{\"image\":{}}]", false},
-      {"\"image\"", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);

@@ -61,23 +61,5 @@ TEST(JsonWriterTest, MembersComeInUnsignedByteOrderWithPrefixesFirst) {
             "\"\xC3\xA9\":1}\n");
 }
 
-TEST(JsonWriterTest, KindsAndNestingAreWrittenWithoutSpaces) {
-  Json::Value root(Json::objectValue);
-  root["n"] = Json::Value();
-  root["t"] = true;
-  root["f"] = false;
-  root["i"] = -7;
-  root["u"] = Json::UInt(3000000000u);
-  root["r"] = 2.0;
-  root["e"] = Json::Value(Json::arrayValue);
-  root["o"] = Json::Value(Json::objectValue);
-  root["l"].append(1);
-  root["l"].append("x");
-  root["l"].append(Json::Value(Json::objectValue))["k"] = Json::Value();
-  EXPECT_EQ(writeJson(root),
-            "{\"e\":[],\"f\":false,\"i\":-7,\"l\":[1,\"x\",{\"k\":null}],\"n\":null,\"o\":{},"
-            "\"r\":2.0,\"t\":true,\"u\":3000000000}\n");
-}
-
 }  // namespace
 }  // namespace vellomar

@@ -13,7 +13,7 @@
 #include "album/json_reader.h"
 #include "app/run_settings.h"
 #include "platform/code_page.h"
-#include "support/album_fixture.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {

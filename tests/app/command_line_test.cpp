@@ -5,7 +5,7 @@
 
 #include "app/run_settings.h"
 #include "platform/code_page.h"
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {

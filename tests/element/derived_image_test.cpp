@@ -14,11 +14,9 @@ TEST(DerivedImageTest, NamesAndSkippedSources) {
   };
   const Row rows[] = {
       {"photos\\2013/p1.jpg", "p1.jpg", false}, {"p1.jpg", "p1.jpg", false},
-      {"a\\b\\c.png", "c.png", false},          {"dir/", "", false},
-      {"http://host/a.jpg", "a.jpg", true},     {"httpdocs/a.jpg", "a.jpg", true},
-      {"HTTP://host/a.jpg", "a.jpg", false},    {"htt", "htt", false},
-      {"default", "default", true},             {"Default", "Default", false},
-      {"default.jpg", "default.jpg", false},    {"x/default", "default", false},
+      {"dir/", "", false},                      {"httpdocs/a.jpg", "a.jpg", true},
+      {"HTTP://host/a.jpg", "a.jpg", false},    {"default", "default", true},
+      {"x/default", "default", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
@@ -43,14 +41,11 @@ TEST(DerivedImageTest, ReduceOnlyForASoleUseWithMorePixelsThanTheWindow) {
   const Row rows[] = {
       {"sole use, larger picture", 1, 4000, 3000, 480000, inside, DerivedPath::kReduce},
       {"shared picture", 2, 4000, 3000, 480000, inside, DerivedPath::kCopy},
-      {"not counted", 0, 4000, 3000, 480000, inside, DerivedPath::kCopy},
       {"equal area", 1, 300, 200, 60000, inside, DerivedPath::kCopy},
-      {"smaller picture", 1, 300, 200, 60001, inside, DerivedPath::kCopy},
       {"area not a number", 1, 300, 200, std::nan(""), inside, DerivedPath::kCopy},
       {"region out of range", 1, 4000, 3000, 480000, std::nullopt, DerivedPath::kCopy},
       {"no mask: empty window", 1, 4000, 3000, 0, PixelRegion{0, 0, 0, 0, 2000, 1500},
        DerivedPath::kCopy},
-      {"empty box", 1, 4000, 3000, 10, PixelRegion{0, 0, 10, 10, 0, 1500}, DerivedPath::kCopy},
       {"window beside the box", 1, 4000, 3000, 10, PixelRegion{2000, 0, 10, 10, 2000, 1500},
        DerivedPath::kCopy},
       // 50000 x 50000 overflows a 32-bit product; the pixel count is still right.
@@ -69,10 +64,8 @@ TEST(DerivedImageTest, WindowIsClippedToTheScaledPicture) {
   const std::pair<PixelRegion, const char*> rows[] = {
       {{10, 20, 30, 40, 100, 100}, "10 20 30 40"},
       {{-10, -20, 30, 40, 100, 100}, "0 0 20 20"},
-      {{90, 80, 30, 40, 100, 100}, "90 80 10 20"},
       {{-10, -10, 300, 300, 100, 100}, "0 0 100 100"},
       {{100, 0, 30, 40, 100, 100}, ""},
-      {{-30, 0, 30, 40, 100, 100}, ""},
       {{0, 0, -5, 40, 100, 100}, ""},
       {{2147483600, 0, 2147483600, 1, 100, 100}, ""},
       {{0, 0, 10, 10, -1, 100}, ""},

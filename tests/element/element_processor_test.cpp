@@ -2,22 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
-#include <sys/stat.h>
 
-#include "support/album_fixture.h"
-#include "support/test_images.h"
+#include "support/test_support.h"
+
 
 namespace vellomar {
 namespace {
 
-class ElementProcessorTest : public AlbumPassTest {
- protected:
-  void addPicture(const std::string& name, const cv::Mat& picture) {
-    const size_t slash = name.rfind('/');
-    if (slash != std::string::npos) ::mkdir(sourceFile(name.substr(0, slash)).c_str(), 0777);
-    writePicture(sourceFile(name), picture);
-  }
-};
+using ElementProcessorTest = AlbumPassTest;
 
 // A picture used once, larger than its window, is scaled to its box and cut to
 // the window; every kind of picture keeps its channels and depth.
@@ -168,7 +160,7 @@ TEST_F(ElementProcessorTest, PathsAreConvertedThroughTheCodePage) {
   addPicture(gbkDirectory + "/" + gbkName, makePicture(8, 8, CV_8UC3));
   writeAlbum("{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":"
              "\"\xE7\x85\xA7\xE7\x89\x87/\xE5\x9B\xBE.png\"}}]}]}}");
-  const PassResult result = runPass(CodePage::named("GBK"), "0");
+  const PassResult result = runPass("0", CodePage::named("GBK"));
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(fileExists(outputFile(gbkName)));
   EXPECT_NE(outputAlbum().find("\"src\":\"\xE5\x9B\xBE.png\""), std::string::npos);

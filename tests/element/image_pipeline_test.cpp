@@ -10,8 +10,8 @@
 #include "app/album_run.h"
 #include "app/run_settings.h"
 #include "platform/code_page.h"
-#include "support/temp_dir.h"
-#include "support/test_images.h"
+#include "support/test_support.h"
+
 
 namespace vellomar {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_dir.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {
