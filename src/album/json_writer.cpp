@@ -86,10 +86,4 @@ std::string writeJson(const Json::Value& root) {
   return out;
 }
 
-std::string quoteJsonString(const char* begin, const char* end) {
-  std::string out;
-  appendString(out, begin, end);
-  return out;
-}
-
 }  // namespace vellomar

@@ -16,9 +16,6 @@ namespace vellomar {
 // others and NUL as \u00XX) and nothing else.
 std::string writeJson(const Json::Value& root);
 
-// One string in its written form, quotes included.
-std::string quoteJsonString(const char* begin, const char* end);
-
 }  // namespace vellomar
 
 #endif  // VELLOMAR_ALBUM_JSON_WRITER_H_

@@ -35,55 +35,40 @@ double documentDouble(const Json::Value& value, const std::string& place) {
   }
 }
 
-// Everything between the parse and the writing of the document.
-void runPass(AlbumRun& run) {
+// The document side: every element in order, up to the end or up to a value
+// that ends the run, which is returned. A page with picture work keeps its
+// element list for the rewrites.
+std::optional<FatalError> planElements(AlbumRun& run, std::vector<ElementPlan>& plans) {
   AlbumDocument& document = run.document;
-  if (!isKeyed(document.root)) {
-    throw FatalError("", "", "the document is neither an object nor null");
-  }
-  Json::Value& photoBook = document.root[keys::kPhotoBook];
-  if (!isKeyed(photoBook)) {
-    throw FatalError("", keys::kPhotoBook, "neither an object nor null");
-  }
-  run.settings.scale =
-      documentDouble(photoBook[keys::kScale], std::string(keys::kPhotoBook) + "." + keys::kScale);
-  document.pageList = photoBook[keys::kPages];
-  if (isObjectWithMembers(document.pageList)) {
-    throw FatalError("", std::string(keys::kPhotoBook) + "." + keys::kPages,
-                     "an object where a list of pages is expected");
-  }
-  document.pageCount = static_cast<int>(document.pageList.size());
-
-  buildSourceCensus(run);
-
-  // The document side first: every element in order, up to the end or to a
-  // value that ends the run.
-  std::vector<ElementPlan> plans;
-  std::optional<FatalError> documentError;
+  bool pageWaits = false;
+  auto keepPage = [&] {
+    if (pageWaits) document.waitingPages[document.pageIndex].swap(document.elementList);
+  };
   try {
     for (document.pageIndex = 0; document.pageIndex < document.pageCount;
          ++document.pageIndex) {
       document.elementList = Json::Value();
       document.elementCount =
           takeElementList(document.pageList, document.pageIndex, document.elementList);
+      pageWaits = false;
       for (document.elementIndex = 0; document.elementIndex < document.elementCount;
            ++document.elementIndex) {
         ElementPlan plan = processElement(run);
-        if (plan.job) document.waitingPages[document.pageIndex] = Json::Value();
+        pageWaits |= plan.job.has_value();
         if (plan.problem || plan.job) plans.push_back(std::move(plan));
       }
-      if (document.waitingPages.count(document.pageIndex)) {
-        document.waitingPages[document.pageIndex].swap(document.elementList);
-      }
+      keepPage();
     }
   } catch (const FatalError& error) {
-    documentError = error;
-    if (document.waitingPages.count(document.pageIndex)) {
-      document.waitingPages[document.pageIndex].swap(document.elementList);
-    }
+    keepPage();
+    return error;
   }
+  return std::nullopt;
+}
 
-  // Then the pictures, on all workers, taken back in element order.
+// The picture side, on all workers, taken back in element order: problems
+// reported and records rewritten as each element's turn comes.
+void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
   std::vector<ImageJob> jobs;
   for (const ElementPlan& plan : plans) {
     if (plan.job) jobs.push_back(*plan.job);
@@ -110,6 +95,31 @@ void runPass(AlbumRun& run) {
     throw;
   }
   pipeline.settle();
+}
+
+// Everything between the parse and the writing of the document.
+void runPass(AlbumRun& run) {
+  AlbumDocument& document = run.document;
+  if (!isKeyed(document.root)) {
+    throw FatalError("", "", "the document is neither an object nor null");
+  }
+  Json::Value& photoBook = document.root[keys::kPhotoBook];
+  if (!isKeyed(photoBook)) {
+    throw FatalError("", keys::kPhotoBook, "neither an object nor null");
+  }
+  run.settings.scale =
+      documentDouble(photoBook[keys::kScale], std::string(keys::kPhotoBook) + "." + keys::kScale);
+  document.pageList = photoBook[keys::kPages];
+  if (isObjectWithMembers(document.pageList)) {
+    throw FatalError("", std::string(keys::kPhotoBook) + "." + keys::kPages,
+                     "an object where a list of pages is expected");
+  }
+  document.pageCount = static_cast<int>(document.pageList.size());
+
+  std::vector<ElementPlan> plans;
+  buildSourceCensus(run);
+  const std::optional<FatalError> documentError = planElements(run, plans);
+  finishElements(run, plans);
   if (documentError) throw *documentError;
   finishPages(document);
 }

@@ -148,25 +148,24 @@ void ImagePipeline::runTask(size_t task) {
                            job.image.visibleArea, job.image.region);
       outcome.path = plan.path;
       if (job.superseded) continue;
-      std::vector<unsigned char> reduced;
+      // Every copy in a task is the same picture under the same name: its
+      // bytes are encoded once.
       const bool copy = plan.path == DerivedPath::kCopy;
-      bool encoded;
-      try {
-        // Every copy in a task is the same picture under the same name.
-        encoded = copy && copyEncoded ? true
-                                      : picture.encode(plan, job.image.derivedName,
-                                                       copy ? copyBytes : reduced);
-      } catch (const ImageLibraryError& error) {
-        result.libraryFailed = true;
-        result.libraryError = error.what();
-        continue;
+      std::vector<unsigned char> reduced;
+      std::vector<unsigned char>& bytes = copy ? copyBytes : reduced;
+      if (!copy || !copyEncoded) {
+        try {
+          if (!picture.encode(plan, job.image.derivedName, bytes)) {
+            outcome.writeError = "the image library could not encode it";
+            continue;
+          }
+        } catch (const ImageLibraryError& error) {
+          result.libraryFailed = true;
+          result.libraryError = error.what();
+          continue;
+        }
+        copyEncoded = copyEncoded || copy;
       }
-      if (copy && encoded) copyEncoded = true;
-      if (!encoded) {
-        outcome.writeError = "the image library could not encode it";
-        continue;
-      }
-      const std::vector<unsigned char>& bytes = copy ? copyBytes : reduced;
       writeTemporaryFile(job.image.outputDir, job.image.derivedName,
                          std::string_view(reinterpret_cast<const char*>(bytes.data()),
                                           bytes.size()),

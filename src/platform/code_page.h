@@ -42,6 +42,8 @@ class CodePage {
 std::u16string utf8ToUtf16(std::string_view bytes);
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
+// Appends the UTF-8 bytes (one to four) of a code point up to U+10FFFF.
+void appendUtf8(std::string& out, char32_t codePoint);
 
 }  // namespace vellomar
 
