@@ -65,8 +65,10 @@ ElementPlan processElement(AlbumRun& run) {
 void finishElement(AlbumRun& run, const ElementPlan& plan, const ImageOutcome& outcome) {
   const ImageJob& job = *plan.job;
   if (!outcome.loaded) {
-    run.diagnostics.problem(toOsPath(job.sourceFilePath), plan.place,
-                            "the picture cannot be loaded");
+    run.diagnostics.problem(
+        toOsPath(job.sourceFilePath), plan.place,
+        "the picture cannot be loaded" +
+            (outcome.loadProblem.empty() ? "" : ": " + outcome.loadProblem));
     return;
   }
   if (!outcome.written) {

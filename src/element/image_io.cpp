@@ -1,10 +1,13 @@
 #include "element/image_io.h"
 
+#include <climits>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "element/picture_header.h"
+#include "element/window_resize.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 
@@ -16,8 +19,25 @@ struct Picture::Pixels {
 
 Picture Picture::load(const std::string& sourceFilePath) {
   Picture picture;
+  std::string bytes;
+  if (!readFileBytes(sourceFilePath, bytes) || bytes.empty()) return picture;
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+    picture.loadProblem_ = "the file is larger than the image library reads";
+    return picture;
+  }
+  if (const auto size = pictureDimensions(bytes)) {
+    if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
+      picture.loadProblem_ = "it declares " + std::to_string(size->width) + " x " +
+                             std::to_string(size->height) + " pixels, more than " +
+                             std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+      return picture;
+    }
+  }
   try {
-    cv::Mat mat = cv::imread(toOsPath(sourceFilePath), cv::IMREAD_UNCHANGED);
+    // Decoded from memory as it would be from the file: the same decoder,
+    // chosen by the content.
+    cv::Mat mat = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
+                               cv::IMREAD_UNCHANGED);
     if (!mat.empty()) picture.pixels_ = std::make_shared<const Pixels>(Pixels{std::move(mat)});
   } catch (const cv::Exception&) {
     // A picture the library cannot decode is not loaded.
@@ -33,12 +53,17 @@ bool Picture::encode(const DerivedPlan& plan, const std::string& derivedName,
   try {
     cv::Mat derived = pixels_->mat;
     if (plan.path == DerivedPath::kReduce) {
-      cv::Mat scaled;
-      cv::resize(pixels_->mat, scaled,
-                 cv::Size(plan.region.targetWidth, plan.region.targetHeight), 0, 0,
-                 cv::INTER_LINEAR);
-      derived = scaled(cv::Rect(plan.window.x, plan.window.y, plan.window.width,
-                                plan.window.height));
+      const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
+      const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+      const double boxBytes =
+          static_cast<double>(box.width) * box.height * static_cast<double>(pixels_->mat.elemSize());
+      if (boxBytes > static_cast<double>(kMaxWholeBoxBytes)) {
+        derived = resizeWindow(pixels_->mat, box, window);
+      } else {
+        cv::Mat scaled;
+        cv::resize(pixels_->mat, scaled, box, 0, 0, cv::INTER_LINEAR);
+        derived = scaled(window);
+      }
     }
     // The name picks the encoder by its extension, as a save to that name does.
     return cv::imencode(derivedName, derived, bytes);
@@ -68,6 +93,7 @@ ImageOutcome produceDerivedImage(const ImageJob& job) {
   prepareImageLibrary();
   ImageOutcome outcome;
   const Picture picture = Picture::load(job.sourceFilePath);
+  outcome.loadProblem = picture.loadProblem();
   if (!picture.loaded()) return outcome;
   outcome.loaded = true;
   outcome.pictureWidth = picture.width();

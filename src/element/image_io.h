@@ -25,17 +25,22 @@ class ImageLibraryError : public std::runtime_error {
 class Picture {
  public:
   // The picture at `sourceFilePath` (a tool path); not loaded when the file is
-  // missing or the library cannot decode it.
+  // missing, declares more than kMaxPicturePixels pixels (checked before
+  // decoding), or the library cannot decode it.
   static Picture load(const std::string& sourceFilePath);
 
   bool loaded() const { return pixels_ != nullptr; }
+  // Why it did not load, when there is more to say than that it did not.
+  const std::string& loadProblem() const { return loadProblem_; }
   int width() const;
   int height() const;
 
   // The derived picture for `plan`, encoded by the extension of
   // `derivedName` with the library's default settings: on the reduce path the
   // whole picture resized bilinearly to the box, then the window; on the copy
-  // path the picture as loaded. Returns false when the encoder declines.
+  // path the picture as loaded. A box that would take more than
+  // kMaxWholeBoxBytes is computed for the window only. Returns false when the
+  // encoder declines.
   // Throws ImageLibraryError.
   bool encode(const DerivedPlan& plan, const std::string& derivedName,
               std::vector<unsigned char>& bytes) const;
@@ -43,6 +48,7 @@ class Picture {
  private:
   struct Pixels;
   std::shared_ptr<const Pixels> pixels_;
+  std::string loadProblem_;
 };
 
 // True when the library has an encoder for the name's extension.
@@ -64,6 +70,7 @@ struct ImageJob {
 
 struct ImageOutcome {
   bool loaded = false;
+  std::string loadProblem;  // more on why it did not load, or ""
   int pictureWidth = 0;
   int pictureHeight = 0;
   DerivedPath path = DerivedPath::kCopy;

@@ -139,6 +139,7 @@ void ImagePipeline::runTask(size_t task) {
       const Job& job = jobs_[work.jobs[k]];
       Job& result = results[k];
       ImageOutcome& outcome = result.outcome;
+      outcome.loadProblem = picture.loadProblem();
       if (!picture.loaded()) continue;
       outcome.loaded = true;
       outcome.pictureWidth = picture.width();
