@@ -165,6 +165,7 @@ int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& 
       makeDirectory(settings.outputDir);
     }
     settings.outputDir += '\\';
+    removeStaleTemporaries(settings.outputDir);
 
     SourceCensus census;
     AlbumRun run{settings, document, census, codePage, diagnostics, inputFile};

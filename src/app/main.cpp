@@ -3,8 +3,9 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "platform/error_stream.h"
 
 int main(int argc, char** argv) {
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
-                                  std::cerr);
+                                  vellomar::separateErrorStream());
 }

@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,6 +155,22 @@ bool checkWritable(const std::string& directory, const std::string& name, std::s
     return false;
   }
   return true;
+}
+
+void removeStaleTemporaries(const std::string& directory) {
+  const std::string osDirectory = toOsPath(directory);
+  DIR* listing = ::opendir(osDirectory.c_str());
+  if (listing == nullptr) return;
+  static const std::string kPrefix = ".vellomar-partial-";
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.compare(0, kPrefix.size(), kPrefix) != 0) continue;
+    const long pid = std::strtol(name.c_str() + kPrefix.size(), nullptr, 10);
+    if (pid <= 0) continue;
+    const bool gone = ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+    if (gone || pid == ::getpid()) ::unlinkat(::dirfd(listing), name.c_str(), 0);
+  }
+  ::closedir(listing);
 }
 
 void removeOsFile(const std::string& osPath) { ::unlink(osPath.c_str()); }

@@ -42,6 +42,11 @@ bool writeFileAtomically(const std::string& directory, const std::string& name,
 // reason the write would give.
 bool checkWritable(const std::string& directory, const std::string& name, std::string& error);
 
+// Removes from `directory` the temporary files that runs of the tool which
+// have ended (killed, say) left behind: those whose process is gone, or that
+// carry this process's own number (left by an earlier process of that number).
+void removeStaleTemporaries(const std::string& directory);
+
 // Removes a file given by its operating-system path, if it is there.
 void removeOsFile(const std::string& osPath);
 

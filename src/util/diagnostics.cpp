@@ -1,14 +1,35 @@
 #include "util/diagnostics.h"
 
 namespace vellomar {
+namespace {
+
+// Names and paths come from the document: a control byte in them is written
+// as \xHH, so that every diagnostic stays one line and none can be forged.
+void appendVisible(std::string& line, const std::string& part) {
+  static const char kHex[] = "0123456789ABCDEF";
+  for (const char c : part) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      line += "\\x";
+      line += kHex[byte >> 4];
+      line += kHex[byte & 0xF];
+    } else {
+      line += c;
+    }
+  }
+}
+
+}  // namespace
 
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text) {
   std::string line = "vellomar: ";
   for (const std::string* part : {&file, &place}) {
-    if (!part->empty()) line += *part + ": ";
+    if (part->empty()) continue;
+    appendVisible(line, *part);
+    line += ": ";
   }
-  line += text;
+  appendVisible(line, text);
   line += '\n';
   return line;
 }

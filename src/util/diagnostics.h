@@ -11,7 +11,8 @@
 
 namespace vellomar {
 
-// Formats one diagnostic line (with its line feed); empty parts are left out.
+// Formats one diagnostic line (with its line feed); empty parts are left out,
+// control bytes are written as \xHH.
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text);
 
