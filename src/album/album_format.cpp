@@ -58,17 +58,17 @@ bool isPictureElement(const Json::Value& element) {
   return std::string(name, end) == keys::kImage;
 }
 
-int takeElementList(Json::Value& pageList, int pageIndex, Json::Value& elementList) {
+Json::Value& pageElements(Json::Value& pageList, int pageIndex) {
   Json::Value& page = pageList[static_cast<Json::ArrayIndex>(pageIndex)];
   if (!isKeyed(page)) {
     throw FatalError("", pagePlace(pageIndex), "a page that is neither an object nor null");
   }
-  elementList = page[keys::kElements];
-  if (isObjectWithMembers(elementList)) {
+  Json::Value& elements = page[keys::kElements];
+  if (isObjectWithMembers(elements)) {
     throw FatalError("", pagePlace(pageIndex) + "." + keys::kElements,
                      "an object where a list of elements is expected");
   }
-  return static_cast<int>(elementList.size());
+  return elements;
 }
 
 std::string pagePlace(int pageIndex) {

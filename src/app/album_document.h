@@ -1,12 +1,13 @@
 #ifndef VELLOMAR_APP_ALBUM_DOCUMENT_H_
 #define VELLOMAR_APP_ALBUM_DOCUMENT_H_
 
-// The album description being worked on, its working copies and the cursor
+// The album description being worked on, its working copy and the cursor
 // shared by the census and the element pass; and the context of one run.
 
 #include <json/value.h>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace vellomar {
 
@@ -15,33 +16,40 @@ class Diagnostics;
 class SourceCensus;
 struct RunSettings;
 
+// A rewritten element is carried back with its whole element list into the
+// page list, and the page list into the root: the list carries whatever the
+// reads of the page's earlier elements added (absent members as null), and
+// nothing of the elements after it. The pass reads and changes the elements
+// where they stand in the page list, notes every element its reads touched and
+// the last element carried back on each page, and when it ends puts back, from
+// the root, the touched elements after that last one: the same document as
+// carrying everything back after every element, in linear time and with one
+// copy.
 struct AlbumDocument {
   // The parsed document; written out at the end of the pass.
   Json::Value root;
   // Deep copy of photoBook.pages, taken once before the census.
   Json::Value pageList;
-  // Deep copy of the current page's elements, taken afresh for each page.
-  Json::Value elementList;
+  // The current page's elements, where they stand in pageList.
+  Json::Value* elementList = nullptr;
   int pageCount = 0;
   int pageIndex = 0;
   int elementCount = 0;
   int elementIndex = 0;
 
-  // Carrying changes back. A rewritten element is carried back with its whole
-  // element list into the page list, and the page list into the root; the
-  // lists carry whatever the reads of earlier elements of the page added. The
-  // pass keeps, for each page that waits for picture work, its element list as
-  // the reads left it, and for each page the last element carried back; when
-  // the pass ends, those lists (up to that element) go into the page list and
-  // the page list into the root: the same document as carrying everything back
-  // after every element, in linear time.
-  std::map<int, Json::Value> waitingPages;
-  std::map<int, int> lastCarried;
+  std::map<int, std::vector<int>> touchedElements;  // by page
+  std::map<int, int> lastCarried;                   // by page
 };
 
-// Element `element` of the waiting element list of page `page`.
-inline Json::Value& waitingElement(AlbumDocument& document, int page, int element) {
-  return document.waitingPages[page][static_cast<Json::ArrayIndex>(element)];
+// Element `element` of page `page` of the page list.
+inline Json::Value& elementAt(AlbumDocument& document, int page, int element) {
+  return document.pageList[static_cast<Json::ArrayIndex>(page)]["elements"]
+                          [static_cast<Json::ArrayIndex>(element)];
+}
+
+// Notes that the reads of the element at the cursor may change it.
+inline void touchElement(AlbumDocument& document) {
+  document.touchedElements[document.pageIndex].push_back(document.elementIndex);
 }
 
 // Records that element `element` of page `page` has been rewritten.
@@ -50,16 +58,21 @@ inline void carryBack(AlbumDocument& document, int page, int element) {
   if (element > last) last = element;
 }
 
-// At the end of the pass: the page list receives each page's element list up
-// to its last element carried back, and the root receives the page list, when
-// anything was carried back.
+// At the end of the pass: when anything was carried back, the touched
+// elements after each page's last one carried back are put back as read, and
+// the page list replaces the root's pages.
 inline void finishPages(AlbumDocument& document) {
   if (document.lastCarried.empty()) return;
-  for (const auto& [page, last] : document.lastCarried) {
-    Json::Value& elements = document.pageList[static_cast<Json::ArrayIndex>(page)]["elements"];
-    Json::Value& waiting = document.waitingPages[page];
-    for (int i = 0; i <= last; ++i) {
-      elements[static_cast<Json::ArrayIndex>(i)].swap(waiting[static_cast<Json::ArrayIndex>(i)]);
+  const Json::Value& root = document.root;
+  const Json::Value& pages = root["photoBook"]["pages"];
+  for (const auto& [page, touched] : document.touchedElements) {
+    const auto carried = document.lastCarried.find(page);
+    const int last = carried == document.lastCarried.end() ? -1 : carried->second;
+    for (int element : touched) {
+      if (element <= last) continue;
+      elementAt(document, page, element) =
+          pages[static_cast<Json::ArrayIndex>(page)]["elements"]
+               [static_cast<Json::ArrayIndex>(element)];
     }
   }
   document.root["photoBook"]["pages"].swap(document.pageList);

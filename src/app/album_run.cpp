@@ -36,31 +36,21 @@ double documentDouble(const Json::Value& value, const std::string& place) {
 }
 
 // The document side: every element in order, up to the end or up to a value
-// that ends the run, which is returned. A page with picture work keeps its
-// element list for the rewrites.
+// that ends the run, which is returned.
 std::optional<FatalError> planElements(AlbumRun& run, std::vector<ElementPlan>& plans) {
   AlbumDocument& document = run.document;
-  bool pageWaits = false;
-  auto keepPage = [&] {
-    if (pageWaits) document.waitingPages[document.pageIndex].swap(document.elementList);
-  };
   try {
     for (document.pageIndex = 0; document.pageIndex < document.pageCount;
          ++document.pageIndex) {
-      document.elementList = Json::Value();
-      document.elementCount =
-          takeElementList(document.pageList, document.pageIndex, document.elementList);
-      pageWaits = false;
+      document.elementList = &pageElements(document.pageList, document.pageIndex);
+      document.elementCount = static_cast<int>(document.elementList->size());
       for (document.elementIndex = 0; document.elementIndex < document.elementCount;
            ++document.elementIndex) {
         ElementPlan plan = processElement(run);
-        pageWaits |= plan.job.has_value();
         if (plan.problem || plan.job) plans.push_back(std::move(plan));
       }
-      keepPage();
     }
   } catch (const FatalError& error) {
-    keepPage();
     return error;
   }
   return std::nullopt;

@@ -22,12 +22,13 @@ void SourceCensus::clear() {
 void buildSourceCensus(AlbumRun& run) {
   AlbumDocument& document = run.document;
   for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
-    document.elementCount =
-        takeElementList(document.pageList, document.pageIndex, document.elementList);
+    // The census only reads: what its reads would add is never carried back.
+    document.elementList = &pageElements(document.pageList, document.pageIndex);
+    const Json::Value& elements = *document.elementList;
+    document.elementCount = static_cast<int>(elements.size());
     for (document.elementIndex = 0; document.elementIndex < document.elementCount;
          ++document.elementIndex) {
-      Json::Value& element =
-          document.elementList[static_cast<Json::ArrayIndex>(document.elementIndex)];
+      const Json::Value& element = elements[static_cast<Json::ArrayIndex>(document.elementIndex)];
       if (!isPictureElement(element)) continue;
       const SourcePath source =
           sourcePathOf(element, run.settings.useOriginPath, run.codePage);

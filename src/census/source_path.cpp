@@ -23,10 +23,11 @@ std::string toOriginPath(const std::string& src) {
   return "origin/o" + src.substr(k + 1);
 }
 
-SourcePath sourcePathOf(Json::Value& element, bool useOriginPath, const CodePage& codePage) {
+SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath,
+                        const CodePage& codePage) {
   SourcePath result;
-  Json::Value& image = element[keys::kImage];
-  if (!isKeyed(image)) return result;
+  const Json::Value& image = element[keys::kImage];
+  if (!image.isObject()) return result;
   const Json::Value& src = image[keys::kSrc];
   if (!src.isString()) return result;
   const char* begin = nullptr;
@@ -51,6 +52,11 @@ SourcePath sourcePathOf(Json::Value& element, bool useOriginPath, const CodePage
   }
   result.status = SourcePath::Status::kUsable;
   return result;
+}
+
+void lookUpSource(Json::Value& element) {
+  Json::Value& image = element[keys::kImage];
+  if (isKeyed(image)) image[keys::kSrc];
 }
 
 bool hasParentComponent(const std::string& path) {

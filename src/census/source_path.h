@@ -33,14 +33,17 @@ struct SourcePath {
   std::string problem;  // what is wrong, for kProblem
 };
 
-// The source path of a picture element: image.src (looked up with the
-// inserting lookup, up to its first NUL byte), through toOriginPath when
-// `useOriginPath`, converted from UTF-8 to the code page. An image record that
-// is neither an object nor null, and a src that is missing, not text or empty,
-// or that converts to nothing, give kNone; a src or path longer than
-// kMaxPathBytes gives kProblem. The census and the element pass both use this,
-// so that they agree on every element.
-SourcePath sourcePathOf(Json::Value& element, bool useOriginPath, const CodePage& codePage);
+// The source path of a picture element: image.src (up to its first NUL
+// byte), through toOriginPath when `useOriginPath`, converted from UTF-8 to
+// the code page. An image record that is neither an object nor null, and a src
+// that is missing, not text or empty, or that converts to nothing, give kNone;
+// a src or path longer than kMaxPathBytes gives kProblem. The census and the
+// element pass both use this, so that they agree on every element.
+SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const CodePage& codePage);
+
+// The element pass reads src with the document's inserting lookup: an absent
+// src is added as null (and a null image record becomes an object).
+void lookUpSource(Json::Value& element);
 
 // True when one of the path's components (between '/' or '\\') is "..".
 bool hasParentComponent(const std::string& path);

@@ -18,8 +18,10 @@ ElementPlan processElement(AlbumRun& run) {
   plan.pageIndex = document.pageIndex;
   plan.elementIndex = document.elementIndex;
   Json::Value& element =
-      document.elementList[static_cast<Json::ArrayIndex>(document.elementIndex)];
+      (*document.elementList)[static_cast<Json::ArrayIndex>(document.elementIndex)];
   if (!isPictureElement(element)) return plan;
+  touchElement(document);
+  lookUpSource(element);
   plan.place = elementPlace(document.pageIndex, document.elementIndex);
   const std::string srcPlace = plan.place + "." + keys::kImage + "." + keys::kSrc;
 
@@ -77,7 +79,7 @@ void finishElement(AlbumRun& run, const ElementPlan& plan, const ImageOutcome& o
     return;
   }
   Json::Value& record =
-      waitingElement(run.document, plan.pageIndex, plan.elementIndex)[keys::kImage];
+      elementAt(run.document, plan.pageIndex, plan.elementIndex)[keys::kImage];
   const std::string newSrc = convertAnsiToUtf8(run.codePage, job.derivedName);
   if (outcome.path == DerivedPath::kReduce) {
     fullRewrite(record, plan.geometry, outcome.pictureWidth, outcome.pictureHeight, newSrc,

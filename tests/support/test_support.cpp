@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include "app/command_line.h"
@@ -63,10 +64,14 @@ PassResult AlbumPassTest::runPass(const std::string& flag, const CodePage& codeP
   return result;
 }
 
-PassResult runBinary(const std::vector<std::string>& args) {
+PassResult runBinary(const std::vector<std::string>& args, const std::string& launcher) {
   ScopedTempDir capture;
-  std::string command = VELLOMAR_BINARY;
-  for (const std::string& arg : args) command += " '" + arg + "'";
+  ::chmod(capture.path().c_str(), 0777);
+  std::string command = launcher.empty() ? VELLOMAR_BINARY : launcher;
+  for (const std::string& arg : args) {
+    command += " '" + arg + "'";
+    if (!launcher.empty() && arg == "--clear-groups") command += std::string(" ") + VELLOMAR_BINARY;
+  }
   command += " >" + capture.file("out") + " 2>" + capture.file("err");
   const int raw = std::system(command.c_str());
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000, readFile(capture.file("out")),

@@ -58,8 +58,9 @@ class AlbumPassTest : public ::testing::Test {
   ScopedTempDir dir_;
 };
 
-// Runs the built binary with `args`, capturing both streams.
-PassResult runBinary(const std::vector<std::string>& args);
+// Runs the built binary with `args`, capturing both streams; or `launcher`
+// with `args` and then the binary's own arguments, after a "--".
+PassResult runBinary(const std::vector<std::string>& args, const std::string& launcher = "");
 
 // A deterministic picture with gradients and hard edges, so that any shift of
 // a window or change of sampling shows. `type` is an OpenCV type.
