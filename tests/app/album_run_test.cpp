@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <vector>
 
 #include "album/json_reader.h"
+#include "album/json_writer.h"
 #include "app/run_settings.h"
 #include "platform/code_page.h"
 #include "support/test_support.h"
@@ -172,6 +174,26 @@ TEST_F(AlbumRunTest, JsonTestSuiteDocumentsEndCleanly) {
   }
   ::closedir(listing);
   EXPECT_GT(documents, 300);
+}
+
+// Inputs the fuzzers found faults with, kept: JSON texts read, write and read
+// back; albums end with whole diagnostic lines.
+TEST_F(AlbumRunTest, KeptFuzzInputsEndCleanly) {
+  for (const auto& entry : std::filesystem::directory_iterator(TEST_DATA_PATH "/fuzz")) {
+    SCOPED_TRACE(entry.path());
+    const std::string text = readFile(entry.path().string());
+    if (entry.path().extension() == ".json") {
+      Json::Value value, again;
+      ASSERT_TRUE(readJson(text, value));
+      EXPECT_TRUE(readJson(writeJson(value), again));
+      continue;
+    }
+    writeAlbum(text);
+    const PassResult result = runPass();
+    EXPECT_EQ(result.status, -1);
+    std::istringstream lines(result.err);
+    for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("vellomar: ", 0), 0u);
+  }
 }
 
 }  // namespace
