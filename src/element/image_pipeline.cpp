@@ -177,6 +177,12 @@ void ImagePipeline::runTask(size_t task) {
       result.libraryFailed = true;
       result.libraryError = "out of memory";
     }
+  } catch (const std::exception& error) {
+    // Nothing else is expected here; a worker must not end the process.
+    for (Job& result : results) {
+      result.libraryFailed = true;
+      result.libraryError = error.what();
+    }
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
