@@ -56,6 +56,11 @@ inline std::vector<Job> albumJobs(const std::string& albumDir) {
   return jobs;
 }
 
+// The path the tool takes for `job` with a picture of that size.
+inline vellomar::DerivedPlan planOf(const Job& job, int width, int height) {
+  return vellomar::planDerivedImage(job.censusCount, width, height, job.visibleArea, job.region);
+}
+
 }  // namespace bench
 
 #endif  // VELLOMAR_BENCH_ALBUM_JOBS_H_

@@ -24,8 +24,7 @@ int main(int argc, char** argv) {
   for (const bench::Job& job : bench::albumJobs(argv[1])) {
     const cv::Mat picture = cv::imread(job.source, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
-    const vellomar::DerivedPlan plan = vellomar::planDerivedImage(
-        job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
+    const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {
       cv::Mat box(plan.region.targetHeight, plan.region.targetWidth, picture.type());
       cv::resize(picture, box, box.size(), 0, 0, cv::INTER_LINEAR);

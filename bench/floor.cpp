@@ -43,8 +43,7 @@ int main(int argc, char** argv) {
       if (picture.empty()) continue;
       bool copied = false;
       for (const bench::Job& job : bySource[sources[i].second]) {
-        const vellomar::DerivedPlan plan = vellomar::planDerivedImage(
-            job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
+        const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
         std::vector<uchar> encoded;
         if (plan.path == vellomar::DerivedPath::kReduce) {
           const cv::Rect window(0, 0, std::min(plan.window.width, picture.cols),

@@ -18,8 +18,7 @@ int main(int argc, char** argv) {
   for (const bench::Job& job : bench::albumJobs(argv[1])) {
     const cv::Mat picture = cv::imread(job.source, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
-    const vellomar::DerivedPlan plan = vellomar::planDerivedImage(
-        job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
+    const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {
       std::printf("reduce %s %s %d %d %d %d %d %d\n", job.source.c_str(), job.derivedName.c_str(),
                   plan.region.targetWidth, plan.region.targetHeight, plan.window.x,

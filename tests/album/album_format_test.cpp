@@ -5,16 +5,10 @@
 #include <json/value.h>
 #include <stdexcept>
 
-#include "album/json_reader.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {
-
-Json::Value parsed(const std::string& text) {
-  Json::Value value;
-  EXPECT_TRUE(readJson(text, value)) << text;
-  return value;
-}
 
 // The conversion's result as text, or its failure message.
 template <typename Convert>
@@ -50,7 +44,7 @@ TEST(AlbumFormatTest, ConversionsGiveValuesOrTheirFailureMessages) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    const Json::Value value = parsed(row.text);
+    const Json::Value value = parseJson(row.text);
     EXPECT_EQ(outcome([](const Json::Value& v) { return asDouble(v); }, value), row.asDoubleGives);
     EXPECT_EQ(outcome([](const Json::Value& v) { return asInt(v); }, value), row.asIntGives);
   }
@@ -74,7 +68,7 @@ TEST(AlbumFormatTest, PictureElementIsDecidedByTheFirstMemberName) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.text);
-    EXPECT_EQ(isPictureElement(parsed(row.text)), row.picture);
+    EXPECT_EQ(isPictureElement(parseJson(row.text)), row.picture);
   }
 }
 

@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 
-#include "album/json_reader.h"
 #include "album/json_writer.h"
 #include "element/element_geometry.h"
+#include "support/test_support.h"
 
 namespace vellomar {
 namespace {
-
-Json::Value record(const std::string& text) {
-  Json::Value value;
-  EXPECT_TRUE(readJson(text, value)) << text;
-  return value;
-}
 
 ElementGeometry maskBox(double x, double y, double width, double height) {
   ElementGeometry g;
@@ -47,14 +41,14 @@ TEST(RecordRewriteTest, FullRewriteDescribesTheWindow) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.input);
-    Json::Value image = record(row.input);
+    Json::Value image = parseJson(row.input);
     fullRewrite(image, maskBox(150, 250, 200, 150), 4000, 3000, "a.jpg", "here");
     EXPECT_EQ(writeJson(image), std::string(row.output) + "\n");
   }
 }
 
 TEST(RecordRewriteTest, SourceRewriteChangesOnlySrc) {
-  Json::Value image = record("{\"width\":400,\"height\":3.0,\"mask\":null,\"src\":7}");
+  Json::Value image = parseJson("{\"width\":400,\"height\":3.0,\"mask\":null,\"src\":7}");
   sourceRewrite(image, "\xE7\x85\xA7.png");
   EXPECT_EQ(writeJson(image),
             "{\"height\":3.0,\"mask\":null,\"src\":\"\xE7\x85\xA7.png\",\"width\":400}\n");

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include "album/json_reader.h"
 #include "app/command_line.h"
 
 namespace vellomar {
@@ -28,6 +29,12 @@ ScopedTempDir::~ScopedTempDir() {
     fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
   fs::remove_all(path_, ignored);
+}
+
+Json::Value parseJson(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(readJson(text, value)) << text;
+  return value;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

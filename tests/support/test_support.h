@@ -5,6 +5,7 @@
 // the tool on a source and an output directory, and small pictures.
 
 #include <gtest/gtest.h>
+#include <json/value.h>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ class ScopedTempDir {
  private:
   std::string path_;
 };
+
+// The JSON text read as the tool reads it; fails the test when it does not read.
+Json::Value parseJson(const std::string& text);
 
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);  // "" when there is no file
