@@ -6,11 +6,11 @@
 #ifndef VELLOMAR_BENCH_ALBUM_JOBS_H_
 #define VELLOMAR_BENCH_ALBUM_JOBS_H_
 
+#include <json/value.h>
+
 #include <map>
 #include <string>
 #include <vector>
-
-#include <json/value.h>
 
 #include "album/album_format.h"
 #include "album/json_reader.h"

@@ -8,7 +8,6 @@
 // usage: anchor ALBUM_DIR OUTPUT_DIR
 
 #include <cstdio>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -28,9 +27,8 @@ int main(int argc, char** argv) {
     if (plan.path == vellomar::DerivedPath::kReduce) {
       cv::Mat box(plan.region.targetHeight, plan.region.targetWidth, picture.type());
       cv::resize(picture, box, box.size(), 0, 0, cv::INTER_LINEAR);
-      cv::imwrite(out + job.derivedName,
-                  box(cv::Rect(plan.window.x, plan.window.y, plan.window.width,
-                               plan.window.height)));
+      cv::imwrite(out + job.derivedName, box(cv::Rect(plan.window.x, plan.window.y,
+                                                      plan.window.width, plan.window.height)));
     } else {
       cv::imwrite(out + job.derivedName, picture);
     }

@@ -5,15 +5,15 @@
 //
 // usage: floor ALBUM_DIR
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <map>
-#include <sys/stat.h>
-#include <thread>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <thread>
 
 #include "album_jobs.h"
 #include "platform/system.h"

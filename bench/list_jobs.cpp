@@ -5,7 +5,6 @@
 // usage: list_jobs ALBUM_DIR
 
 #include <cstdio>
-
 #include <opencv2/imgcodecs.hpp>
 
 #include "album_jobs.h"
@@ -21,8 +20,8 @@ int main(int argc, char** argv) {
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {
       std::printf("reduce %s %s %d %d %d %d %d %d\n", job.source.c_str(), job.derivedName.c_str(),
-                  plan.region.targetWidth, plan.region.targetHeight, plan.window.x,
-                  plan.window.y, plan.window.width, plan.window.height);
+                  plan.region.targetWidth, plan.region.targetHeight, plan.window.x, plan.window.y,
+                  plan.window.width, plan.window.height);
     } else {
       std::printf("copy %s %s\n", job.source.c_str(), job.derivedName.c_str());
     }

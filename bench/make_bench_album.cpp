@@ -8,15 +8,15 @@
 //   than their window (copy path); one "http..." and one "default" source.
 //   32 elements on 6 pages.
 
-#include <cstdio>
-#include <sstream>
-#include <string>
 #include <sys/stat.h>
-#include <vector>
 
+#include <cstdio>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -35,9 +35,10 @@ cv::Mat photo(int width, int height, uint64_t seed) {
       cv::circle(picture, center, rng.uniform(height / 40, height / 8), colour, cv::FILLED,
                  cv::LINE_AA);
     } else {
-      cv::rectangle(picture, cv::Rect(center, cv::Size(rng.uniform(20, width / 6),
-                                                       rng.uniform(20, height / 6))),
-                    colour, cv::FILLED);
+      cv::rectangle(
+          picture,
+          cv::Rect(center, cv::Size(rng.uniform(20, width / 6), rng.uniform(20, height / 6))),
+          colour, cv::FILLED);
     }
   }
   // Texture at a middle scale and fine grain.
@@ -94,8 +95,8 @@ int main(int argc, char** argv) {
     const double longSide = 200 + (i * 37) % 81;  // 2000-2800 pixels
     const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
     const double rotation = i % 5 == 0 ? 90 : (i % 7 == 3 ? 12.5 : 0);
-    elements.push_back(element(name, longSide, longSide * height / width, rotation, fraction,
-                               (1 - fraction) / 2));
+    elements.push_back(
+        element(name, longSide, longSide * height / width, rotation, fraction, (1 - fraction) / 2));
   }
   for (int i = 0; i < 2; ++i) {
     const std::string name = "photos/shared" + std::to_string(i) + ".jpg";

@@ -3,13 +3,13 @@
 // with transparency used by two elements, and a small stamp that is smaller
 // than its window.
 
-#include <cstdio>
-#include <string>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <string>
 
 namespace {
 
@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   ::mkdir((dir + "/photos").c_str(), 0777);
-  bool ok = cv::imwrite(dir + "/photos/beach.jpg", landscape(1600, 1200),
-                        {cv::IMWRITE_JPEG_QUALITY, 92});
+  bool ok =
+      cv::imwrite(dir + "/photos/beach.jpg", landscape(1600, 1200), {cv::IMWRITE_JPEG_QUALITY, 92});
   ok = cv::imwrite(dir + "/photos/logo.png", logo(256)) && ok;
   ok = cv::imwrite(dir + "/photos/stamp.png", stamp(120)) && ok;
   if (!ok) std::fprintf(stderr, "make_example_pictures: cannot write into %s\n", dir.c_str());

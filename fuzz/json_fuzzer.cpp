@@ -5,10 +5,11 @@
 // double below it); everything else must be the same, byte for byte.
 // Conversions fail only by raising.
 
+#include <json/value.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <json/value.h>
 #include <stdexcept>
 #include <string>
 
@@ -35,8 +36,7 @@ bool sameDocument(const Json::Value& a, const Json::Value& b) {
       }
       return true;
     }
-    default:
-      return a == b;
+    default: return a == b;
   }
 }
 

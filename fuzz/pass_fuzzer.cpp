@@ -4,6 +4,9 @@
 // "vellomar: " lines, leave no temporary file, and write an album.desc that
 // reads back whenever it succeeds.
 
+#include <json/value.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -11,9 +14,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <sstream>
 #include <string>
-#include <unistd.h>
-
-#include <json/value.h>
 
 #include "album/json_reader.h"
 #include "app/album_run.h"

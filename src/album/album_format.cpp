@@ -1,8 +1,9 @@
 #include "album/album_format.h"
 
+#include <json/value.h>
+
 #include <cmath>
 #include <cstdint>
-#include <json/value.h>
 #include <stdexcept>
 
 #include "util/diagnostics.h"

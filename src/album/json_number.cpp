@@ -1,10 +1,11 @@
 #include "album/json_number.h"
 
+#include <locale.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 
 namespace vellomar {
 

@@ -1,7 +1,8 @@
 #include "album/json_reader.h"
 
-#include <cstring>
 #include <json/value.h>
+
+#include <cstring>
 
 #include "album/json_number.h"
 #include "platform/code_page.h"
@@ -43,8 +44,7 @@ class Parser {
   // Skips white space and comments. Fails only on a broken comment.
   bool skipFill() {
     for (;;) {
-      while (pos_ != end_ &&
-             (*pos_ == ' ' || *pos_ == '\t' || *pos_ == '\r' || *pos_ == '\n')) {
+      while (pos_ != end_ && (*pos_ == ' ' || *pos_ == '\t' || *pos_ == '\r' || *pos_ == '\n')) {
         ++pos_;
       }
       if (pos_ == end_ || *pos_ != '/') return true;
@@ -211,9 +211,7 @@ class Parser {
           appendUtf8(out, cp);
           break;
         }
-        default:
-          --pos_;
-          return fail("an unknown escape");
+        default: --pos_; return fail("an unknown escape");
       }
     }
   }

@@ -5,6 +5,7 @@
 // shared by the census and the element pass; and the context of one run.
 
 #include <json/value.h>
+
 #include <map>
 #include <string>
 #include <vector>
@@ -70,9 +71,8 @@ inline void finishPages(AlbumDocument& document) {
     const int last = carried == document.lastCarried.end() ? -1 : carried->second;
     for (int element : touched) {
       if (element <= last) continue;
-      elementAt(document, page, element) =
-          pages[static_cast<Json::ArrayIndex>(page)]["elements"]
-               [static_cast<Json::ArrayIndex>(element)];
+      elementAt(document, page, element) = pages[static_cast<Json::ArrayIndex>(page)]["elements"]
+                                                [static_cast<Json::ArrayIndex>(element)];
     }
   }
   document.root["photoBook"]["pages"].swap(document.pageList);

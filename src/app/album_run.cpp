@@ -2,8 +2,8 @@
 
 #include <new>
 #include <optional>
-#include <vector>
 #include <stdexcept>
+#include <vector>
 
 #include "album/album_format.h"
 #include "album/json_reader.h"
@@ -40,8 +40,7 @@ double documentDouble(const Json::Value& value, const std::string& place) {
 std::optional<FatalError> planElements(AlbumRun& run, std::vector<ElementPlan>& plans) {
   AlbumDocument& document = run.document;
   try {
-    for (document.pageIndex = 0; document.pageIndex < document.pageCount;
-         ++document.pageIndex) {
+    for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
       document.elementList = &pageElements(document.pageList, document.pageIndex);
       document.elementCount = static_cast<int>(document.elementList->size());
       for (document.elementIndex = 0; document.elementIndex < document.elementCount;
@@ -163,8 +162,7 @@ int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& 
     census.clear();
 
     std::string error;
-    if (!writeFileAtomically(settings.outputDir, kAlbumFileName, fileText(document.root),
-                             error)) {
+    if (!writeFileAtomically(settings.outputDir, kAlbumFileName, fileText(document.root), error)) {
       diagnostics.problem(toOsPath(settings.outputDir + kAlbumFileName), "",
                           "cannot be written: " + error);
     }

@@ -30,8 +30,7 @@ void buildSourceCensus(AlbumRun& run) {
          ++document.elementIndex) {
       const Json::Value& element = elements[static_cast<Json::ArrayIndex>(document.elementIndex)];
       if (!isPictureElement(element)) continue;
-      const SourcePath source =
-          sourcePathOf(element, run.settings.useOriginPath, run.codePage);
+      const SourcePath source = sourcePathOf(element, run.settings.useOriginPath, run.codePage);
       if (source.status == SourcePath::Status::kUsable) run.census.add(source.path);
     }
   }

@@ -1,7 +1,8 @@
 #include "census/source_path.h"
 
-#include <cstring>
 #include <json/value.h>
+
+#include <cstring>
 
 #include "album/album_format.h"
 #include "util/text_encoding.h"
@@ -23,8 +24,7 @@ std::string toOriginPath(const std::string& src) {
   return "origin/o" + src.substr(k + 1);
 }
 
-SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath,
-                        const CodePage& codePage) {
+SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const CodePage& codePage) {
   SourcePath result;
   const Json::Value& image = element[keys::kImage];
   if (!image.isObject()) return result;

@@ -1,7 +1,8 @@
 #include "element/element_geometry.h"
 
-#include <cmath>
 #include <json/value.h>
+
+#include <cmath>
 #include <stdexcept>
 
 #include "album/album_format.h"

@@ -37,7 +37,7 @@ struct PixelRegion {
   int top = 0;
   int width = 0;
   int height = 0;
-  int targetWidth = 0;   // the whole picture box
+  int targetWidth = 0;  // the whole picture box
   int targetHeight = 0;
 };
 

@@ -49,9 +49,9 @@ ElementPlan processElement(AlbumRun& run) {
   ImageJob job;
   job.sourceFilePath = run.settings.sourceDir + '\\' + source.path;
   if (job.sourceFilePath.size() > kMaxPathBytes) {
-    plan.problem = Problem{toOsPath(job.sourceFilePath), plan.place,
-                           "the source file path is longer than " +
-                               std::to_string(kMaxPathBytes) + " bytes"};
+    plan.problem =
+        Problem{toOsPath(job.sourceFilePath), plan.place,
+                "the source file path is longer than " + std::to_string(kMaxPathBytes) + " bytes"};
     return plan;
   }
   run.census.find(source.path);
@@ -67,10 +67,9 @@ ElementPlan processElement(AlbumRun& run) {
 void finishElement(AlbumRun& run, const ElementPlan& plan, const ImageOutcome& outcome) {
   const ImageJob& job = *plan.job;
   if (!outcome.loaded) {
-    run.diagnostics.problem(
-        toOsPath(job.sourceFilePath), plan.place,
-        "the picture cannot be loaded" +
-            (outcome.loadProblem.empty() ? "" : ": " + outcome.loadProblem));
+    run.diagnostics.problem(toOsPath(job.sourceFilePath), plan.place,
+                            "the picture cannot be loaded" +
+                                (outcome.loadProblem.empty() ? "" : ": " + outcome.loadProblem));
     return;
   }
   if (!outcome.written) {
@@ -78,8 +77,7 @@ void finishElement(AlbumRun& run, const ElementPlan& plan, const ImageOutcome& o
                             "cannot be written: " + outcome.writeError);
     return;
   }
-  Json::Value& record =
-      elementAt(run.document, plan.pageIndex, plan.elementIndex)[keys::kImage];
+  Json::Value& record = elementAt(run.document, plan.pageIndex, plan.elementIndex)[keys::kImage];
   const std::string newSrc = convertAnsiToUtf8(run.codePage, job.derivedName);
   if (outcome.path == DerivedPath::kReduce) {
     fullRewrite(record, plan.geometry, outcome.pictureWidth, outcome.pictureHeight, newSrc,

@@ -55,8 +55,8 @@ bool Picture::encode(const DerivedPlan& plan, const std::string& derivedName,
     if (plan.path == DerivedPath::kReduce) {
       const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
       const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
-      const double boxBytes =
-          static_cast<double>(box.width) * box.height * static_cast<double>(pixels_->mat.elemSize());
+      const double boxBytes = static_cast<double>(box.width) * box.height *
+                              static_cast<double>(pixels_->mat.elemSize());
       if (boxBytes > static_cast<double>(kMaxWholeBoxBytes)) {
         derived = resizeWindow(pixels_->mat, box, window);
       } else {

@@ -167,10 +167,10 @@ void ImagePipeline::runTask(size_t task) {
         }
         copyEncoded = copyEncoded || copy;
       }
-      writeTemporaryFile(job.image.outputDir, job.image.derivedName,
-                         std::string_view(reinterpret_cast<const char*>(bytes.data()),
-                                          bytes.size()),
-                         result.temporary, outcome.writeError);
+      writeTemporaryFile(
+          job.image.outputDir, job.image.derivedName,
+          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+          result.temporary, outcome.writeError);
     }
   } catch (const std::bad_alloc&) {
     for (Job& result : results) {

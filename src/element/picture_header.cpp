@@ -43,8 +43,8 @@ Dimensions jpeg(std::string_view b) {
       at += 2;
       continue;
     }
-    const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                       marker != 0xCC;
+    const bool frame =
+        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
     if (frame) return of(number(b, at + 7, 2, true), number(b, at + 5, 2, true));
     at += 2 + *number(b, at + 2, 2, true);
   }

@@ -33,8 +33,8 @@ int originalSide(int pictureSide, double maskSide, int boxSideInt) {
       .value_or(0);
 }
 
-void fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth,
-                 int pictureHeight, const std::string& newSrc, const std::string& recordPlace) {
+void fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth, int pictureHeight,
+                 const std::string& newSrc, const std::string& recordPlace) {
   const int boxWidthInt = boxSideInt(record, keys::kWidth, recordPlace);
   const int boxHeightInt = boxSideInt(record, keys::kHeight, recordPlace);
   replace(record, keys::kWidth, g.maskWidth);

@@ -1,11 +1,12 @@
 #include "platform/code_page.h"
 
-#include <cctype>
-#include <cerrno>
-#include <cstring>
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 
 namespace vellomar {
 namespace {
@@ -16,14 +17,15 @@ constexpr const char* kUtf16 = "UTF-16LE";
 bool isUtf8Name(std::string_view name) {
   std::string upper;
   for (char c : name) {
-    if (c != '-' && c != '_') upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (c != '-' && c != '_')
+      upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   return upper == "UTF8";
 }
 
 bool isAsciiName(std::string_view name) {
-  return name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII" ||
-         name == "646" || name.empty();
+  return name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII" || name == "646" ||
+         name.empty();
 }
 
 bool iconvKnows(const std::string& name) {
@@ -37,8 +39,7 @@ bool iconvKnows(const std::string& name) {
 // `replacement`, skips `skipUnit` input bytes (or a whole surrogate pair when
 // converting from UTF-16) and goes on.
 std::string runIconv(const char* to, const char* from, std::string_view input,
-                     std::string_view replacement, size_t skipUnit,
-                     bool fromUtf16) {
+                     std::string_view replacement, size_t skipUnit, bool fromUtf16) {
   std::string out;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return out;
@@ -60,10 +61,8 @@ std::string runIconv(const char* to, const char* from, std::string_view input,
     // the end). Replace it and go on after it.
     size_t skip = skipUnit;
     if (fromUtf16 && inLeft >= 4) {
-      unsigned unit = static_cast<unsigned char>(in[0]) |
-                      (static_cast<unsigned char>(in[1]) << 8);
-      unsigned next = static_cast<unsigned char>(in[2]) |
-                      (static_cast<unsigned char>(in[3]) << 8);
+      unsigned unit = static_cast<unsigned char>(in[0]) | (static_cast<unsigned char>(in[1]) << 8);
+      unsigned next = static_cast<unsigned char>(in[2]) | (static_cast<unsigned char>(in[3]) << 8);
       if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) skip = 4;
     }
     if (skip > inLeft) skip = inLeft;
@@ -113,8 +112,7 @@ std::u16string CodePage::toUtf16(std::string_view bytes) const {
   if (utf8_) return utf8ToUtf16(bytes);
   static const char16_t kRep[] = {kReplacement};
   std::string raw = runIconv(kUtf16, name_.c_str(), bytes,
-                             std::string_view(reinterpret_cast<const char*>(kRep), 2), 1,
-                             false);
+                             std::string_view(reinterpret_cast<const char*>(kRep), 2), 1, false);
   std::u16string text(raw.size() / 2, u'\0');
   std::memcpy(text.data(), raw.data(), text.size() * 2);
   return text;

@@ -1,10 +1,11 @@
 #include "platform/error_stream.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ext/stdio_filebuf.h>
-#include <fcntl.h>
 #include <iostream>
-#include <unistd.h>
 
 namespace vellomar {
 

@@ -1,14 +1,15 @@
 #include "platform/file_system.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/os_path.h"
 
@@ -62,8 +63,7 @@ std::string extensionOf(const std::string& name) {
 
 // Creates a new temporary file for `name` in `directory`; returns its
 // descriptor (or -1 with errno set) and sets `temporary`.
-int createTemporary(const std::string& directory, const std::string& name,
-                    std::string& temporary) {
+int createTemporary(const std::string& directory, const std::string& name, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temporary = toOsPath(directory + ".vellomar-partial-" + std::to_string(::getpid()) + "-" +
                          std::to_string(temporaryCounter++) + extensionOf(name));
@@ -81,9 +81,7 @@ std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::string& osPat
 
 }  // namespace
 
-bool makeDirectory(const std::string& path) {
-  return ::mkdir(toOsPath(path).c_str(), 0777) == 0;
-}
+bool makeDirectory(const std::string& path) { return ::mkdir(toOsPath(path).c_str(), 0777) == 0; }
 
 bool readFileBytes(const std::string& path, std::string& bytes) {
   bytes.clear();

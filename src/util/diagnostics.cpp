@@ -40,8 +40,7 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
   note(file, place, text);
 }
 
-void Diagnostics::note(const std::string& file, const std::string& place,
-                       const std::string& text) {
+void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
   err_ << diagnosticLine(file, place, text) << std::flush;
 }
 

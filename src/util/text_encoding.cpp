@@ -12,8 +12,7 @@ namespace {
 // Shared shape of both conversions: `convert` gives the converted text
 // (without terminator) of the NUL-terminated source.
 template <typename Convert>
-int convertTerminated(const char* source, char* destination, int destinationSize,
-                      Convert convert) {
+int convertTerminated(const char* source, char* destination, int destinationSize, Convert convert) {
   if (source == nullptr) return 0;
   const std::string converted = convert(std::string_view(source, std::strlen(source)));
   if (converted.size() >= static_cast<size_t>(INT_MAX)) return 0;
@@ -26,8 +25,7 @@ int convertTerminated(const char* source, char* destination, int destinationSize
 }
 
 template <typename Conversion>
-std::string convertText(const CodePage& codePage, const std::string& text,
-                        Conversion conversion) {
+std::string convertText(const CodePage& codePage, const std::string& text, Conversion conversion) {
   const char* source = text.c_str();
   const int size = conversion(codePage, source, nullptr, 0);
   if (size <= 0) return "";

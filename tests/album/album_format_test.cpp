@@ -1,8 +1,9 @@
 #include "album/album_format.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 #include <json/value.h>
+
+#include <cmath>
 #include <stdexcept>
 
 #include "support/test_support.h"

@@ -95,10 +95,30 @@ TEST(JsonReaderTest, AcceptedTextsReadAsTheirValue) {
 
 TEST(JsonReaderTest, RefusedTexts) {
   const char* texts[] = {
-      "",       " ",         "// only a comment", "/* unclosed", "/x {}",   "{\"a\":1,}",
-      "[1,]",   "[1 2]",     "{\"a\" 1}",         "{a:1}",       "[01x]",   "\"unclosed",
-      "[\"\\x\"]", "[\"\\u12\"]", "[\"\\ud83dx\"]",    "[\"\\ud83d\\x\"]", "TRUE", "nul",
-      "+1",     ".5",        "-e5",               "[--]",        "\f{}",    "{\"a\":1",
+      "",
+      " ",
+      "// only a comment",
+      "/* unclosed",
+      "/x {}",
+      "{\"a\":1,}",
+      "[1,]",
+      "[1 2]",
+      "{\"a\" 1}",
+      "{a:1}",
+      "[01x]",
+      "\"unclosed",
+      "[\"\\x\"]",
+      "[\"\\u12\"]",
+      "[\"\\ud83dx\"]",
+      "[\"\\ud83d\\x\"]",
+      "TRUE",
+      "nul",
+      "+1",
+      ".5",
+      "-e5",
+      "[--]",
+      "\f{}",
+      "{\"a\":1",
   };
   for (const char* text : texts) {
     SCOPED_TRACE(text);
@@ -109,7 +129,8 @@ TEST(JsonReaderTest, RefusedTexts) {
 
 TEST(JsonReaderTest, NestingStopsAfterAThousandLevels) {
   auto nested = [](int depth, char open, char close) {
-    return std::string(static_cast<size_t>(depth), open) + std::string(static_cast<size_t>(depth), close);
+    return std::string(static_cast<size_t>(depth), open) +
+           std::string(static_cast<size_t>(depth), close);
   };
   Json::Value root;
   EXPECT_TRUE(readJson(nested(1000, '[', ']'), root));

@@ -1,8 +1,9 @@
 #include "album/json_writer.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
 #include <json/value.h>
+
+#include <cmath>
 #include <limits>
 
 #include "album/json_number.h"

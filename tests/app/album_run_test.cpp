@@ -28,10 +28,10 @@ TEST_F(AlbumRunTest, UnreadableOrUnparsableAlbumPrintsItsMessageAndCreatesNothin
     const char* message;
   };
   const Row rows[] = {
-      {nullptr, kFileOpenErrorLine},   {"", kFileOpenErrorLine},
+      {nullptr, kFileOpenErrorLine},        {"", kFileOpenErrorLine},
       {"\xEF\xBB\xBF", kFileOpenErrorLine}, {"ab", kFileOpenErrorLine},
       {"{\"photoBook\":", kParseErrorLine}, {"{]", kParseErrorLine},
-      {"      ", kParseErrorLine},      {" \n{}", kParseErrorLine},
+      {"      ", kParseErrorLine},          {" \n{}", kParseErrorLine},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.content ? row.content : "(no file)");
@@ -53,7 +53,8 @@ TEST_F(AlbumRunTest, PassWritesTheDocumentInItsCompactFormEndingInCrLf) {
     const char* output;
   };
   const Row rows[] = {
-      {"\xEF\xBB\xBF// made by hand\r\n{\"z\":1,\"photoBook\":{\"scale\":2,\"pages\":[{\"elements\":"
+      {"\xEF\xBB\xBF// made by "
+       "hand\r\n{\"z\":1,\"photoBook\":{\"scale\":2,\"pages\":[{\"elements\":"
        "[{\"id\":1,\"image\":{\"src\":\"a.jpg\"}}],\"title\":\"t\\u00e9\"},{}]}}\r\n",
        "{\"photoBook\":{\"pages\":[{\"elements\":[{\"id\":1,\"image\":{\"src\":\"a.jpg\"}}],"
        "\"title\":\"t\xC3\xA9\"},{}],\"scale\":2},\"z\":1}\r\n"},

@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include <gtest/gtest.h>
+
 #include <sstream>
 
 #include "app/run_settings.h"
@@ -15,9 +16,9 @@ TEST(CommandLineTest, OriginFlagIsSetOnlyWhenAtoiGivesOne) {
     const char* flag;
     bool set;
   };
-  const Row rows[] = {{"1", true},   {"01", true},  {"  1", true}, {"1abc", true},
-                      {"+1", true},  {"1.9", true}, {"0", false},  {"2", false},
-                      {"-1", false}, {"yes", false}, {"", false},  {"11", false}};
+  const Row rows[] = {{"1", true},   {"01", true},   {"  1", true}, {"1abc", true},
+                      {"+1", true},  {"1.9", true},  {"0", false},  {"2", false},
+                      {"-1", false}, {"yes", false}, {"", false},   {"11", false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string("flag '") + row.flag + "'");
     RunSettings settings;

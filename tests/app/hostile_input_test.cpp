@@ -1,11 +1,12 @@
 // Whatever a customer uploads, the run ends cleanly: hostile pictures,
 // hostile documents, places that cannot be written.
 
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <opencv2/imgcodecs.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
 
 #include "support/test_support.h"
 
@@ -34,16 +35,17 @@ std::string encoded(const char* extension, const cv::Mat& picture) {
 TEST_F(HostileInputTest, HostilePicturesEndAsProblemsOrCopies) {
   const std::string jpeg = encoded(".jpg", makePicture(64, 48, CV_8UC3));
   const std::string png = encoded(".png", makePicture(64, 48, CV_8UC3));
-  const std::string bomb = std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x75\x30\0\0\x75\x30", 24) +
-                           png.substr(24);
-  const std::string window = R"("width":64,"height":48,"mask":{"width":20,"height":10,"positionX":4})";
+  const std::string bomb =
+      std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x75\x30\0\0\x75\x30", 24) + png.substr(24);
+  const std::string window =
+      R"("width":64,"height":48,"mask":{"width":20,"height":10,"positionX":4})";
   struct Row {
     const char* name;
     std::string bytes;
     std::string image;  // more members of the image record
     int status;
-    const char* err;    // what stderr holds ("" for nothing)
-    cv::Size derived;   // the derived picture's size; empty for none
+    const char* err;   // what stderr holds ("" for nothing)
+    cv::Size derived;  // the derived picture's size; empty for none
   };
   const Row rows[] = {
       {"empty.jpg", "", window, -1, "the picture cannot be loaded", {}},
@@ -53,10 +55,18 @@ TEST_F(HostileInputTest, HostilePicturesEndAsProblemsOrCopies) {
       {"lies.jpg", png, window, 0, "", {20, 10}},
       {"bomb.png", bomb, window, -1, "30000 x 30000 pixels, more than 500 megapixels", {}},
       {"dot.png", encoded(".png", makePicture(1, 1, CV_8UC1)), window, 0, "", {1, 1}},
-      {"far.png", png, R"("width":64,"height":48,"mask":{"width":9,"height":9,"positionX":1e6})",
-       0, "", {64, 48}},
+      {"far.png",
+       png,
+       R"("width":64,"height":48,"mask":{"width":9,"height":9,"positionX":1e6})",
+       0,
+       "",
+       {64, 48}},
       // A box of 640000 x 480000 pixels: only the 50 x 40 window is made.
-      {"zoom.png", png, R"("width":64,"height":48,"mask":{"width":0.005,"height":0.004})", 0, "",
+      {"zoom.png",
+       png,
+       R"("width":64,"height":48,"mask":{"width":0.005,"height":0.004})",
+       0,
+       "",
        {50, 40}},
   };
   for (const Row& row : rows) {
@@ -104,23 +114,26 @@ TEST_F(HostileInputTest, HostileDocumentsRunInProportionToTheirSize) {
 
 TEST_F(HostileInputTest, EveryKindOfValueInEveryPlaceEndsTheRunCleanly) {
   addPicture("p.png", makePicture(8, 6, CV_8UC3));
-  const char* kinds[] = {"null", "true", "-7", "3000000000", "2.5", "1e999", "\"x\"",
-                         "[]",   "[1]",  "{}", "{\"k\":1}"};
-  const std::string places[] = {"scale", "pages", "page", "elements", "element", "image", "src",
-                                "width", "height", "positionX", "rotation", "mask", "maskY"};
+  const char* kinds[] = {"null",  "true", "-7",  "3000000000", "2.5",      "1e999",
+                         "\"x\"", "[]",   "[1]", "{}",         "{\"k\":1}"};
+  const std::string places[] = {"scale",    "pages", "page",  "elements", "element",
+                                "image",    "src",   "width", "height",   "positionX",
+                                "rotation", "mask",  "maskY"};
   for (const std::string& place : places) {
     for (const char* kind : kinds) {
       SCOPED_TRACE(place + " = " + kind);
       auto at = [&](const std::string& name, const std::string& normal) {
         return name == place ? std::string(kind) : normal;
       };
-      const std::string mask = at("mask", "{\"width\":2,\"height\":2,\"positionY\":" + at("maskY", "1") + "}");
+      const std::string mask =
+          at("mask", "{\"width\":2,\"height\":2,\"positionY\":" + at("maskY", "1") + "}");
       const std::string image =
           at("image", "{\"src\":" + at("src", "\"p.png\"") + ",\"width\":" + at("width", "8") +
-                          ",\"height\":" + at("height", "6") + ",\"positionX\":" +
-                          at("positionX", "0") + ",\"rotation\":" + at("rotation", "0") +
-                          ",\"mask\":" + mask + "}");
-      const std::string elements = at("elements", "[" + at("element", "{\"image\":" + image + "}") + "]");
+                          ",\"height\":" + at("height", "6") +
+                          ",\"positionX\":" + at("positionX", "0") +
+                          ",\"rotation\":" + at("rotation", "0") + ",\"mask\":" + mask + "}");
+      const std::string elements =
+          at("elements", "[" + at("element", "{\"image\":" + image + "}") + "]");
       writeAlbum("{\"photoBook\":{\"scale\":" + at("scale", "1") + ",\"pages\":" +
                  at("pages", "[" + at("page", "{\"elements\":" + elements + "}") + "]") + "}}");
       const PassResult result = runPass();
@@ -165,8 +178,10 @@ TEST_F(HostileInputTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
   fs::create_directories(outputFile("a.png"));
   PassResult result = runPass();
   EXPECT_EQ(result.status, -1);
-  EXPECT_NE(result.err.find("a.png: photoBook.pages[0].elements[0]: cannot be written: Is a directory"),
-            std::string::npos) << result.err;
+  EXPECT_NE(
+      result.err.find("a.png: photoBook.pages[0].elements[0]: cannot be written: Is a directory"),
+      std::string::npos)
+      << result.err;
   EXPECT_TRUE(fileExists(outputFile("b.png")));
   EXPECT_NE(outputAlbum().find("\"src\":\"b.png\""), std::string::npos);
 

@@ -1,11 +1,12 @@
-#include <chrono>
 #include <fcntl.h>
-#include <csignal>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <random>
 #include <spawn.h>
 #include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <random>
 #include <thread>
 
 #include "support/test_support.h"

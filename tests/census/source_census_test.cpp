@@ -1,6 +1,7 @@
 #include "census/source_census.h"
 
 #include <gtest/gtest.h>
+
 #include <sstream>
 
 #include "album/json_reader.h"

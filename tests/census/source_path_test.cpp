@@ -15,15 +15,23 @@ TEST(SourcePathTest, OriginRuleReplacesTheThumbnailPrefix) {
     const char* path;
   };
   const Row rows[] = {
-      {"thumb/s/a.jpg", "origin/o/a.jpg"},  {"thumb\\s\\a.jpg", "origin/o\\a.jpg"},
-      {"thumb//s/a.jpg", "origin/o/a.jpg"}, {"thumb/\\/s/a.jpg", "origin/o/a.jpg"},
-      {"thumb/small/a.jpg", "origin/omall/a.jpg"}, {"thumb/s12.jpg", "origin/o12.jpg"},
-      {"thumb/s", "origin/o"},              {"x\xC3\xA9yz/s/\xC3\xA9.jpg", "origin/o/\xC3\xA9.jpg"},
+      {"thumb/s/a.jpg", "origin/o/a.jpg"},
+      {"thumb\\s\\a.jpg", "origin/o\\a.jpg"},
+      {"thumb//s/a.jpg", "origin/o/a.jpg"},
+      {"thumb/\\/s/a.jpg", "origin/o/a.jpg"},
+      {"thumb/small/a.jpg", "origin/omall/a.jpg"},
+      {"thumb/s12.jpg", "origin/o12.jpg"},
+      {"thumb/s", "origin/o"},
+      {"x\xC3\xA9yz/s/\xC3\xA9.jpg", "origin/o/\xC3\xA9.jpg"},
       {"http://server/a.jpg", "origin/oerver/a.jpg"},
-      {"./s/a.jpg", "./s/a.jpg"},           {"thumbs/a.jpg", "thumbs/a.jpg"},
-      {"thumb/S/a.jpg", "thumb/S/a.jpg"},   {"thumb/t/s.jpg", "thumb/t/s.jpg"},
-      {"thumb/", "thumb/"},                 {"a/s", "a/s"},
-      {"https://server/a.jpg", "https://server/a.jpg"}, {"", ""},
+      {"./s/a.jpg", "./s/a.jpg"},
+      {"thumbs/a.jpg", "thumbs/a.jpg"},
+      {"thumb/S/a.jpg", "thumb/S/a.jpg"},
+      {"thumb/t/s.jpg", "thumb/t/s.jpg"},
+      {"thumb/", "thumb/"},
+      {"a/s", "a/s"},
+      {"https://server/a.jpg", "https://server/a.jpg"},
+      {"", ""},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.src);
@@ -73,8 +81,8 @@ TEST(SourcePathTest, ParentComponentsAreFoundBetweenEitherSeparator) {
     const char* path;
     bool parent;
   };
-  const Row rows[] = {{"..", true},          {"a/../b.jpg", true}, {"a\\..\\b.jpg", true},
-                      {"a/..", true},        {"..a/b.jpg", false}, {"a../b.jpg", false}};
+  const Row rows[] = {{"..", true},   {"a/../b.jpg", true}, {"a\\..\\b.jpg", true},
+                      {"a/..", true}, {"..a/b.jpg", false}, {"a../b.jpg", false}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path);
     EXPECT_EQ(hasParentComponent(row.path), row.parent);

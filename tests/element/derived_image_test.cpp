@@ -1,7 +1,8 @@
 #include "element/derived_image.h"
 
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace vellomar {
 namespace {
@@ -13,9 +14,12 @@ TEST(DerivedImageTest, NamesAndSkippedSources) {
     bool skipped;
   };
   const Row rows[] = {
-      {"photos\\2013/p1.jpg", "p1.jpg", false}, {"p1.jpg", "p1.jpg", false},
-      {"dir/", "", false},                      {"httpdocs/a.jpg", "a.jpg", true},
-      {"HTTP://host/a.jpg", "a.jpg", false},    {"default", "default", true},
+      {"photos\\2013/p1.jpg", "p1.jpg", false},
+      {"p1.jpg", "p1.jpg", false},
+      {"dir/", "", false},
+      {"httpdocs/a.jpg", "a.jpg", true},
+      {"HTTP://host/a.jpg", "a.jpg", false},
+      {"default", "default", true},
       {"x/default", "default", false},
   };
   for (const Row& row : rows) {

@@ -1,10 +1,10 @@
 #include "element/element_processor.h"
 
 #include <gtest/gtest.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include "support/test_support.h"
-
 
 namespace vellomar {
 namespace {
@@ -18,8 +18,11 @@ TEST_F(ElementProcessorTest, ReductionIsTheWindowOfThePictureResizedToItsBox) {
     const char* name;
     int type;
   };
-  const Row rows[] = {{"rgb.png", CV_8UC3}, {"grey.png", CV_8UC1}, {"alpha.png", CV_8UC4},
-                      {"deep.png", CV_16UC3}, {"photo.jpg", CV_8UC3}};
+  const Row rows[] = {{"rgb.png", CV_8UC3},
+                      {"grey.png", CV_8UC1},
+                      {"alpha.png", CV_8UC4},
+                      {"deep.png", CV_16UC3},
+                      {"photo.jpg", CV_8UC3}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const cv::Mat picture = makePicture(90, 60, row.type);
@@ -77,11 +80,13 @@ TEST_F(ElementProcessorTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
   const PassResult result = runPass();
   EXPECT_EQ(result.status, -1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err,
-            "vellomar: " + sourceDir() + "//missing.png: photoBook.pages[2].elements[1]: "
-            "the picture cannot be loaded\n"
-            "vellomar: " + sourceDir() + "//gone.png: photoBook.pages[3].elements[0]: "
-            "the picture cannot be loaded\n");
+  EXPECT_EQ(result.err, "vellomar: " + sourceDir() +
+                            "//missing.png: photoBook.pages[2].elements[1]: "
+                            "the picture cannot be loaded\n"
+                            "vellomar: " +
+                            sourceDir() +
+                            "//gone.png: photoBook.pages[3].elements[0]: "
+                            "the picture cannot be loaded\n");
   const std::string nulls =
       "\"height\":null,\"mask\":{\"height\":null,\"positionX\":null,\"positionY\":null,"
       "\"width\":null},\"positionX\":null,\"positionY\":null,\"rotation\":null,";
@@ -93,22 +98,28 @@ TEST_F(ElementProcessorTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
             "{\"image\":{\"height\":5.0,\"height_o\":10,\"mask\":{\"height\":5,\"positionX\":2,"
             "\"positionY\":3,\"width\":10},\"positionX\":2.0,\"positionY\":3.0,\"rotation\":0,"
             "\"src\":\"solo.png\",\"width\":10.0,\"width_o\":20}},"
-            "{\"image\":{" + nulls + "\"src\":\"shared.png\",\"width\":null},\"type\":\"photo\"},"
-            "{\"image\":{\"src\":\"default\",\"width\":1}}]},"
-            "{\"elements\":null,\"title\":\"no elements\"},"
-            "{\"elements\":["
-            "{\"image\":{" + nulls + "\"src\":\"shared.png\",\"width\":5}},"
-            "{\"image\":{\"src\":\"missing.png\"}}]},"
-            "{\"elements\":["
-            "{\"image\":{" + nulls + "\"src\":\"gone.png\",\"width\":null}},"
-            "{\"image\":{\"height\":8,\"mask\":{\"height\":null,\"positionX\":null,"
-            "\"positionY\":null,\"width\":null},\"positionX\":null,\"positionY\":null,"
-            "\"rotation\":null,\"src\":\"small.png\",\"width\":8}}]}],"
-            "\"scale\":1}}\r\n");
+            "{\"image\":{" +
+                nulls +
+                "\"src\":\"shared.png\",\"width\":null},\"type\":\"photo\"},"
+                "{\"image\":{\"src\":\"default\",\"width\":1}}]},"
+                "{\"elements\":null,\"title\":\"no elements\"},"
+                "{\"elements\":["
+                "{\"image\":{" +
+                nulls +
+                "\"src\":\"shared.png\",\"width\":5}},"
+                "{\"image\":{\"src\":\"missing.png\"}}]},"
+                "{\"elements\":["
+                "{\"image\":{" +
+                nulls +
+                "\"src\":\"gone.png\",\"width\":null}},"
+                "{\"image\":{\"height\":8,\"mask\":{\"height\":null,\"positionX\":null,"
+                "\"positionY\":null,\"width\":null},\"positionX\":null,\"positionY\":null,"
+                "\"rotation\":null,\"src\":\"small.png\",\"width\":8}}]}],"
+                "\"scale\":1}}\r\n");
   EXPECT_TRUE(samePixels(readPicture(outputFile("shared.png")),
                          readPicture(sourceFile("pics/shared.png"))));
-  EXPECT_TRUE(samePixels(readPicture(outputFile("small.png")),
-                         readPicture(sourceFile("pics/small.png"))));
+  EXPECT_TRUE(
+      samePixels(readPicture(outputFile("small.png")), readPicture(sourceFile("pics/small.png"))));
   EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
   EXPECT_FALSE(fileExists(outputFile("missing.png")));
   EXPECT_FALSE(fileExists(outputFile("x.jpg")));
@@ -130,8 +141,8 @@ TEST_F(ElementProcessorTest, ReportedProblemsLeaveTheElementAlone) {
   addPicture("p.png", makePicture(30, 20, CV_8UC3));
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
-    const std::string album = "{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":\"" +
-                              row.src + "\"}}]}]}}";
+    const std::string album =
+        "{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":\"" + row.src + "\"}}]}]}}";
     writeAlbum(album);
     const PassResult result = runPass();
     EXPECT_EQ(result.status, -1);
@@ -158,8 +169,9 @@ TEST_F(ElementProcessorTest, PathsAreConvertedThroughTheCodePage) {
   const std::string gbkDirectory = "\xD5\xD5\xC6\xAC";
   const std::string gbkName = "\xCD\xBC.png";
   addPicture(gbkDirectory + "/" + gbkName, makePicture(8, 8, CV_8UC3));
-  writeAlbum("{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":"
-             "\"\xE7\x85\xA7\xE7\x89\x87/\xE5\x9B\xBE.png\"}}]}]}}");
+  writeAlbum(
+      "{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":"
+      "\"\xE7\x85\xA7\xE7\x89\x87/\xE5\x9B\xBE.png\"}}]}]}}");
   const PassResult result = runPass("0", CodePage::named("GBK"));
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_TRUE(fileExists(outputFile(gbkName)));

@@ -1,17 +1,17 @@
 #include "element/image_pipeline.h"
 
 #include <dirent.h>
-#include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <map>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "app/album_run.h"
 #include "app/run_settings.h"
 #include "platform/code_page.h"
 #include "support/test_support.h"
-
 
 namespace vellomar {
 namespace {
@@ -53,8 +53,8 @@ class ImagePipelineTest : public ::testing::Test {
     ::mkdir(dir_.file("in").c_str(), 0777);
     for (const char* sub : {"a", "b"}) ::mkdir(dir_.file(std::string("in/") + sub).c_str(), 0777);
     int seed = 3;
-    for (const char* name : {"a/x.png", "b/x.png", "a/y.png", "solo.png", "big.jpg",
-                             "shared.png", "deep.png"}) {
+    for (const char* name :
+         {"a/x.png", "b/x.png", "a/y.png", "solo.png", "big.jpg", "shared.png", "deep.png"}) {
       const int type = std::string(name) == "deep.png" ? CV_16UC3 : CV_8UC3;
       writePicture(dir_.file(std::string("in/") + name), makePicture(40 + seed, 30 + seed, type));
       seed += 7;
@@ -64,22 +64,28 @@ class ImagePipelineTest : public ::testing::Test {
 
   // The album with `middle` standing between its first and second half.
   void writeAlbum(const std::string& middle) {
-    const std::string reduce = R"("width":20,"height":15,"mask":{"width":12,"height":9,"positionX":3,"positionY":2})";
+    const std::string reduce =
+        R"("width":20,"height":15,"mask":{"width":12,"height":9,"positionX":3,"positionY":2})";
     writeFile(dir_.file("in/album.desc"),
               R"({"photoBook":{"scale":1,"pages":[{"elements":[
-                  {"image":{"src":"a/x.png",)" + reduce + R"(}},
+                  {"image":{"src":"a/x.png",)" +
+                  reduce + R"(}},
                   {"image":{"src":"shared.png"}},
                   {"image":{"src":"a/y.png"}},
-                  {"image":{"src":"big.jpg",)" + reduce + R"(}},
+                  {"image":{"src":"big.jpg",)" +
+                  reduce + R"(}},
                   {"image":{"src":"missing.png"}},
                   {"image":{"src":"../escape.png"}}]},
-                {"elements":[)" + middle + R"(]},
+                {"elements":[)" +
+                  middle + R"(]},
                 {"elements":[
                   {"image":{"src":"shared.png"}},
                   {"image":{"src":"b/x.png"}},
                   {"image":{"src":"b/y.png"}},
-                  {"image":{"src":"deep.png",)" + reduce + R"(}},
-                  {"image":{"src":"solo.png",)" + reduce + R"(}}]}]}})");
+                  {"image":{"src":"deep.png",)" +
+                  reduce + R"(}},
+                  {"image":{"src":"solo.png",)" +
+                  reduce + R"(}}]}]}})");
   }
 
   ScopedTempDir dir_;

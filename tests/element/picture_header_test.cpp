@@ -1,6 +1,7 @@
 #include "element/picture_header.h"
 
 #include <gtest/gtest.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include "support/test_support.h"
@@ -27,8 +28,8 @@ TEST(PictureHeaderTest, DimensionsComeFromTheHeaderOfEveryFormat) {
     } catch (const cv::Exception&) {
       continue;  // this build of the library has no encoder for it
     }
-    const auto size = pictureDimensions(std::string_view(reinterpret_cast<char*>(bytes.data()),
-                                                         bytes.size()));
+    const auto size =
+        pictureDimensions(std::string_view(reinterpret_cast<char*>(bytes.data()), bytes.size()));
     ASSERT_TRUE(size.has_value());
     EXPECT_EQ(size->width, 301u);
     EXPECT_EQ(size->height, 203u);

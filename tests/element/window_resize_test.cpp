@@ -1,6 +1,7 @@
 #include "element/window_resize.h"
 
 #include <gtest/gtest.h>
+
 #include <opencv2/imgproc.hpp>
 
 namespace vellomar {
@@ -15,12 +16,14 @@ TEST(WindowResizeTest, WindowSamplesAsTheWholeResizeDoes) {
   for (int trial = 0; trial < 600; ++trial) {
     const int type = types[trial % 5];
     const bool halving = trial % 10 == 0;
-    const cv::Size source(rng.uniform(1, 50) * (halving ? 2 : 1), rng.uniform(1, 50) * (halving ? 2 : 1));
+    const cv::Size source(rng.uniform(1, 50) * (halving ? 2 : 1),
+                          rng.uniform(1, 50) * (halving ? 2 : 1));
     const cv::Size box = halving ? source / 2 : cv::Size(rng.uniform(1, 120), rng.uniform(1, 120));
     cv::Mat picture(source, type);
     rng.fill(picture, cv::RNG::UNIFORM, 0, CV_MAT_DEPTH(type) == CV_16U ? 65536 : 256);
     const int x = rng.uniform(0, box.width), y = rng.uniform(0, box.height);
-    const cv::Rect window(x, y, rng.uniform(1, box.width - x + 1), rng.uniform(1, box.height - y + 1));
+    const cv::Rect window(x, y, rng.uniform(1, box.width - x + 1),
+                          rng.uniform(1, box.height - y + 1));
 
     cv::Mat whole;
     cv::resize(picture, whole, box, 0, 0, cv::INTER_LINEAR);

@@ -1,13 +1,14 @@
 #include "support/test_support.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <sstream>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include "album/json_reader.h"
 #include "app/command_line.h"
@@ -64,8 +65,7 @@ void AlbumPassTest::addPicture(const std::string& name, const cv::Mat& picture) 
 PassResult AlbumPassTest::runPass(const std::string& flag, const CodePage& codePage) {
   std::ostringstream out, err;
   PassResult result;
-  result.status =
-      runCommandLine({"vellomar", sourceDir(), outputDir(), flag}, codePage, out, err);
+  result.status = runCommandLine({"vellomar", sourceDir(), outputDir(), flag}, codePage, out, err);
   result.out = out.str();
   result.err = err.str();
   return result;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <json/value.h>
+
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>

@@ -37,8 +37,17 @@ TEST(TextEncodingTest, ConversionsThroughGbkAndUtf8) {
   EXPECT_EQ(ansiToWide(kGbk, ""), u"");
   // What GBK cannot represent (U+00F6, U+1F600, and U+FFFD standing for
   // invalid UTF-8) becomes the default character; invalid GBK becomes U+FFFD.
-  EXPECT_EQ(convertUtf8ToAnsi(kGbk, "a\xC3\xB6" "b\xF0\x9F\x98\x80" "c\xFF" "d"), "a?b?c?d");
-  EXPECT_EQ(convertAnsiToUtf8(kGbk, "a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(convertUtf8ToAnsi(kGbk,
+                              "a\xC3\xB6"
+                              "b\xF0\x9F\x98\x80"
+                              "c\xFF"
+                              "d"),
+            "a?b?c?d");
+  EXPECT_EQ(convertAnsiToUtf8(kGbk,
+                              "a\xFF"
+                              "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // UTF-8 keeps valid text and mends the rest: a truncated sequence is one
   // U+FFFD, an encoded surrogate or overlong form one per byte.
   EXPECT_EQ(convertUtf8ToAnsi(kUtf8, chineseUtf8 + "\xF0\x9F\x98\x80"),
