@@ -49,7 +49,7 @@ bool isKeyed(const Json::Value& value) {
 }
 
 bool isObjectWithMembers(const Json::Value& value) {
-  return value.type() == Json::objectValue && value.size() > 0;
+  return value.type() == Json::objectValue && !value.empty();
 }
 
 bool isPictureElement(const Json::Value& element) {

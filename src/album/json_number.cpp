@@ -38,7 +38,7 @@ std::string formatReal(double value) {
 }
 
 bool scanReal(std::string_view token, double& value) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
   std::string text(token);
   char* end = nullptr;
   const double parsed = strtod_l(text.c_str(), &end, cLocale);

@@ -197,14 +197,14 @@ class Parser {
         case 'r': out += '\r'; break;
         case 't': out += '\t'; break;
         case 'u': {
-          unsigned cp;
+          unsigned cp = 0;
           if (!readHex4(cp)) return false;
           if (cp >= 0xD800 && cp <= 0xDBFF) {
             if (end_ - pos_ < 2 || pos_[0] != '\\' || pos_[1] != 'u') {
               return fail("a high surrogate must be followed by a second \\u escape");
             }
             pos_ += 2;
-            unsigned second;
+            unsigned second = 0;
             if (!readHex4(second)) return false;
             cp = 0x10000 + ((cp & 0x3FF) << 10) + (second & 0x3FF);
           }

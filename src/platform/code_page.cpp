@@ -92,8 +92,8 @@ std::string runIconv(const char* to, const char* from, std::string_view input,
 
 CodePage CodePage::fromLocale() {
   std::string name;
-  locale_t loc = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-  if (loc != static_cast<locale_t>(0)) {
+  locale_t loc = newlocale(LC_CTYPE_MASK, "", nullptr);
+  if (loc != nullptr) {
     const char* codeset = nl_langinfo_l(CODESET, loc);
     if (codeset != nullptr) name = codeset;
     freelocale(loc);

@@ -1,6 +1,5 @@
 #include "util/whole_file.h"
 
-#include <cstring>
 
 #include "platform/file_system.h"
 
@@ -18,11 +17,9 @@ std::string wholeFileText(std::string data) {
   size_t start = 0;
   if (data.empty() || data[0] != '{') start = 3;
   if (data.size() <= start) return "";
-  const char* begin = data.data() + start;
-  const void* nul = std::memchr(begin, '\0', data.size() - start);
-  size_t length = nul ? static_cast<const char*>(nul) - begin : data.size() - start;
+  const size_t nul = data.find('\0', start);
+  data.resize(nul == std::string::npos ? data.size() : nul);
   data.erase(0, start);
-  data.resize(length);
   return data;
 }
 
