@@ -1,6 +1,5 @@
 #include "util/whole_file.h"
 
-
 #include "platform/file_system.h"
 
 namespace vellomar {
