@@ -18,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/diagnostics.h"
+#include "util/progress.h"
 #include "util/text_encoding.h"
 #include "util/whole_file.h"
 
@@ -62,6 +63,12 @@ void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
   for (const ElementPlan& plan : plans) {
     if (plan.job) jobs.push_back(*plan.job);
   }
+  // A few pictures need no progress line.
+  constexpr size_t kFewPictures = 4;
+  Progress progress(run.diagnostics.stream(),
+                    run.settings.showProgress && jobs.size() > kFewPictures);
+  progress.start(static_cast<int>(jobs.size()));
+  run.diagnostics.setProgress(&progress);
   ImagePipeline pipeline(std::move(jobs), run.settings.workerCount);
   try {
     size_t jobIndex = 0;
@@ -77,12 +84,15 @@ void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
         throw FatalError(toOsPath(plan.job->outputDir + plan.job->derivedName), plan.place,
                          std::string("the image library failed: ") + error.what());
       }
+      progress.advance();
       finishElement(run, plan, outcome);
     }
   } catch (const FatalError&) {
+    run.diagnostics.setProgress(nullptr);
     pipeline.settle();
     throw;
   }
+  run.diagnostics.setProgress(nullptr);
   pipeline.settle();
 }
 

@@ -36,12 +36,13 @@ bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings
   return true;
 }
 
-int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  return runCommandLine(args, CodePage::fromLocale(), out, err);
+int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal) {
+  return runCommandLine(args, CodePage::fromLocale(), out, err, errIsTerminal);
 }
 
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
-                   std::ostream& out, std::ostream& err) {
+                   std::ostream& out, std::ostream& err, bool errIsTerminal) {
   if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
     out << kUsage;
     return kExitSuccess;
@@ -56,6 +57,7 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
     err << diagnosticLine("", "", "the output directory is empty");
     return kExitFailure;
   }
+  settings.showProgress = errIsTerminal;
   keepFreedMemory();
   return processAlbum(settings, codePage, out, err);
 }

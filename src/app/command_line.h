@@ -21,10 +21,12 @@ bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings
 // the exit status. --help / -h and --version, given alone, print to `out` and
 // return 0; a wrong argument count returns -1 silently; an empty output
 // directory is refused on `err`. Otherwise runs the album pass with the code
-// page of the locale (or `codePage`, when given).
-int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// page of the locale (or `codePage`, when given), showing its progress on
+// `err` when `errIsTerminal`.
+int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal = false);
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
-                   std::ostream& out, std::ostream& err);
+                   std::ostream& out, std::ostream& err, bool errIsTerminal = false);
 
 }  // namespace vellomar
 

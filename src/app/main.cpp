@@ -6,6 +6,7 @@
 #include "platform/error_stream.h"
 
 int main(int argc, char** argv) {
+  const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
-                                  vellomar::separateErrorStream());
+                                  err.stream, err.terminal);
 }

@@ -20,6 +20,8 @@ struct RunSettings {
   double scale = 0.0;
   // Pictures worked on at once; 0 for one per online processor.
   int workerCount = 0;
+  // The error stream is a terminal: show how far the picture work has come.
+  bool showProgress = false;
 };
 
 }  // namespace vellomar

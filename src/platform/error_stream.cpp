@@ -9,18 +9,19 @@
 
 namespace vellomar {
 
-std::ostream& separateErrorStream() {
+ErrorStream separateErrorStream() {
+  const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (saved < 0 || nowhere < 0 || ::dup2(nowhere, STDERR_FILENO) < 0) {
     if (saved >= 0) ::close(saved);
     if (nowhere >= 0) ::close(nowhere);
-    return std::cerr;
+    return {std::cerr, terminal};
   }
   ::close(nowhere);
   static __gnu_cxx::stdio_filebuf<char> buffer(saved, std::ios::out, 1);
   static std::ostream stream(&buffer);
-  return stream;
+  return {stream, terminal};
 }
 
 }  // namespace vellomar

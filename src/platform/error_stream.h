@@ -10,10 +10,15 @@
 
 namespace vellomar {
 
+struct ErrorStream {
+  std::ostream& stream;
+  bool terminal;  // the stream is a terminal
+};
+
 // Moves the standard error stream aside for the tool's own diagnostics and
 // returns a stream on it; from then on, whatever else writes to the standard
 // error stream writes to nowhere. Returns std::cerr when that cannot be done.
-std::ostream& separateErrorStream();
+ErrorStream separateErrorStream();
 
 }  // namespace vellomar
 

@@ -1,5 +1,7 @@
 #include "util/diagnostics.h"
 
+#include "util/progress.h"
+
 namespace vellomar {
 namespace {
 
@@ -41,6 +43,7 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
 }
 
 void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
+  if (progress_ != nullptr) progress_->clear();
   err_ << diagnosticLine(file, place, text) << std::flush;
 }
 

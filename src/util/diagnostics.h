@@ -11,6 +11,8 @@
 
 namespace vellomar {
 
+class Progress;
+
 // Formats one diagnostic line (with its line feed); empty parts are left out,
 // control bytes are written as \xHH.
 std::string diagnosticLine(const std::string& file, const std::string& place,
@@ -34,10 +36,15 @@ class Diagnostics {
   void note(const std::string& file, const std::string& place, const std::string& text);
 
   bool failed() const { return failed_; }
+  std::ostream& stream() { return err_; }
+
+  // A progress line on the same stream, erased before each diagnostic.
+  void setProgress(Progress* progress) { progress_ = progress; }
 
  private:
   std::ostream& err_;
   bool failed_ = false;
+  Progress* progress_ = nullptr;
 };
 
 // An error that ends the run: reported once by the run driver, which then

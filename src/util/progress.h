@@ -1,0 +1,47 @@
+#ifndef VELLOMAR_UTIL_PROGRESS_H_
+#define VELLOMAR_UTIL_PROGRESS_H_
+
+// A one-line display of how far the picture work has come, for a person at a
+// terminal: pictures done of the total, time elapsed, an estimate of the time
+// left. It is erased before every diagnostic and at the end, so that a run
+// leaves nothing of it on the screen.
+
+#include <chrono>
+#include <ostream>
+#include <string>
+
+namespace vellomar {
+
+class Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // Shown on `terminal` only when `enabled`.
+  Progress(std::ostream& terminal, bool enabled) : terminal_(terminal), enabled_(enabled) {}
+  ~Progress() { clear(); }
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+
+  // Starts counting toward `total` pictures.
+  void start(int total);
+  // One more picture is done; redraws the line now and then, and at the last.
+  void advance();
+  // Erases the line, if it is shown.
+  void clear();
+
+  // The line for `done` of `total` pictures after `elapsed`.
+  static std::string line(int done, int total, Clock::duration elapsed);
+
+ private:
+  std::ostream& terminal_;
+  bool enabled_;
+  bool shown_ = false;
+  int total_ = 0;
+  int done_ = 0;
+  Clock::time_point started_;
+  Clock::time_point drawn_;
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_UTIL_PROGRESS_H_
