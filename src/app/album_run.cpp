@@ -68,6 +68,11 @@ void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
   Progress progress(run.diagnostics.stream(),
                     run.settings.showProgress && jobs.size() > kFewPictures);
   progress.start(static_cast<int>(jobs.size()));
+  // The diagnostics erase the line before each of theirs, while it lives.
+  struct Attachment {
+    Diagnostics& diagnostics;
+    ~Attachment() { diagnostics.setProgress(nullptr); }
+  } attachment{run.diagnostics};
   run.diagnostics.setProgress(&progress);
   ImagePipeline pipeline(std::move(jobs), run.settings.workerCount);
   try {
@@ -88,11 +93,9 @@ void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
       finishElement(run, plan, outcome);
     }
   } catch (const FatalError&) {
-    run.diagnostics.setProgress(nullptr);
     pipeline.settle();
     throw;
   }
-  run.diagnostics.setProgress(nullptr);
   pipeline.settle();
 }
 
