@@ -54,24 +54,5 @@ TEST(AlbumFormatTest, ConversionsGiveValuesOrTheirFailureMessages) {
             "Real out of signed integer range");
 }
 
-TEST(AlbumFormatTest, PictureElementIsDecidedByTheFirstMemberName) {
-  struct Row {
-    const char* text;
-    bool picture;
-  };
-  const Row rows[] = {
-      {"{\"image\":{},\"type\":1}", true},
-      {"{\"id\":1,\"image\":{}}", false},
-      {"{\"Image\":{}}", false},
-      {"{\"A\":1,\"image\":{}}", false},
-      {"{}", false},
-      {"[{\"image\":{}}]", false},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(isPictureElement(parseJson(row.text)), row.picture);
-  }
-}
-
 }  // namespace
 }  // namespace vellomar

@@ -47,13 +47,6 @@ TEST(RecordRewriteTest, FullRewriteDescribesTheWindow) {
   }
 }
 
-TEST(RecordRewriteTest, SourceRewriteChangesOnlySrc) {
-  Json::Value image = parseJson("{\"width\":400,\"height\":3.0,\"mask\":null,\"src\":7}");
-  sourceRewrite(image, "\xE7\x85\xA7.png");
-  EXPECT_EQ(writeJson(image),
-            "{\"height\":3.0,\"mask\":null,\"src\":\"\xE7\x85\xA7.png\",\"width\":400}\n");
-}
-
 TEST(RecordRewriteTest, OriginalSideIsZeroWhereTheQuotientIsNoInteger) {
   EXPECT_EQ(originalSide(3, -10, 4), -7);
   EXPECT_EQ(originalSide(4000, 200, 0), 0);
