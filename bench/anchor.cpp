@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string out = std::string(argv[2]) + "/";
-  for (const bench::Job& job : bench::albumJobs(argv[1])) {
-    const cv::Mat picture = cv::imread(job.source, cv::IMREAD_UNCHANGED);
+  for (const vellomar::PictureJob& job : bench::albumJobs(argv[1])) {
+    const cv::Mat picture = cv::imread(job.sourceFilePath, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {

@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
   }
   vellomar::keepFreedMemory();
   cv::setNumThreads(1);
-  std::map<std::string, std::vector<bench::Job>> bySource;
-  for (const bench::Job& job : bench::albumJobs(argv[1])) bySource[job.source].push_back(job);
+  std::map<std::string, std::vector<vellomar::PictureJob>> bySource;
+  for (const vellomar::PictureJob& job : bench::albumJobs(argv[1])) bySource[job.sourceFilePath].push_back(job);
   std::vector<std::pair<off_t, std::string>> sources;
   for (const auto& entry : bySource) {
     struct stat info {};
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       const cv::Mat picture = cv::imread(sources[i].second, cv::IMREAD_UNCHANGED);
       if (picture.empty()) continue;
       bool copied = false;
-      for (const bench::Job& job : bySource[sources[i].second]) {
+      for (const vellomar::PictureJob& job : bySource[sources[i].second]) {
         const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
         std::vector<uchar> encoded;
         if (plan.path == vellomar::DerivedPath::kReduce) {

@@ -14,16 +14,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: list_jobs ALBUM_DIR\n");
     return 2;
   }
-  for (const bench::Job& job : bench::albumJobs(argv[1])) {
-    const cv::Mat picture = cv::imread(job.source, cv::IMREAD_UNCHANGED);
+  for (const vellomar::PictureJob& job : bench::albumJobs(argv[1])) {
+    const cv::Mat picture = cv::imread(job.sourceFilePath, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {
-      std::printf("reduce %s %s %d %d %d %d %d %d\n", job.source.c_str(), job.derivedName.c_str(),
+      std::printf("reduce %s %s %d %d %d %d %d %d\n", job.sourceFilePath.c_str(), job.derivedName.c_str(),
                   plan.region.targetWidth, plan.region.targetHeight, plan.window.x, plan.window.y,
                   plan.window.width, plan.window.height);
     } else {
-      std::printf("copy %s %s\n", job.source.c_str(), job.derivedName.c_str());
+      std::printf("copy %s %s\n", job.sourceFilePath.c_str(), job.derivedName.c_str());
     }
   }
   return 0;

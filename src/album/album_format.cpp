@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "util/diagnostics.h"
 
 namespace vellomar {
 
@@ -57,19 +56,6 @@ bool isPictureElement(const Json::Value& element) {
   const char* end = nullptr;
   const char* name = element.begin().memberName(&end);
   return std::string(name, end) == keys::kImage;
-}
-
-Json::Value& pageElements(Json::Value& pageList, int pageIndex) {
-  Json::Value& page = pageList[static_cast<Json::ArrayIndex>(pageIndex)];
-  if (!isKeyed(page)) {
-    throw FatalError("", pagePlace(pageIndex), "a page that is neither an object nor null");
-  }
-  Json::Value& elements = page[keys::kElements];
-  if (isObjectWithMembers(elements)) {
-    throw FatalError("", pagePlace(pageIndex) + "." + keys::kElements,
-                     "an object where a list of elements is expected");
-  }
-  return elements;
 }
 
 std::string pagePlace(int pageIndex) {

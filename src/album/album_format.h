@@ -52,12 +52,6 @@ bool isObjectWithMembers(const Json::Value& value);
 // exactly "image".
 bool isPictureElement(const Json::Value& element);
 
-// The "elements" of page `pageIndex` of `pageList` (an array), where they
-// stand; "elements" is added to the page as null where it is absent. Throws
-// FatalError when the page is neither an object nor null, or its elements are
-// an object with members: shapes a walk by index cannot follow.
-Json::Value& pageElements(Json::Value& pageList, int pageIndex);
-
 // Places in the document, as diagnostics name them.
 std::string pagePlace(int pageIndex);
 std::string elementPlace(int pageIndex, int elementIndex);

@@ -2,19 +2,17 @@
 
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
+#include "album/album_document.h"
 #include "album/album_format.h"
 #include "album/json_reader.h"
 #include "album/json_writer.h"
-#include "app/album_document.h"
 #include "app/console_messages.h"
 #include "app/exit_status.h"
-#include "app/run_settings.h"
-#include "census/source_census.h"
-#include "element/element_processor.h"
-#include "element/image_pipeline.h"
+#include "pictures/derived_files.h"
+#include "plan/album_plan.h"
+#include "plan/run_settings.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/diagnostics.h"
@@ -27,103 +25,76 @@ namespace {
 
 constexpr char kAlbumFileName[] = "album.desc";
 
-// A conversion of a document value, where a failure ends the run.
-double documentDouble(const Json::Value& value, const std::string& place) {
-  try {
-    return asDouble(value);
-  } catch (const std::runtime_error& error) {
-    throw FatalError("", place, error.what());
-  }
+// Reports a problem; one without a file is one of the album description.
+void report(Diagnostics& diagnostics, const Problem& problem, const std::string& albumFile) {
+  diagnostics.problem(problem.file.empty() ? albumFile : problem.file, problem.place,
+                      problem.text);
 }
 
-// The document side: every element in order, up to the end or up to a value
-// that ends the run, which is returned.
-std::optional<FatalError> planElements(AlbumRun& run, std::vector<ElementPlan>& plans) {
-  AlbumDocument& document = run.document;
-  try {
-    for (document.pageIndex = 0; document.pageIndex < document.pageCount; ++document.pageIndex) {
-      document.elementList = &pageElements(document.pageList, document.pageIndex);
-      document.elementCount = static_cast<int>(document.elementList->size());
-      for (document.elementIndex = 0; document.elementIndex < document.elementCount;
-           ++document.elementIndex) {
-        ElementPlan plan = processElement(run);
-        if (plan.problem || plan.job) plans.push_back(std::move(plan));
-      }
-    }
-  } catch (const FatalError& error) {
-    return error;
-  }
-  return std::nullopt;
-}
-
-// The picture side, on all workers, taken back in element order: problems
-// reported and records rewritten as each element's turn comes.
-void finishElements(AlbumRun& run, const std::vector<ElementPlan>& plans) {
-  std::vector<ImageJob> jobs;
-  for (const ElementPlan& plan : plans) {
-    if (plan.job) jobs.push_back(*plan.job);
+// The picture work of the planned elements, taken back in element order:
+// problems reported and records rewritten as each element's turn comes.
+// Returns the error that ends the run there, if one does.
+std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& root,
+                                   const RunSettings& settings, const std::string& outputDir,
+                                   const std::string& albumFile, Diagnostics& diagnostics,
+                                   std::vector<ElementChange>& changes) {
+  std::vector<PictureJob> jobs;
+  for (const ElementPlan& element : plan.elements) {
+    if (element.job) jobs.push_back(*element.job);
   }
   // A few pictures need no progress line.
   constexpr size_t kFewPictures = 4;
-  Progress progress(run.diagnostics.stream(),
-                    run.settings.showProgress && jobs.size() > kFewPictures);
+  Progress progress(diagnostics.stream(), settings.showProgress && jobs.size() > kFewPictures);
   progress.start(static_cast<int>(jobs.size()));
   // The diagnostics erase the line before each of theirs, while it lives.
   struct Attachment {
     Diagnostics& diagnostics;
     ~Attachment() { diagnostics.setProgress(nullptr); }
-  } attachment{run.diagnostics};
-  run.diagnostics.setProgress(&progress);
-  ImagePipeline pipeline(std::move(jobs), run.settings.workerCount);
-  try {
-    size_t jobIndex = 0;
-    for (const ElementPlan& plan : plans) {
-      if (plan.problem) {
-        run.diagnostics.problem(*plan.problem);
+  } attachment{diagnostics};
+  diagnostics.setProgress(&progress);
+
+  DerivedFiles files(std::move(jobs), outputDir, settings.workerCount);
+  size_t jobIndex = 0;
+  for (const ElementPlan& element : plan.elements) {
+    ElementChange& change = changes.emplace_back();
+    change.page = element.page;
+    change.element = element.element;
+    change.reads = element.reads;
+    if (element.problem) report(diagnostics, *element.problem, albumFile);
+    if (!element.job) continue;
+    const DerivedFile file = files.take(jobIndex++);
+    const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
+    const DerivedPicture& picture = file.picture;
+    progress.advance();
+    switch (picture.status) {
+      case DerivedPicture::Status::kLibraryFailed:
+        return Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
+      case DerivedPicture::Status::kNotLoaded:
+        diagnostics.problem(toOsPath(element.job->sourceFilePath), element.place,
+                            "the picture cannot be loaded" +
+                                (picture.problem.empty() ? "" : ": " + picture.problem));
         continue;
-      }
-      ImageOutcome outcome;
-      try {
-        outcome = pipeline.finish(jobIndex++);
-      } catch (const ImageLibraryError& error) {
-        throw FatalError(toOsPath(plan.job->outputDir + plan.job->derivedName), plan.place,
-                         std::string("the image library failed: ") + error.what());
-      }
-      progress.advance();
-      finishElement(run, plan, outcome);
+      case DerivedPicture::Status::kNotEncoded:
+        diagnostics.problem(derivedFile, element.place,
+                            "cannot be written: the image library could not encode it");
+        continue;
+      case DerivedPicture::Status::kMade: break;
     }
-  } catch (const FatalError&) {
-    pipeline.settle();
-    throw;
+    if (!file.written) {
+      diagnostics.problem(derivedFile, element.place, "cannot be written: " + file.writeError);
+      continue;
+    }
+    Json::Value image;
+    const Json::Value& elementValue =
+        root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)][keys::kElements]
+             [static_cast<Json::ArrayIndex>(element.element)];
+    if (auto fatal = rewrittenImage(element, elementValue, picture.path, picture.pictureWidth,
+                                    picture.pictureHeight, image)) {
+      return fatal;
+    }
+    change.image = std::move(image);
   }
-  pipeline.settle();
-}
-
-// Everything between the parse and the writing of the document.
-void runPass(AlbumRun& run) {
-  AlbumDocument& document = run.document;
-  if (!isKeyed(document.root)) {
-    throw FatalError("", "", "the document is neither an object nor null");
-  }
-  Json::Value& photoBook = document.root[keys::kPhotoBook];
-  if (!isKeyed(photoBook)) {
-    throw FatalError("", keys::kPhotoBook, "neither an object nor null");
-  }
-  run.settings.scale =
-      documentDouble(photoBook[keys::kScale], std::string(keys::kPhotoBook) + "." + keys::kScale);
-  document.pageList = photoBook[keys::kPages];
-  if (isObjectWithMembers(document.pageList)) {
-    throw FatalError("", std::string(keys::kPhotoBook) + "." + keys::kPages,
-                     "an object where a list of pages is expected");
-  }
-  document.pageCount = static_cast<int>(document.pageList.size());
-
-  std::vector<ElementPlan> plans;
-  buildSourceCensus(run);
-  const std::optional<FatalError> documentError = planElements(run, plans);
-  finishElements(run, plans);
-  if (documentError) throw *documentError;
-  finishPages(document);
+  return std::nullopt;
 }
 
 // The document's text as the file holds it: the final line feed is stored as
@@ -136,13 +107,13 @@ std::string fileText(const Json::Value& root) {
 
 }  // namespace
 
-int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& out,
+int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
                  std::ostream& err) {
   Diagnostics diagnostics(err);
   const std::string inputPath = settings.sourceDir + kAlbumFileName;
   const std::string inputFile = toOsPath(inputPath);
-  AlbumDocument document;
   try {
+    AlbumDocument document;
     {
       const std::string text = readWholeFile(inputPath);
       if (text.empty()) {
@@ -162,27 +133,28 @@ int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& 
     }
 
     // Only the last component is created; when that fails (it exists, or its
-    // parent does not) the pass goes on, and writing into it reports.
+    // parent does not) the run goes on, and writing into it reports.
     if (!ansiToWide(codePage, settings.outputDir.c_str()).empty()) {
       makeDirectory(settings.outputDir);
     }
-    settings.outputDir += '\\';
-    removeStaleTemporaries(settings.outputDir);
+    const std::string outputDir = settings.outputDir + '\\';
+    removeStaleTemporaries(outputDir);
 
-    SourceCensus census;
-    AlbumRun run{settings, document, census, codePage, diagnostics, inputFile};
-    runPass(run);
-    census.clear();
+    const AlbumPlan plan = planAlbum(document.root, settings, codePage);
+    std::vector<ElementChange> changes;
+    std::optional<Problem> fatal = runElements(plan, document.root, settings, outputDir,
+                                               inputFile, diagnostics, changes);
+    if (!fatal) fatal = plan.fatal;
+    if (fatal) {
+      report(diagnostics, *fatal, inputFile);
+      return kExitFailure;
+    }
+    document.applyChanges(changes);
 
     std::string error;
-    if (!writeFileAtomically(settings.outputDir, kAlbumFileName, fileText(document.root), error)) {
-      diagnostics.problem(toOsPath(settings.outputDir + kAlbumFileName), "",
-                          "cannot be written: " + error);
+    if (!writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error)) {
+      diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
     }
-  } catch (const FatalError& error) {
-    diagnostics.problem(error.file().empty() ? inputFile : error.file(), error.place(),
-                        error.what());
-    return kExitFailure;
   } catch (const std::bad_alloc&) {
     diagnostics.problem(inputFile, "", "out of memory");
     return kExitFailure;

@@ -1,8 +1,9 @@
 #ifndef VELLOMAR_APP_ALBUM_RUN_H_
 #define VELLOMAR_APP_ALBUM_RUN_H_
 
-// The one pass over an album: read and parse album.desc, create the output
-// directory, count the sources, process every element, write album.desc.
+// The one run over an album: read and parse album.desc, create the output
+// directory, plan, make the derived pictures and rewrite their elements in
+// element order, write album.desc.
 
 #include <ostream>
 
@@ -14,7 +15,7 @@ struct RunSettings;
 // Runs the pass. Returns kExitSuccess when it ran to its end and nothing went
 // wrong, kExitFailure otherwise. The two console messages go to `out`; every
 // other diagnostic goes to `err`.
-int processAlbum(RunSettings& settings, const CodePage& codePage, std::ostream& out,
+int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
                  std::ostream& err);
 
 }  // namespace vellomar

@@ -4,7 +4,7 @@
 
 #include "app/album_run.h"
 #include "app/exit_status.h"
-#include "app/run_settings.h"
+#include "plan/run_settings.h"
 #include "platform/code_page.h"
 #include "platform/system.h"
 #include "util/diagnostics.h"

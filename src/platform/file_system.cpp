@@ -139,20 +139,33 @@ bool writeFileAtomically(const std::string& directory, const std::string& name,
          commitTemporaryFile(temporary, directory, name, error);
 }
 
-bool checkWritable(const std::string& directory, const std::string& name, std::string& error) {
-  std::string temporary;
-  const int fd = createTemporary(directory, name, temporary);
-  if (fd < 0) {
-    error = std::strerror(errno);
-    return false;
+TemporaryFile::~TemporaryFile() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
+  if (this != &other) {
+    if (!path_.empty()) ::unlink(path_.c_str());
+    path_ = std::move(other.path_);
+    other.path_.clear();
   }
-  ::close(fd);
-  ::unlink(temporary.c_str());
-  if (identityOf(toOsPath(directory + name))) {
-    error = std::strerror(EISDIR);
-    return false;
-  }
+  return *this;
+}
+
+bool TemporaryFile::write(const std::string& directory, const std::string& name,
+                          std::string_view bytes, std::string& error) {
+  std::string path;
+  if (!writeTemporaryFile(directory, name, bytes, path, error)) return false;
+  *this = TemporaryFile();
+  path_ = std::move(path);
   return true;
+}
+
+bool TemporaryFile::commit(const std::string& directory, const std::string& name,
+                           std::string& error) {
+  const std::string path = std::move(path_);
+  path_.clear();
+  return commitTemporaryFile(path, directory, name, error);
 }
 
 void removeStaleTemporaries(const std::string& directory) {

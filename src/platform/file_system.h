@@ -36,11 +36,26 @@ bool commitTemporaryFile(const std::string& temporary, const std::string& direct
 // Both of the above.
 bool writeFileAtomically(const std::string& directory, const std::string& name,
                          std::string_view bytes, std::string& error);
-// Whether writing `name` in `directory` as above would get past the steps
-// that depend on the name and the directory (creating the temporary file,
-// renaming over a directory), without changing anything. Sets `error` to the
-// reason the write would give.
-bool checkWritable(const std::string& directory, const std::string& name, std::string& error);
+
+// A temporary file as above that removes itself when destroyed uncommitted.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile();
+  TemporaryFile(TemporaryFile&& other) noexcept : path_(std::move(other.path_)) {
+    other.path_.clear();
+  }
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept;
+
+  // Writes `bytes` for `name` in `directory`, as writeTemporaryFile.
+  bool write(const std::string& directory, const std::string& name, std::string_view bytes,
+             std::string& error);
+  // Renames it over `name` in `directory`, as commitTemporaryFile.
+  bool commit(const std::string& directory, const std::string& name, std::string& error);
+
+ private:
+  std::string path_;  // operating-system path; empty when there is none
+};
 
 // Removes from `directory` the temporary files that runs of the tool which
 // have ended (killed, say) left behind: those whose process is gone, or that

@@ -3,10 +3,9 @@
 
 // Diagnostics on the error stream: one line each, "vellomar: " followed by the
 // file, the place in the document and what happened. A problem leaves the run
-// going but makes its exit status a failure; a fatal error ends the run.
+// going but makes its exit status a failure.
 
 #include <ostream>
-#include <stdexcept>
 #include <string>
 
 namespace vellomar {
@@ -45,20 +44,6 @@ class Diagnostics {
   std::ostream& err_;
   bool failed_ = false;
   Progress* progress_ = nullptr;
-};
-
-// An error that ends the run: reported once by the run driver, which then
-// returns the failure status without writing the album description.
-class FatalError : public std::runtime_error {
- public:
-  FatalError(std::string file, std::string place, const std::string& text)
-      : std::runtime_error(text), file_(std::move(file)), place_(std::move(place)) {}
-  const std::string& file() const { return file_; }
-  const std::string& place() const { return place_; }
-
- private:
-  std::string file_;
-  std::string place_;
 };
 
 }  // namespace vellomar

@@ -13,7 +13,7 @@
 
 #include "album/json_reader.h"
 #include "album/json_writer.h"
-#include "app/run_settings.h"
+#include "plan/run_settings.h"
 #include "platform/code_page.h"
 #include "support/test_support.h"
 

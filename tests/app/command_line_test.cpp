@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "app/run_settings.h"
+#include "plan/run_settings.h"
 #include "platform/code_page.h"
 #include "support/test_support.h"
 

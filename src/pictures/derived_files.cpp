@@ -1,0 +1,89 @@
+#include "pictures/derived_files.h"
+
+#include <algorithm>
+#include <map>
+
+#include "pictures/ordered_map.h"
+#include "platform/file_system.h"
+#include "platform/system.h"
+
+namespace vellomar {
+
+// One job's result, as a worker leaves it.
+struct DerivedFiles::Made {
+  DerivedFile file;
+  TemporaryFile temporary;
+};
+
+struct DerivedFiles::Task {
+  OrderedMap<std::vector<Made>> map;
+};
+
+DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount)
+    : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)) {
+  prepareImageLibrary();
+  // A source the run may replace is read only after the elements before it
+  // are done: one by one, on the calling thread.
+  const auto output = directoryIdentity(outputDir_);
+  const bool oneByOne = std::any_of(jobs_.begin(), jobs_.end(), [&](const PictureJob& job) {
+    return output && parentDirectoryIdentity(job.sourceFilePath) == output;
+  });
+  std::map<std::string, size_t> taskOfSource;
+  for (size_t i = 0; i < jobs_.size(); ++i) {
+    const auto found = taskOfSource.find(jobs_[i].sourceFilePath);
+    size_t task = tasks_.size();
+    if (!oneByOne && found != taskOfSource.end()) {
+      task = found->second;
+    } else {
+      tasks_.emplace_back();
+      taskOfSource[jobs_[i].sourceFilePath] = task;
+    }
+    taskOfJob_.emplace_back(task, tasks_[task].size());
+    tasks_[task].push_back(i);
+  }
+  // Largest pictures first, so that no large one is left for the end.
+  std::vector<std::pair<uint64_t, size_t>> bySize;
+  for (size_t t = 0; t < tasks_.size(); ++t) {
+    bySize.emplace_back(oneByOne ? 0 : fileSize(jobs_[tasks_[t].front()].sourceFilePath), t);
+  }
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<size_t> order;
+  for (const auto& entry : bySize) order.push_back(entry.second);
+  const size_t workers =
+      oneByOne ? 0 : static_cast<size_t>(workerCount > 0 ? workerCount : onlineProcessorCount());
+  running_.reset(new Task{OrderedMap<std::vector<Made>>(
+      std::move(order), workers, [this](size_t task) { return runTask(task); })});
+}
+
+DerivedFiles::~DerivedFiles() = default;
+
+std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
+  std::vector<const PictureJob*> jobs;
+  for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
+  std::vector<DerivedPicture> pictures = makeDerivedPictures(jobs);
+  std::vector<Made> made(jobs.size());
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    DerivedPicture& picture = pictures[k];
+    if (picture.status == DerivedPicture::Status::kMade) {
+      const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
+                                   picture.bytes.size());
+      made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, made[k].file.writeError);
+      picture.bytes = {};
+    }
+    made[k].file.picture = std::move(picture);
+  }
+  return made;
+}
+
+DerivedFile DerivedFiles::take(size_t index) {
+  const auto [task, place] = taskOfJob_[index];
+  Made& made = running_->map.get(task)[place];
+  DerivedFile& file = made.file;
+  if (file.picture.status == DerivedPicture::Status::kMade && file.writeError.empty()) {
+    file.written = made.temporary.commit(outputDir_, jobs_[index].derivedName, file.writeError);
+  }
+  return std::move(file);
+}
+
+}  // namespace vellomar

@@ -1,0 +1,56 @@
+#ifndef VELLOMAR_PICTURES_DERIVED_FILES_H_
+#define VELLOMAR_PICTURES_DERIVED_FILES_H_
+
+// The derived files of a run. Workers make each element's derived picture and
+// write it to a temporary file beside its name; the run takes them back in
+// element order and each is renamed into place as it is taken, so the output
+// directory changes as running the elements one by one would change it. A
+// picture several elements share is decoded once. When a source picture lies
+// in the output directory (which a derived file may replace), the elements
+// are run one by one on the calling thread instead.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pictures/picture.h"
+
+namespace vellomar {
+
+// One element's derived file, once taken.
+struct DerivedFile {
+  DerivedPicture picture;  // without its bytes
+  bool written = false;
+  std::string writeError;  // why the file could not be written
+};
+
+class DerivedFiles {
+ public:
+  // Starts the work on `jobs` (in element order) for `outputDir` (a tool
+  // path ending with a separator) on `workerCount` workers (0: one per online
+  // processor).
+  DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount);
+  // Stops the workers; files not taken are not made.
+  ~DerivedFiles();
+  DerivedFiles(const DerivedFiles&) = delete;
+  DerivedFiles& operator=(const DerivedFiles&) = delete;
+
+  // Waits for job `index` and puts its file in place. Jobs are taken in
+  // ascending order, each once.
+  DerivedFile take(size_t index);
+
+ private:
+  struct Made;
+  struct Task;
+  std::vector<Made> runTask(size_t task) const;
+
+  const std::vector<PictureJob> jobs_;
+  const std::string outputDir_;
+  std::vector<std::vector<size_t>> tasks_;  // the jobs of each task
+  std::vector<std::pair<size_t, size_t>> taskOfJob_;  // task, and place in it
+  std::unique_ptr<Task> running_;
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PICTURES_DERIVED_FILES_H_

@@ -1,0 +1,80 @@
+#ifndef VELLOMAR_PICTURES_ORDERED_MAP_H_
+#define VELLOMAR_PICTURES_ORDERED_MAP_H_
+
+// An ordered parallel map: a task for every index, run by a pool of workers in
+// a chosen order, each result taken back by its index whenever the caller is
+// ready for it.
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace vellomar {
+
+template <typename Result>
+class OrderedMap {
+ public:
+  // Runs `task(i)` for every index in `order` (each of 0 .. order.size() - 1
+  // once; the workers start them in that order) on `workerCount` workers. With
+  // no workers, each task runs when its result is first asked for. `task`
+  // must not throw.
+  OrderedMap(std::vector<size_t> order, size_t workerCount, std::function<Result(size_t)> task)
+      : task_(std::move(task)), order_(std::move(order)), results_(order_.size()) {
+    for (size_t w = 0; w < workerCount && w < order_.size(); ++w) {
+      workers_.emplace_back([this] { work(); });
+    }
+  }
+  // Lets the running tasks end, starts no other, and drops every result.
+  ~OrderedMap() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    for (std::thread& worker : workers_) worker.join();
+  }
+  OrderedMap(const OrderedMap&) = delete;
+  OrderedMap& operator=(const OrderedMap&) = delete;
+
+  // The result of task `index`, once it is done.
+  Result& get(size_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (workers_.empty() && !results_[index]) results_[index] = task_(index);
+    done_.wait(lock, [&] { return results_[index].has_value(); });
+    return *results_[index];
+  }
+
+ private:
+  void work() {
+    for (;;) {
+      size_t index;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_ || next_ == order_.size()) return;
+        index = order_[next_++];
+      }
+      Result result = task_(index);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_[index] = std::move(result);
+      }
+      done_.notify_all();
+    }
+  }
+
+  const std::function<Result(size_t)> task_;
+  const std::vector<size_t> order_;
+  std::vector<std::optional<Result>> results_;
+  size_t next_ = 0;
+  bool stopping_ = false;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::vector<std::thread> workers_;  // last: they start once the rest is ready
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PICTURES_ORDERED_MAP_H_

@@ -1,0 +1,121 @@
+#include "pictures/picture.h"
+
+#include <climits>
+#include <new>
+#include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "pictures/picture_header.h"
+#include "pictures/window_resize.h"
+#include "platform/file_system.h"
+
+namespace vellomar {
+namespace {
+
+// The picture at `path`, channels and depth as stored; empty when it does not
+// load, with `problem` saying why when there is more to say.
+cv::Mat loadPicture(const std::string& path, std::string& problem) {
+  std::string bytes;
+  if (!readFileBytes(path, bytes) || bytes.empty()) return {};
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+    problem = "the file is larger than the image library reads";
+    return {};
+  }
+  if (const auto size = pictureDimensions(bytes)) {
+    if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
+      problem = "it declares " + std::to_string(size->width) + " x " +
+                std::to_string(size->height) + " pixels, more than " +
+                std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+      return {};
+    }
+  }
+  try {
+    // Decoded from memory as it would be from the file: the same decoder,
+    // chosen by the content.
+    return cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
+                        cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception&) {
+    return {};  // a picture the library cannot decode is not loaded
+  }
+}
+
+// The derived picture of `plan`: the window of the picture resized to the
+// box, or the picture itself.
+cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
+  if (plan.path == DerivedPath::kCopy) return picture;
+  const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
+  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  const double boxBytes =
+      static_cast<double>(box.width) * box.height * static_cast<double>(picture.elemSize());
+  if (boxBytes > static_cast<double>(kMaxWholeBoxBytes)) {
+    return resizeWindow(picture, box, window);
+  }
+  cv::Mat scaled;
+  cv::resize(picture, scaled, box, 0, 0, cv::INTER_LINEAR);
+  return scaled(window);
+}
+
+void makeAll(const std::vector<const PictureJob*>& jobs, std::vector<DerivedPicture>& results) {
+  std::string loadProblem;
+  const cv::Mat picture = loadPicture(jobs.front()->sourceFilePath, loadProblem);
+  const DerivedPicture* copy = nullptr;  // every copy is the same picture under the same name
+  for (size_t k = 0; k < jobs.size(); ++k) {
+    const PictureJob& job = *jobs[k];
+    DerivedPicture& result = results[k];
+    result.problem = loadProblem;
+    if (picture.empty()) continue;
+    result.pictureWidth = picture.cols;
+    result.pictureHeight = picture.rows;
+    const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
+                                              job.visibleArea, job.region);
+    result.path = plan.path;
+    if (plan.path == DerivedPath::kCopy && copy != nullptr) {
+      result = *copy;
+      continue;
+    }
+    try {
+      // The name picks the encoder by its extension, as a save to that name does.
+      const bool encoded = cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
+      result.status = encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
+    } catch (const cv::Exception& error) {
+      result.status = DerivedPicture::Status::kLibraryFailed;
+      result.problem = error.err;
+    }
+    if (plan.path == DerivedPath::kCopy) copy = &result;
+  }
+}
+
+}  // namespace
+
+std::vector<DerivedPicture> makeDerivedPictures(const std::vector<const PictureJob*>& jobs) {
+  std::vector<DerivedPicture> results(jobs.size());
+  if (jobs.empty()) return results;
+  try {
+    makeAll(jobs, results);
+  } catch (const std::bad_alloc&) {
+    for (DerivedPicture& result : results) {
+      result.status = DerivedPicture::Status::kLibraryFailed;
+      result.problem = "out of memory";
+    }
+  } catch (const std::exception& error) {
+    // Nothing else is expected here; a worker must not end the process.
+    for (DerivedPicture& result : results) {
+      result.status = DerivedPicture::Status::kLibraryFailed;
+      result.problem = error.what();
+    }
+  }
+  return results;
+}
+
+void prepareImageLibrary() {
+  static const bool prepared = [] {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    cv::setNumThreads(1);
+    return true;
+  }();
+  (void)prepared;
+}
+
+}  // namespace vellomar

@@ -1,0 +1,47 @@
+#ifndef VELLOMAR_PICTURES_PICTURE_H_
+#define VELLOMAR_PICTURES_PICTURE_H_
+
+// The picture work of elements: load the source picture, decide reduce or
+// copy against its real size, encode. The only part of the tool that touches
+// pixels. Nothing here throws: every failure is a value.
+
+#include <string>
+#include <vector>
+
+#include "plan/album_plan.h"
+
+namespace vellomar {
+
+// One element's derived picture, encoded.
+struct DerivedPicture {
+  enum class Status {
+    kMade,           // `bytes` hold the derived file
+    kNotLoaded,      // the source picture cannot be loaded
+    kNotEncoded,     // the encoder declined
+    kLibraryFailed,  // the image library failed: the run ends
+  };
+  Status status = Status::kNotLoaded;
+  // kNotLoaded: more on why, or ""; kLibraryFailed: the library's message.
+  std::string problem;
+  int pictureWidth = 0;
+  int pictureHeight = 0;
+  DerivedPath path = DerivedPath::kCopy;
+  std::vector<unsigned char> bytes;
+};
+
+// The derived pictures of `jobs`, which share one source file: the picture is
+// loaded once (refused before decoding when it declares more than
+// kMaxPicturePixels pixels), then each job is reduced or copied and encoded by
+// the extension of its derived name with the library's default settings. On
+// the reduce path the whole picture is resized bilinearly to the box, then cut
+// to the window (a box too large to hold is computed for the window only); on
+// the copy path the picture is encoded as loaded, once for all copies.
+std::vector<DerivedPicture> makeDerivedPictures(const std::vector<const PictureJob*>& jobs);
+
+// The library's own worker threads are not used: the tool runs several
+// pictures at once instead. Also silences the library's console log.
+void prepareImageLibrary();
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PICTURES_PICTURE_H_

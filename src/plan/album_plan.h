@@ -1,0 +1,73 @@
+#ifndef VELLOMAR_PLAN_ALBUM_PLAN_H_
+#define VELLOMAR_PLAN_ALBUM_PLAN_H_
+
+// Everything the album description alone decides, before any picture is
+// touched: the book's scale, which elements get a derived picture and from
+// what, the problems reported for the others, and where a document error ends
+// the run. Values in, values out: no file is read and nothing is thrown.
+
+#include <json/value.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "album/album_document.h"
+#include "plan/derived_image.h"
+#include "plan/element_geometry.h"
+#include "util/diagnostics.h"
+
+namespace vellomar {
+
+class CodePage;
+struct RunSettings;
+
+// The picture work of one element: what to read, what to write, the window.
+struct PictureJob {
+  std::string sourceFilePath;  // tool path of the source picture
+  std::string derivedName;     // the derived file's name in the output directory
+  int censusCount = 0;         // picture elements of the book using this source
+  double visibleArea = 0;
+  std::optional<PixelRegion> region;  // empty when the window is not sound
+};
+
+// One picture element, as the run reads it.
+struct ElementPlan {
+  int page = 0;
+  int element = 0;
+  std::string place;  // the element's place in the document
+  ElementReads reads = ElementReads::kNone;
+  // Leaves the element alone; reported in its turn. A problem whose file is
+  // empty is one of the album description.
+  std::optional<Problem> problem;
+  std::optional<PictureJob> job;  // the element gets a derived picture
+  ElementGeometry geometry;
+  std::string newSrc;  // UTF-8: the derived name, for the rewritten record
+};
+
+struct AlbumPlan {
+  double scale = 0;  // page units per pixel: photoBook.scale
+  // The picture elements read, in page and element order; only those before
+  // `fatal`, when there is one.
+  std::vector<ElementPlan> elements;
+  // The first document error, which ends the run once the elements before it
+  // are done. Its file is empty: the album description.
+  std::optional<Problem> fatal;
+};
+
+// Plans the run over the parsed document `root`.
+AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
+                    const CodePage& codePage);
+
+// The image record of `element` (as read) once the element's derived picture
+// is made from a `pictureWidth` x `pictureHeight` picture on `path`: with the
+// members the plan's reads add, fully rewritten after a reduction, with only
+// src changed after a copy. Returns the problem that ends the run when the
+// record cannot be rewritten.
+std::optional<Problem> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
+                                      DerivedPath path, int pictureWidth, int pictureHeight,
+                                      Json::Value& image);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLAN_ALBUM_PLAN_H_

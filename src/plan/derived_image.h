@@ -1,0 +1,55 @@
+#ifndef VELLOMAR_PLAN_DERIVED_IMAGE_H_
+#define VELLOMAR_PLAN_DERIVED_IMAGE_H_
+
+// What a picture element's derived picture is called and how it is made: the
+// window of the picture scaled to its box (reduce), or the whole picture
+// encoded again (copy).
+
+#include <optional>
+#include <string>
+
+#include "plan/element_geometry.h"
+
+namespace vellomar {
+
+// True for sources that are not files of the album: a path beginning with the
+// bytes "http", or exactly "default".
+bool isSkippedSource(const std::string& sourcePath);
+
+// The bytes of the source path after its last '/' or '\\' (all of it when it
+// has none): the derived file's name.
+std::string derivedNameOf(const std::string& sourcePath);
+
+// True for a derived name that names no file of its own: "", "." or "..".
+bool isUnusableDerivedName(const std::string& derivedName);
+
+enum class DerivedPath { kReduce, kCopy };
+
+// A rectangle of the scaled picture, in pixels.
+struct Window {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+};
+
+struct DerivedPlan {
+  DerivedPath path = DerivedPath::kCopy;
+  PixelRegion region;  // reduce only
+  Window window;       // reduce only: the region's window clipped to the box
+};
+
+// The region's window clipped to the scaled picture (0, 0, targetWidth,
+// targetHeight), as a region of interest is clipped; empty when the box has no
+// pixels or the clipped window is empty.
+std::optional<Window> clippedWindow(const PixelRegion& region);
+
+// Reduce when the picture is used by one element only, has more pixels than
+// the window needs, and the window is sound (`region` present, box and
+// clipped window not empty); copy otherwise.
+DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeight,
+                             double visibleArea, const std::optional<PixelRegion>& region);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLAN_DERIVED_IMAGE_H_

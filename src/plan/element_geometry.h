@@ -1,0 +1,72 @@
+#ifndef VELLOMAR_PLAN_ELEMENT_GEOMETRY_H_
+#define VELLOMAR_PLAN_ELEMENT_GEOMETRY_H_
+
+// Where a picture element's window lies: the picture box and the mask box read
+// from the image record, the mask's corner in the picture box's own axes, and
+// the window in pixels of the derived picture.
+
+#include <optional>
+#include <string>
+
+#include "util/diagnostics.h"
+
+namespace Json {
+class Value;
+}
+
+namespace vellomar {
+
+// Page units, as read; angle in radians, localX / localY in page units along
+// the picture box's axes.
+struct ElementGeometry {
+  double boxWidth = 0;
+  double boxHeight = 0;
+  double boxX = 0;
+  double boxY = 0;
+  double rotationDegrees = 0;
+  double maskWidth = 0;
+  double maskHeight = 0;
+  double maskX = 0;
+  double maskY = 0;
+  double angle = 0;
+  double localX = 0;
+  double localY = 0;
+};
+
+// Pixels of the derived picture.
+struct PixelRegion {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+  int targetWidth = 0;  // the whole picture box
+  int targetHeight = 0;
+};
+
+// Reads width, height, positionX, positionY and rotation of element.image,
+// then width, positionX, height and positionY of element.image.mask, in that
+// order (an absent member reads as 0). Returns the problem that ends the run,
+// naming `elementPlace` and the key, for the first value that is not a
+// number, null or boolean, or a mask that is neither an object nor null.
+std::optional<Problem> readElementGeometry(const Json::Value& element,
+                                           const std::string& elementPlace,
+                                           ElementGeometry& geometry);
+
+// Sets angle, localX and localY: the offset from the picture box's position
+// point to the mask box's, turned by minus the rotation.
+void placeWindow(ElementGeometry& geometry);
+
+// The window's area in pixels of the derived picture.
+double visibleArea(const ElementGeometry& geometry, double scale);
+
+// The window and the whole box in pixels, each value cut toward zero; empty
+// when a value is not finite or does not fit a 32-bit integer.
+std::optional<PixelRegion> pixelRegionOf(const ElementGeometry& geometry, double scale);
+
+// `value` cut toward zero, when it is finite and the result fits a 32-bit
+// signed integer.
+std::optional<int> truncateToInt(double value);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLAN_ELEMENT_GEOMETRY_H_

@@ -1,0 +1,26 @@
+#ifndef VELLOMAR_PLAN_RUN_SETTINGS_H_
+#define VELLOMAR_PLAN_RUN_SETTINGS_H_
+
+// What one run works with, as the command line gives it; unchanged after.
+
+#include <string>
+
+namespace vellomar {
+
+struct RunSettings {
+  // Code-page bytes: the first argument with one backslash appended.
+  std::string sourceDir;
+  // Code-page bytes: the second argument; the run appends one backslash once
+  // the directory has been created.
+  std::string outputDir;
+  // The third argument, read with atoi, equals 1.
+  bool useOriginPath = false;
+  // Pictures worked on at once; 0 for one per online processor.
+  int workerCount = 0;
+  // The error stream is a terminal: show how far the picture work has come.
+  bool showProgress = false;
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLAN_RUN_SETTINGS_H_
