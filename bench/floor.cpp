@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
   vellomar::keepFreedMemory();
   cv::setNumThreads(1);
   std::map<std::string, std::vector<vellomar::PictureJob>> bySource;
-  for (const vellomar::PictureJob& job : bench::albumJobs(argv[1])) bySource[job.sourceFilePath].push_back(job);
+  for (const vellomar::PictureJob& job : bench::albumJobs(argv[1]))
+    bySource[job.sourceFilePath].push_back(job);
   std::vector<std::pair<off_t, std::string>> sources;
   for (const auto& entry : bySource) {
     struct stat info {};

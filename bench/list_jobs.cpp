@@ -19,9 +19,9 @@ int main(int argc, char** argv) {
     if (picture.empty()) continue;
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
     if (plan.path == vellomar::DerivedPath::kReduce) {
-      std::printf("reduce %s %s %d %d %d %d %d %d\n", job.sourceFilePath.c_str(), job.derivedName.c_str(),
-                  plan.region.targetWidth, plan.region.targetHeight, plan.window.x, plan.window.y,
-                  plan.window.width, plan.window.height);
+      std::printf("reduce %s %s %d %d %d %d %d %d\n", job.sourceFilePath.c_str(),
+                  job.derivedName.c_str(), plan.region.targetWidth, plan.region.targetHeight,
+                  plan.window.x, plan.window.y, plan.window.width, plan.window.height);
     } else {
       std::printf("copy %s %s\n", job.sourceFilePath.c_str(), job.derivedName.c_str());
     }

@@ -12,8 +12,8 @@ void addReadMembers(Json::Value& element, ElementReads reads) {
   if (!isKeyed(image)) return;
   image[keys::kSrc];
   if (reads != ElementReads::kGeometry) return;
-  for (const char* key : {keys::kWidth, keys::kHeight, keys::kPositionX, keys::kPositionY,
-                          keys::kRotation}) {
+  for (const char* key :
+       {keys::kWidth, keys::kHeight, keys::kPositionX, keys::kPositionY, keys::kRotation}) {
     image[key];
   }
   Json::Value& mask = image[keys::kMask];

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <stdexcept>
 
-
 namespace vellomar {
 
 double asDouble(const Json::Value& value) {

@@ -27,8 +27,7 @@ constexpr char kAlbumFileName[] = "album.desc";
 
 // Reports a problem; one without a file is one of the album description.
 void report(Diagnostics& diagnostics, const Problem& problem, const std::string& albumFile) {
-  diagnostics.problem(problem.file.empty() ? albumFile : problem.file, problem.place,
-                      problem.text);
+  diagnostics.problem(problem.file.empty() ? albumFile : problem.file, problem.place, problem.text);
 }
 
 // The picture work of the planned elements, taken back in element order:
@@ -86,8 +85,8 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
     }
     Json::Value image;
     const Json::Value& elementValue =
-        root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)][keys::kElements]
-             [static_cast<Json::ArrayIndex>(element.element)];
+        root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
+            [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
     if (auto fatal = rewrittenImage(element, elementValue, picture.path, picture.pictureWidth,
                                     picture.pictureHeight, image)) {
       return fatal;
@@ -142,8 +141,8 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);
     std::vector<ElementChange> changes;
-    std::optional<Problem> fatal = runElements(plan, document.root, settings, outputDir,
-                                               inputFile, diagnostics, changes);
+    std::optional<Problem> fatal =
+        runElements(plan, document.root, settings, outputDir, inputFile, diagnostics, changes);
     if (!fatal) fatal = plan.fatal;
     if (fatal) {
       report(diagnostics, *fatal, inputFile);

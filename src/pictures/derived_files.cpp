@@ -21,7 +21,6 @@ struct DerivedFiles::Task {
 
 DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount)
     : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)) {
-  prepareImageLibrary();
   // A source the run may replace is read only after the elements before it
   // are done: one by one, on the calling thread.
   const auto output = directoryIdentity(outputDir_);

@@ -46,7 +46,7 @@ class DerivedFiles {
 
   const std::vector<PictureJob> jobs_;
   const std::string outputDir_;
-  std::vector<std::vector<size_t>> tasks_;  // the jobs of each task
+  std::vector<std::vector<size_t>> tasks_;            // the jobs of each task
   std::vector<std::pair<size_t, size_t>> taskOfJob_;  // task, and place in it
   std::unique_ptr<Task> running_;
 };

@@ -68,8 +68,8 @@ void makeAll(const std::vector<const PictureJob*>& jobs, std::vector<DerivedPict
     if (picture.empty()) continue;
     result.pictureWidth = picture.cols;
     result.pictureHeight = picture.rows;
-    const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
-                                              job.visibleArea, job.region);
+    const DerivedPlan plan =
+        planDerivedImage(job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
     result.path = plan.path;
     if (plan.path == DerivedPath::kCopy && copy != nullptr) {
       result = *copy;
@@ -77,7 +77,8 @@ void makeAll(const std::vector<const PictureJob*>& jobs, std::vector<DerivedPict
     }
     try {
       // The name picks the encoder by its extension, as a save to that name does.
-      const bool encoded = cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
+      const bool encoded =
+          cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
       result.status = encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
     } catch (const cv::Exception& error) {
       result.status = DerivedPicture::Status::kLibraryFailed;
@@ -90,6 +91,7 @@ void makeAll(const std::vector<const PictureJob*>& jobs, std::vector<DerivedPict
 }  // namespace
 
 std::vector<DerivedPicture> makeDerivedPictures(const std::vector<const PictureJob*>& jobs) {
+  prepareImageLibrary();
   std::vector<DerivedPicture> results(jobs.size());
   if (jobs.empty()) return results;
   try {

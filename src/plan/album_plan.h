@@ -56,8 +56,7 @@ struct AlbumPlan {
 };
 
 // Plans the run over the parsed document `root`.
-AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
-                    const CodePage& codePage);
+AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings, const CodePage& codePage);
 
 // The image record of `element` (as read) once the element's derived picture
 // is made from a `pictureWidth` x `pictureHeight` picture on `path`: with the

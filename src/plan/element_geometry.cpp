@@ -20,8 +20,8 @@ std::optional<Problem> readElementGeometry(const Json::Value& element,
                                            const std::string& elementPlace, ElementGeometry& g) {
   std::optional<Problem> problem;
   // Reads one member as a double, unless an earlier read failed.
-  const auto read = [&](const Json::Value& record, const std::string& recordPlace,
-                        const char* key, double& number) {
+  const auto read = [&](const Json::Value& record, const std::string& recordPlace, const char* key,
+                        double& number) {
     if (problem) return;
     try {
       number = asDouble(record[key]);

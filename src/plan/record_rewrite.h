@@ -27,8 +27,9 @@ int originalSide(int pictureSide, double maskSide, int boxSideInt);
 // Every other member is kept. Returns the problem that ends the run, naming
 // the key under `recordPlace`, when the record's width or height does not
 // convert to a 32-bit integer; the record is then left alone.
-std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& geometry, int pictureWidth,
-                 int pictureHeight, const std::string& newSrc, const std::string& recordPlace);
+std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& geometry,
+                                   int pictureWidth, int pictureHeight, const std::string& newSrc,
+                                   const std::string& recordPlace);
 
 // After a copy: only src changes.
 void sourceRewrite(Json::Value& record, const std::string& newSrc);

@@ -18,123 +18,73 @@ std::string roundTrip(const std::string& text) {
   return written;
 }
 
-TEST(JsonReaderTest, IntegerTokensBecomeRealsPastTheThresholds) {
-  struct Row {
-    const char* text;
-    const char* written;
-    Json::ValueType kind;
-  };
-  const Row rows[] = {
-      {"0", "0", Json::intValue},
-      {"-0", "0", Json::intValue},
-      {"007", "7", Json::intValue},
-      {"-", "0", Json::intValue},
-      {"2147483647", "2147483647", Json::intValue},
-      {"2147483648", "2147483648", Json::uintValue},
-      {"3000000000", "3000000000", Json::uintValue},
-      {"4294967289", "4294967289", Json::uintValue},
-      {"4294967290", "4294967290.0", Json::realValue},
-      {"5000000000", "5000000000.0", Json::realValue},
-      {"-2147483639", "-2147483639", Json::intValue},
-      {"-2147483640", "-2147483640.0", Json::realValue},
-      {"-2147483648", "-2147483648.0", Json::realValue},
-      {"2.0", "2.0", Json::realValue},
-      {"1e2", "100.0", Json::realValue},
-      {"1E+2", "100.0", Json::realValue},
-      {"0-1", "0.0", Json::realValue},  // read as "%lf" reads it
-      {"1.5.3", "1.50", Json::realValue},
-      {"1e", "1.0", Json::realValue},
-      {"-.5", "-0.50", Json::realValue},
-      {"1e999", "1e+9999", Json::realValue},
-      {"-1e999", "-1e+9999", Json::realValue},
-      {"123456789012345678901234567890", "1.234567890123457e+029", Json::realValue},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    Json::Value value;
-    ASSERT_TRUE(readJson(row.text, value));
-    EXPECT_EQ(value.type(), row.kind);
-    EXPECT_EQ(roundTrip(row.text), row.written);
-  }
-}
-
-TEST(JsonReaderTest, AcceptedTextsReadAsTheirValue) {
-  struct Row {
-    const char* text;
-    const char* written;
-  };
-  const Row rows[] = {
-      {"// comment\n/* block */ {\"a\" /* c */ : /* c */ 1 /* c */, /* c */ \"b\":[1 // c\r,2]}",
+TEST(JsonReaderTest, TextsReadAsTheirValueOrAreRefused) {
+  const std::pair<const char*, const char*> rows[] = {
+      // Integer tokens become reals past the thresholds; numbers read as
+      // "%lf" reads them.
+      {"-0", "0"},
+      {"007", "7"},
+      {"-", "0"},
+      {"4294967289", "4294967289"},
+      {"4294967290", "4294967290.0"},
+      {"-2147483639", "-2147483639"},
+      {"-2147483640", "-2147483640.0"},
+      {"1E+2", "100.0"},
+      {"0-1", "0.0"},
+      {"1.5.3", "1.50"},
+      {"-1e999", "-1e+9999"},
+      {"[100000000000000000000001]", "[1.000000000000000e+023]"},
+      // Comments wherever white space may stand; what follows the value is
+      // not read.
+      {"// c\n/* b */ {\"a\" /* c */ : 1 /* c */, /* c */ \"b\":[1 // c\r,2]}",
        "{\"a\":1,\"b\":[1,2]}"},
-      {"{\"a\":1} {\"b\":2}", "{\"a\":1}"},
       {"{\"a\":1} ]]] garbage \"unclosed", "{\"a\":1}"},
       {"{\"a\":1} /* unclosed", "{\"a\":1}"},
-      {"[1]x", "[1]"},
       {" \t\r\n7", "7"},
-      {"\"text\"", "\"text\""},
-      {"true", "true"},
-      {"null", "null"},
       {"{\"k\":1,\"k\":[2]}", "{\"k\":[2]}"},
-      {"{\"a\":{\"x\":1},\"a\":{\"y\":2}}", "{\"a\":{\"y\":2}}"},
-      {"[\"\\u00e9\\u00E9\"]", "[\"\xC3\xA9\xC3\xA9\"]"},
-      {"[\"\\ud83d\\ude00\"]", "[\"\xF0\x9F\x98\x80\"]"},
+      {"[\"\\u00e9\\ud83d\\ude00\"]", "[\"\xC3\xA9\xF0\x9F\x98\x80\"]"},
       {"[\"\\udbff\\u0041\"]", "[\"\xF4\x8F\xB1\x81\"]"},  // low ten bits of each
       {"[\"\\udc00\"]", "[\"\xED\xB0\x80\"]"},
       {"[\"\\u0000x\"]", "[\"\\u0000x\"]"},
       {"[\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"]", "[\"\\\"\\\\/\\b\\f\\n\\r\\t\"]"},
       {"[\"raw\ttab\x01\xFF\"]", "[\"raw\\ttab\\u0001\xFF\"]"},
-      {"{\"\":1}", "{\"\":1}"},
-      {"[ ]", "[]"},
       {"{ }", "{}"},
+      {"[ true, null ]", "[true,null]"},
+      // Refused.
+      {"", "FAIL"},
+      {"// only a comment", "FAIL"},
+      {"/x {}", "FAIL"},
+      {"{\"a\":1,}", "FAIL"},
+      {"[1,]", "FAIL"},
+      {"[1 2]", "FAIL"},
+      {"[1", "FAIL"},
+      {"{\"a\" 1}", "FAIL"},
+      {"{a:1}", "FAIL"},
+      {"\"unclosed", "FAIL"},
+      {"[\"\\x\"]", "FAIL"},
+      {"[\"\\u12\"]", "FAIL"},
+      {"[\"\\ud83dx\"]", "FAIL"},
+      {"TRUE", "FAIL"},
+      {"nul", "FAIL"},
+      {"+1", "FAIL"},
+      {"-e5", "FAIL"},
+      {"\f{}", "FAIL"},
+      {"{\"a\":1", "FAIL"},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    EXPECT_EQ(roundTrip(row.text), row.written);
-  }
-}
-
-TEST(JsonReaderTest, RefusedTexts) {
-  const char* texts[] = {
-      "",
-      " ",
-      "// only a comment",
-      "/* unclosed",
-      "/x {}",
-      "{\"a\":1,}",
-      "[1,]",
-      "[1 2]",
-      "{\"a\" 1}",
-      "{a:1}",
-      "[01x]",
-      "\"unclosed",
-      "[\"\\x\"]",
-      "[\"\\u12\"]",
-      "[\"\\ud83dx\"]",
-      "[\"\\ud83d\\x\"]",
-      "TRUE",
-      "nul",
-      "+1",
-      ".5",
-      "-e5",
-      "[--]",
-      "\f{}",
-      "{\"a\":1",
-  };
-  for (const char* text : texts) {
+  for (const auto& [text, written] : rows) {
     SCOPED_TRACE(text);
-    Json::Value root;
-    EXPECT_FALSE(readJson(text, root));
+    EXPECT_EQ(roundTrip(text), written);
   }
+  Json::Value value;
+  ASSERT_TRUE(readJson("[2147483647, 2147483648]", value));
+  EXPECT_EQ(value[0].type(), Json::intValue);
+  EXPECT_EQ(value[1].type(), Json::uintValue);
 }
 
 TEST(JsonReaderTest, NestingStopsAfterAThousandLevels) {
-  auto nested = [](int depth, char open, char close) {
-    return std::string(static_cast<size_t>(depth), open) +
-           std::string(static_cast<size_t>(depth), close);
-  };
   Json::Value root;
-  EXPECT_TRUE(readJson(nested(1000, '[', ']'), root));
-  EXPECT_FALSE(readJson(nested(1001, '[', ']'), root));
+  EXPECT_TRUE(readJson(std::string(1000, '[') + std::string(1000, ']'), root));
+  EXPECT_FALSE(readJson(std::string(1001, '[') + std::string(1001, ']'), root));
   std::string objects;
   for (int i = 0; i < 1001; ++i) objects += "{\"a\":";
   objects += "1" + std::string(1001, '}');

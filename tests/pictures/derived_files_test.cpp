@@ -1,134 +1,87 @@
 #include "pictures/derived_files.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
-#include <sstream>
 
-#include "app/album_run.h"
-#include "plan/run_settings.h"
-#include "platform/code_page.h"
 #include "support/test_support.h"
 
 namespace vellomar {
 namespace {
 
+namespace fs = std::filesystem;
+
 // Every file of a directory by name, with its bytes.
 std::map<std::string, std::string> filesOf(const std::string& dir) {
   std::map<std::string, std::string> files;
-  if (DIR* listing = ::opendir(dir.c_str())) {
-    while (dirent* entry = ::readdir(listing)) {
-      if (entry->d_name[0] != '.') files[entry->d_name] = readFile(dir + "/" + entry->d_name);
-    }
-    ::closedir(listing);
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    files[entry.path().filename().string()] = readFile(entry.path().string());
   }
   return files;
 }
 
-struct Outcome {
-  int status;
-  std::string err;
-  std::map<std::string, std::string> files;
-};
-
-Outcome runWith(int workers, const std::string& source, const std::string& output) {
-  RunSettings settings;
-  settings.sourceDir = source + "\\";
-  settings.outputDir = output;
-  settings.workerCount = workers;
-  std::ostringstream out, err;
-  Outcome run;
-  run.status = processAlbum(settings, CodePage::named("UTF-8"), out, err);
-  run.err = err.str();
-  run.files = filesOf(output);
-  return run;
+// The jobs, each reducing its picture to 12 x 9 pixels, or copying it when it
+// is shared.
+std::vector<PictureJob> jobsOn(const std::string& dir, std::vector<std::string> sources) {
+  std::vector<PictureJob> jobs;
+  for (const std::string& source : sources) {
+    const size_t arrow = source.find('>');
+    const int count = std::count(sources.begin(), sources.end(), source) > 1 ? 2 : 1;
+    jobs.push_back({dir + "/" + source.substr(0, arrow), source.substr(arrow + 1), count, 10.0,
+                    PixelRegion{3, 2, 12, 9, 20, 15}});
+  }
+  return jobs;
 }
 
-class ImagePipelineTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ::mkdir(dir_.file("in").c_str(), 0777);
-    for (const char* sub : {"a", "b"}) ::mkdir(dir_.file(std::string("in/") + sub).c_str(), 0777);
-    int seed = 3;
-    for (const char* name :
-         {"a/x.png", "b/x.png", "a/y.png", "solo.png", "big.jpg", "shared.png", "deep.png"}) {
-      const int type = std::string(name) == "deep.png" ? CV_16UC3 : CV_8UC3;
-      writePicture(dir_.file(std::string("in/") + name), makePicture(40 + seed, 30 + seed, type));
-      seed += 7;
-    }
-    writeFile(dir_.file("in/enc.unknown"), readFile(dir_.file("in/solo.png")));
+// Takes every job in order; returns what each gave, one line each.
+std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out, int workers) {
+  DerivedFiles files(jobs, out + "/", workers);
+  std::string outcomes;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const DerivedFile file = files.take(i);
+    outcomes += std::to_string(static_cast<int>(file.picture.status)) + " " +
+                std::to_string(file.written) + " " + file.writeError + "\n";
   }
-
-  // The album with `middle` standing between its first and second half.
-  void writeAlbum(const std::string& middle) {
-    const std::string reduce =
-        R"("width":20,"height":15,"mask":{"width":12,"height":9,"positionX":3,"positionY":2})";
-    writeFile(dir_.file("in/album.desc"),
-              R"({"photoBook":{"scale":1,"pages":[{"elements":[
-                  {"image":{"src":"a/x.png",)" +
-                  reduce + R"(}},
-                  {"image":{"src":"shared.png"}},
-                  {"image":{"src":"a/y.png"}},
-                  {"image":{"src":"big.jpg",)" +
-                  reduce + R"(}},
-                  {"image":{"src":"missing.png"}},
-                  {"image":{"src":"../escape.png"}}]},
-                {"elements":[)" +
-                  middle + R"(]},
-                {"elements":[
-                  {"image":{"src":"shared.png"}},
-                  {"image":{"src":"b/x.png"}},
-                  {"image":{"src":"b/y.png"}},
-                  {"image":{"src":"deep.png",)" +
-                  reduce + R"(}},
-                  {"image":{"src":"solo.png",)" +
-                  reduce + R"(}}]}]}})");
-  }
-
-  ScopedTempDir dir_;
-};
-
-TEST_F(ImagePipelineTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
-  const std::pair<const char*, const char*> middles[] = {
-      {"nothing in the way", R"({"text":"middle"})"},
-      {"an encoder error", R"({"image":{"src":"enc.unknown"}})"},
-      {"a value of the wrong kind", R"({"image":{"src":"solo.png","rotation":[]}})"},
-  };
-  for (const auto& [name, middle] : middles) {
-    SCOPED_TRACE(name);
-    writeAlbum(middle);
-    // The same output directory for both, emptied in between, so that the
-    // diagnostics name the same files.
-    const std::string output = dir_.file("out");
-    const Outcome one = runWith(1, dir_.file("in"), output);
-    std::filesystem::remove_all(output);
-    const Outcome many = runWith(4, dir_.file("in"), output);
-    EXPECT_EQ(one.status, many.status);
-    EXPECT_EQ(one.err, many.err);
-    EXPECT_TRUE(one.files == many.files);
-    // x.png is a/x.png's window until b/x.png replaces it at the end, when the
-    // run gets there; b/y.png is missing, so a/y.png's copy stays.
-    const bool whole = std::string(name) == "nothing in the way";
-    EXPECT_EQ(one.files.count("album.desc"), whole ? 1u : 0u);
-    EXPECT_EQ(readPicture(output + "/x.png").cols, whole ? 50 : 12);
-    EXPECT_TRUE(samePixels(readPicture(output + "/y.png"), readPicture(dir_.file("in/a/y.png"))));
-    std::filesystem::remove_all(output);
-  }
+  return outcomes;
 }
 
-// Written into the source directory, a derived file is the source of a later
-// element, which must read it only once it is there.
-TEST_F(ImagePipelineTest, LaterElementReadsWhatAnEarlierOneWrote) {
-  writePicture(dir_.file("in/x.png"), makePicture(8, 8, CV_8UC3));
-  writeFile(dir_.file("in/album.desc"),
-            R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"a/x.png"}},
-                                                   {"image":{"src":"x.png"}}]}]}})");
-  const Outcome run = runWith(4, dir_.file("in"), dir_.file("in"));
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(samePixels(readPicture(dir_.file("in/x.png")), readPicture(dir_.file("in/a/x.png"))));
+TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
+  ScopedTempDir dir;
+  for (const char* name : {"x.png", "y.png", "z.jpg", "w.png"}) {
+    writeFile(dir.file(name), encoded(std::strrchr(name, '.'), makePicture(40, 30, CV_8UC3)));
+  }
+  // Two jobs copy y.png; w.png's window replaces x.png's; a directory stands
+  // where the last one goes.
+  const std::vector<PictureJob> jobs =
+      jobsOn(dir.path(), {"x.png>x.png", "y.png>y.png", "z.jpg>z.jpg", "none.png>none.png",
+                          "y.png>y.png", "w.png>x.png", "x.png>dir.png"});
+  fs::create_directories(dir.file("one/dir.png"));
+  fs::create_directories(dir.file("many/dir.png"));
+  const std::string one = takeAll(jobs, dir.file("one"), 1);
+  EXPECT_EQ(one, "0 1 \n0 1 \n0 1 \n1 0 \n0 1 \n0 1 \n0 0 Is a directory\n");
+  EXPECT_EQ(takeAll(jobs, dir.file("many"), 4), one);
+  const auto files = filesOf(dir.file("one"));
+  EXPECT_TRUE(files == filesOf(dir.file("many")));
+  EXPECT_EQ(files.size(), 4u);
+  EXPECT_EQ(readPicture(dir.file("one/y.png")).size(), cv::Size(40, 30));
+  // A run that ends early leaves no temporary of the jobs it did not take.
+  DerivedFiles(jobs, dir.file("many") + "/", 4).take(3);  // the last to start
+  EXPECT_TRUE(filesOf(dir.file("many")) == files);
+}
+
+// The output directory is the source directory: the window of sub/p.png
+// replaces p.png, which the next job copies; the last job is never taken.
+TEST(DerivedFilesTest, ASourceInTheOutputDirectoryIsReadAfterTheJobsBeforeIt) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.file("sub"));
+  writeFile(dir.file("sub/p.png"), encoded(".png", makePicture(40, 30, CV_8UC3)));
+  writeFile(dir.file("p.png"), encoded(".png", makePicture(30, 20, CV_8UC1)));
+  const auto jobs = jobsOn(dir.path(), {"sub/p.png>p.png", "p.png>p.png", "p.png>p.png", "x>q"});
+  DerivedFiles files(jobs, dir.path() + "/", 4);
+  EXPECT_TRUE(files.take(0).written && files.take(1).written);
+  EXPECT_EQ(readPicture(dir.file("p.png")).size(), cv::Size(12, 9));
+  EXPECT_EQ(filesOf(dir.path()).size(), 2u);  // p.png and sub, no temporary
 }
 
 }  // namespace

@@ -1,37 +1,50 @@
 #include "platform/file_system.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "support/test_support.h"
 
 namespace vellomar {
 namespace {
 
-TEST(FileSystemTest, AtomicWriteReplacesTheFileAndLeavesNoTemporary) {
+TEST(FileSystemTest, WholeFilesOrNothing) {
   ScopedTempDir dir;
+  const std::string at = dir.path() + "\\";
   std::string error;
   writeFile(dir.file("a.txt"), "old");
-  ASSERT_TRUE(writeFileAtomically(dir.path() + "\\", "a.txt", "new bytes", error)) << error;
+  ASSERT_TRUE(writeFileAtomically(at, "a.txt", "new bytes", error)) << error;
   EXPECT_EQ(readFile(dir.file("a.txt")), "new bytes");
-  ASSERT_TRUE(writeFileAtomically(dir.path() + "/", "b.jpg", "", error)) << error;
-  EXPECT_EQ(readFile(dir.file("b.jpg")), "");
-
-  int entries = 0;
-  for (const char* name : {"a.txt", "b.jpg"}) entries += fileExists(dir.file(name));
-  EXPECT_EQ(entries, 2);
-}
-
-TEST(FileSystemTest, AtomicWriteFailsCleanlyWhereItCannotWrite) {
-  ScopedTempDir dir;
-  std::string error;
   EXPECT_FALSE(writeFileAtomically(dir.path() + "/missing\\", "a.txt", "x", error));
-  EXPECT_FALSE(error.empty());
-  // A directory in the way of the target.
-  ASSERT_EQ(::mkdir(dir.file("taken").c_str(), 0777), 0);
-  EXPECT_FALSE(writeFileAtomically(dir.path() + "/", "taken", "x", error));
-  EXPECT_TRUE(makeDirectory(dir.path() + "\\made"));
-  EXPECT_FALSE(makeDirectory(dir.path() + "\\made"));
+  EXPECT_EQ(error, "No such file or directory");
+  ASSERT_TRUE(makeDirectory(at + "taken"));
+  EXPECT_FALSE(makeDirectory(at + "taken"));
+  EXPECT_FALSE(writeFileAtomically(at, "taken", "x", error));
+  EXPECT_EQ(error, "Is a directory");
+  {
+    TemporaryFile kept, dropped;
+    ASSERT_TRUE(kept.write(at, "b.jpg", "picture", error));
+    ASSERT_TRUE(dropped.write(at, "c.jpg", "picture", error));
+    TemporaryFile moved = std::move(dropped);
+    EXPECT_TRUE(kept.commit(at, "b.jpg", error));
+  }
+  std::string bytes = "stale";
+  EXPECT_TRUE(readFileBytes(at + "b.jpg", bytes));
+  EXPECT_EQ(bytes, "picture");
+  EXPECT_EQ(fileSize(at + "b.jpg"), 7u);
+  for (const std::string& path : {dir.path(), dir.file("missing")}) {
+    EXPECT_FALSE(readFileBytes(path, bytes));
+    EXPECT_EQ(bytes, "");
+  }
+  EXPECT_EQ(fileSize(at + "missing"), 0u);
+  EXPECT_EQ(directoryIdentity(at), parentDirectoryIdentity(at + "a.txt"));
+  EXPECT_FALSE(parentDirectoryIdentity(at + "missing\\a"));
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 3);  // a.txt, taken, b.jpg: no temporary left
 }
 
 }  // namespace

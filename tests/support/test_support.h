@@ -1,8 +1,8 @@
 #ifndef VELLOMAR_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define VELLOMAR_TESTS_SUPPORT_TEST_SUPPORT_H_
 
-// What the tests share: a temporary directory, whole files, whole passes of
-// the tool on a source and an output directory, and small pictures.
+// What the tests share: a temporary directory, whole files, whole runs of the
+// tool on a source and an output directory, and small pictures.
 
 #include <gtest/gtest.h>
 #include <json/value.h>
@@ -38,16 +38,16 @@ bool fileExists(const std::string& path);
 extern const char kFileOpenErrorLine[];
 extern const char kParseErrorLine[];
 
-struct PassResult {
+struct RunResult {
   int status = 0;
   std::string out;
   std::string err;
 };
 
-// A source directory "in" and an output directory "out" for whole passes.
-class AlbumPassTest : public ::testing::Test {
+// A source directory "in" and an output directory "out" for whole runs.
+class AlbumRunTest : public ::testing::Test {
  protected:
-  AlbumPassTest();
+  AlbumRunTest();
   std::string sourceDir() const { return dir_.file("in"); }
   std::string outputDir() const { return dir_.file("out"); }
   std::string sourceFile(const std::string& name) const { return sourceDir() + "/" + name; }
@@ -55,26 +55,24 @@ class AlbumPassTest : public ::testing::Test {
   void writeAlbum(const std::string& bytes) { writeFile(sourceFile("album.desc"), bytes); }
   // Writes a picture under the source directory (making its directory).
   void addPicture(const std::string& name, const cv::Mat& picture);
-  // Runs the pass in process, as the command line would.
-  PassResult runPass(const std::string& flag = "0",
-                     const CodePage& codePage = CodePage::named("UTF-8"));
+  // Runs in process, as the command line would.
+  RunResult run(const std::string& flag = "0", const CodePage& codePage = CodePage::named("UTF-8"));
   std::string outputAlbum() const { return readFile(outputFile("album.desc")); }
 
   ScopedTempDir dir_;
 };
 
-// Runs the built binary with `args`, capturing both streams; or `launcher`
-// with `args` and then the binary's own arguments, after a "--".
-PassResult runBinary(const std::vector<std::string>& args, const std::string& launcher = "");
+// Runs the built binary with `args`, capturing both streams.
+RunResult runBinary(const std::vector<std::string>& args);
 
 // A deterministic picture with gradients and hard edges, so that any shift of
 // a window or change of sampling shows. `type` is an OpenCV type.
 cv::Mat makePicture(int width, int height, int type);
-void writePicture(const std::string& path, const cv::Mat& picture);
+std::string encoded(const char* extension, const cv::Mat& picture);
 cv::Mat readPicture(const std::string& path);  // as stored; empty when absent
-// The whole picture resized bilinearly to the box, then the window clipped to
-// it: what a reduction must produce.
-cv::Mat expectedWindow(const cv::Mat& picture, int boxWidth, int boxHeight, cv::Rect window);
+// The whole picture resized bilinearly to the box, then the window: what a
+// reduction must produce.
+cv::Mat expectedWindow(const cv::Mat& picture, cv::Size box, cv::Rect window);
 bool samePixels(const cv::Mat& a, const cv::Mat& b);
 
 }  // namespace vellomar

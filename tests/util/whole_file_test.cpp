@@ -8,31 +8,17 @@ namespace vellomar {
 namespace {
 
 TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
-  struct Row {
-    std::string data;
-    std::string text;
-  };
-  const Row rows[] = {
-      {"{\"a\":1}", "{\"a\":1}"},
+  const std::pair<std::string, std::string> rows[] = {
       {"\xEF\xBB\xBF{\"a\":1}", "{\"a\":1}"},
       {" \n\t{\"a\":1}", "{\"a\":1}"},
       {"\n{\"a\"}", "a\"}"},  // a brace among the first three bytes is lost
       {"{a\r\nb\rc\r\r\n}", "{a\nb\rc\r\n}"},
       {"\r\n\r\n\r\n{}", "{}"},  // CR LF is one byte by the time the rule drops three
       {std::string("{ab\0cd", 6), "{ab"},
-      {"", ""},
-      {"x", ""},
-      {"xy", ""},
       {"xyz", ""},
       {std::string("\xEF\xBB\xBF\0{}", 6), ""},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.data);
-    EXPECT_EQ(wholeFileText(row.data), row.text);
-  }
-}
-
-TEST(WholeFileTest, ReadsFilesAndGivesEmptyTextWhenItCannot) {
+  for (const auto& [data, text] : rows) EXPECT_EQ(wholeFileText(data), text) << data;
   ScopedTempDir dir;
   writeFile(dir.file("album.desc"), "\xEF\xBB\xBF{\r\n}\r\n");
   EXPECT_EQ(readWholeFile(dir.path() + "\\album.desc"), "{\n}\n");

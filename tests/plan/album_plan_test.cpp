@@ -1,0 +1,225 @@
+#include "plan/album_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "album/json_writer.h"
+#include "plan/record_rewrite.h"
+#include "plan/run_settings.h"
+#include "support/test_support.h"
+
+namespace vellomar {
+namespace {
+
+// The plan of `document`, one line per planned element ("page.element", how
+// far it was read, then its problem or its job), then the problem that ends
+// the run.
+std::string planOf(const std::string& document, bool origin, const char* codePage) {
+  RunSettings settings;
+  settings.sourceDir = "in\\";
+  settings.useOriginPath = origin;
+  const AlbumPlan plan = planAlbum(parseJson(document), settings, CodePage::named(codePage));
+  std::string lines;
+  for (const ElementPlan& e : plan.elements) {
+    lines += std::to_string(e.page) + "." + std::to_string(e.element) + " " +
+             "-sg"[static_cast<int>(e.reads)];
+    if (e.problem) lines += " " + e.problem->file + "|" + e.problem->text;
+    if (e.job) {
+      lines += " " + e.job->sourceFilePath.substr(4) + ">" + e.job->derivedName + " x" +
+               std::to_string(e.job->censusCount);
+    }
+    lines += "\n";
+  }
+  if (plan.fatal) lines += plan.fatal->place + ": " + plan.fatal->text;
+  return lines;
+}
+
+std::string book(const std::string& elements) {
+  return R"({"photoBook":{"scale":0.5,"pages":[{"elements":[)" + elements + "]}]}}";
+}
+
+TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
+  const std::string longName = std::string(1016, 'a') + ".png";
+  const struct {
+    std::string document;
+    bool origin;
+    const char* codePage;
+    std::string plan;
+  } rows[] = {
+      {R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"a.jpg"},"type":1},
+        {"id":1,"image":{"src":"a.jpg"}},{"image":{"src":"photos\\2013/p1.jpg"}},
+        {"image":{"src":"httpdocs/a.jpg"}},{"image":{"src":"HTTP://h/b.jpg"}},
+        {"image":{"src":"x/default"}},{"image":{"src":"default"}},{"image":{"src":""}},
+        {"image":{"src":7}},{"image":5},{"Image":{}},null,{"image":{"src":"a\u0000b.jpg"}},
+        {"image":{"src":"p/../../s.png"}},{"image":{"src":"p\\.."}},{"image":{"src":"p/."}},
+        {"image":{"src":"..."}}]},{},null,
+        {"elements":[{"image":{"src":"a.jpg"}},{"image":{"src":"p\\..a.png"}}]}]}})",
+       false, "UTF-8",
+       "0.0 g a.jpg>a.jpg x2\n0.2 g photos\\2013/p1.jpg>p1.jpg x1\n0.3 s\n"
+       "0.4 g HTTP://h/b.jpg>b.jpg x1\n0.5 g x/default>default x1\n0.6 s\n0.7 s\n0.8 s\n0.9 -\n"
+       "0.12 g a>a x1\n"
+       "0.13 s |the source path leads out of the source directory: p/../../s.png\n"
+       "0.14 s |the source path leads out of the source directory: p\\..\n"
+       "0.15 s |the source path names no file: p/.\n0.16 g ...>... x1\n"
+       "3.0 g a.jpg>a.jpg x2\n3.1 g p\\..a.png>..a.png x1\n"},
+      {book(R"({"image":{"src":"thumb/s/a.jpg"}},{"image":{"src":"origin/o/a.jpg"}})"), true,
+       "UTF-8", "0.0 g origin/o/a.jpg>a.jpg x2\n0.1 g origin/o/a.jpg>a.jpg x2\n"},
+      {book(R"({"image":{"src":"thumb/s/a.jpg"}},{"image":{"src":"origin/o/a.jpg"}})"), false,
+       "UTF-8", "0.0 g thumb/s/a.jpg>a.jpg x1\n0.1 g origin/o/a.jpg>a.jpg x1\n"},
+      // Two names that lose the same characters in GBK meet as one source.
+      {book("{\"image\":{\"src\":\"\xF0\x9F\x98\x80.jpg\"}},"
+            "{\"image\":{\"src\":\"\xE7\x85\xA7/\xF0\x9F\x98\x81.jpg\"}},"
+            "{\"image\":{\"src\":\"\xF0\x9F\x98\x81.jpg\"}}"),
+       false, "GBK", "0.0 g ?.jpg>?.jpg x2\n0.1 g \xD5\xD5/?.jpg>?.jpg x1\n0.2 g ?.jpg>?.jpg x2\n"},
+      // Paths are held to 1023 bytes: src, src after the origin rule, and the
+      // path of the file (in\\ and the path).
+      {book(R"({"image":{"src":")" + std::string(1024, 'a') + R"("}})"), false, "UTF-8",
+       "0.0 s |src is longer than 1023 bytes\n"},
+      {book(R"({"image":{"src":"thumb/s)" + std::string(1016, 'a') + R"("}})"), true, "UTF-8",
+       "0.0 s |the source path is longer than 1023 bytes\n"},
+      {book(R"({"image":{"src":")" + longName + R"("}})"), false, "UTF-8",
+       "0.0 g in//" + longName + "|the source file path is longer than 1023 bytes\n"},
+      {book(R"({"image":{"src":")" + longName.substr(1) + R"("}})"), false, "UTF-8",
+       "0.0 g " + longName.substr(1) + ">" + longName.substr(1) + " x1\n"},
+      // Document errors end the run after the elements before them.
+      {"[1]", false, "UTF-8", ": the document is neither an object nor null"},
+      {R"({"photoBook":[]})", false, "UTF-8", "photoBook: neither an object nor null"},
+      {R"({"photoBook":{"scale":"1"}})", false, "UTF-8",
+       "photoBook.scale: Type is not convertible to double"},
+      {R"({"photoBook":{"pages":{"a":{}}}})", false, "UTF-8",
+       "photoBook.pages: an object where a list of pages is expected"},
+      {R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"a.png"}}]},"x"]}})", false, "UTF-8",
+       "photoBook.pages[1]: a page that is neither an object nor null"},
+      {R"({"photoBook":{"pages":[{},{"elements":{"0":{}}}]}})", false, "UTF-8",
+       "photoBook.pages[1].elements: an object where a list of elements is expected"},
+      {book(R"({"image":{"src":"a.png"}},{"image":{"src":"b.png","width":"400"}})"), false, "UTF-8",
+       "0.0 g a.png>a.png x1\n"
+       "photoBook.pages[0].elements[1].image.width: Type is not convertible to double"},
+      {book(R"({"image":{"src":"b.png","mask":5}})"), false, "UTF-8",
+       "photoBook.pages[0].elements[0].image.mask: neither an object nor null"},
+      {book(R"({"image":{"src":"b","mask":{"positionY":{}}}})"), false, "UTF-8",
+       "photoBook.pages[0].elements[0].image.mask.positionY: Type is not convertible to double"},
+      {R"({"photoBook":{"scale":true,"pages":{}}})", false, "UTF-8", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.document.substr(0, 100));
+    EXPECT_EQ(planOf(row.document, row.origin, row.codePage), row.plan);
+  }
+}
+
+TEST(AlbumPlanTest, WindowsInPixelsOfTheBox) {
+  // Box x, y, width, height, rotation; mask x, y, width, height; scale; then
+  // the region's left, top, width, height, box width, box height and the area.
+  const double rows[][17] = {
+      {100, 200, 400, 300, 0, 150, 250, 200, 150, 0.5, 100, 100, 400, 300, 800, 600, 120000},
+      // The five-decimal pi leaves a quarter turn short: localX is 99.99999999991.
+      {0, 0, 1000, 1000, 90, 0, 100, 100, 100, 1, 99, 0, 100, 100, 1000, 1000, 10000},
+      {0, 0, 1000, 1000, 180, -100, -100, 100, 100, 1, 99, 100, 100, 100, 1000, 1000, 10000},
+      {10, 10, 99.9, 50.5, 0, 9.3, 8.5, 7.9, 3.2, 1, 0, -1, 7, 3, 99, 50, 7.9 * 3.2},
+      {1.25, 2.5, 1, 1, 0, 10.75, -3.5, 2, 2, 0.5, 19, -12, 4, 4, 2, 2, 16},
+  };
+  for (const auto& r : rows) {
+    ElementGeometry g{r[2], r[3], r[0], r[1], r[4], r[7], r[8], r[5], r[6]};
+    placeWindow(g);
+    const auto region = pixelRegionOf(g, r[9]);
+    ASSERT_TRUE(region.has_value());
+    EXPECT_EQ(std::vector<double>({double(region->left), double(region->top), double(region->width),
+                                   double(region->height), double(region->targetWidth),
+                                   double(region->targetHeight), visibleArea(g, r[9])}),
+              std::vector<double>(r + 10, r + 17));
+    for (double scale : {0.0, std::nan("")}) EXPECT_FALSE(pixelRegionOf(g, scale));
+  }
+  EXPECT_EQ(truncateToInt(2147483647.9), 2147483647);
+  EXPECT_EQ(truncateToInt(-2147483648.9), -2147483647 - 1);
+  EXPECT_FALSE(truncateToInt(2147483648.0));
+  EXPECT_FALSE(truncateToInt(-2147483649.0));
+}
+
+TEST(AlbumPlanTest, ReduceOnlyASoleUseWithMorePixelsThanItsSoundWindow) {
+  const PixelRegion inside{100, 100, 800, 600, 2000, 1500};
+  struct Row {
+    int count, width, height;
+    double area;
+    std::optional<PixelRegion> region;
+    std::vector<int> window;  // of a reduction; empty for a copy
+  };
+  const Row rows[] = {
+      {1, 4000, 3000, 480000, inside, {100, 100, 800, 600}},
+      {2, 4000, 3000, 480000, inside, {}},
+      {1, 300, 200, 60000, inside, {}},
+      {1, 300, 200, std::nan(""), inside, {}},
+      {1, 4000, 3000, 480000, std::nullopt, {}},
+      // 50000 x 50000 overflows a 32-bit product; the pixel count is still right.
+      {1, 50000, 50000, 480000, inside, {100, 100, 800, 600}},
+      // The window is clipped to the box, as a region of interest is.
+      {1, 4000, 3000, 1, PixelRegion{-10, -20, 30, 40, 100, 100}, {0, 0, 20, 20}},
+      {1, 4000, 3000, 1, PixelRegion{-10, -10, 300, 300, 100, 100}, {0, 0, 100, 100}},
+      {1, 4000, 3000, 1, PixelRegion{100, 0, 30, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, 0, -5, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{2147483600, 0, 2147483600, 1, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, 0, 10, 10, -1, 100}, {}},
+  };
+  for (const Row& row : rows) {
+    const DerivedPlan plan =
+        planDerivedImage(row.count, row.width, row.height, row.area, row.region);
+    const Window& w = plan.window;
+    EXPECT_EQ(plan.path == DerivedPath::kReduce ? std::vector<int>({w.x, w.y, w.width, w.height})
+                                                : std::vector<int>(),
+              row.window)
+        << row.count << " " << row.width << " " << row.area;
+  }
+}
+
+TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindowOrTheNewSource) {
+  const std::string nullMask =
+      R"("mask":{"height":null,"positionX":null,"positionY":null,"width":null})";
+  struct Row {
+    const char* image;
+    DerivedPath path;
+    std::string written;  // the record, or the problem's place and text
+  };
+  const Row rows[] = {
+      {R"({"src":"t/a.jpg","width":400,"height":300,"rotation":0,"x":"kept"})",
+       DerivedPath::kReduce,
+       R"({"height":150.0,"height_o":1500,)" + nullMask +
+           R"(,"positionX":150.0,"positionY":250.0,"rotation":0,)"
+           R"("src":"a.jpg","width":200.0,"width_o":2000,"x":"kept"})"},
+      // The box's integer part decides width_o: 400.9 counts as 400, 0.5 as 0.
+      {R"({"width":400.9,"height":0.5,"width_o":"old","height_o":[1],"mask":{"k":1}})",
+       DerivedPath::kReduce,
+       R"({"height":150.0,"height_o":0,"mask":{"height":null,"k":1,"positionX":null,)"
+       R"("positionY":null,"width":null},"positionX":150.0,"positionY":250.0,"rotation":null,)"
+       R"("src":"a.jpg","width":200.0,"width_o":2000})"},
+      {R"({"src":"t/a.jpg","width":"4"})", DerivedPath::kCopy,
+       R"({"height":null,)" + nullMask +
+           R"(,"positionX":null,"positionY":null,"rotation":null,"src":"a.jpg","width":"4"})"},
+      {R"({"width":2147483647.5})", DerivedPath::kReduce,
+       "e.image.width: Real out of signed integer range"},
+      {R"({"width":4,"height":3000000000})", DerivedPath::kReduce,
+       "e.image.height: integer out of signed integer range"},
+  };
+  ElementPlan plan;
+  plan.place = "e";
+  plan.reads = ElementReads::kGeometry;
+  plan.geometry.maskX = 150;
+  plan.geometry.maskY = 250;
+  plan.geometry.maskWidth = 200;
+  plan.geometry.maskHeight = 150;
+  plan.newSrc = "a.jpg";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.image);
+    Json::Value image;
+    const auto problem =
+        rewrittenImage(plan, parseJson(std::string(R"({"image":)") + row.image + "}"), row.path,
+                       4000, 3000, image);
+    EXPECT_EQ(problem ? problem->place + ": " + problem->text : writeJson(image),
+              problem ? row.written : row.written + "\n");
+  }
+  EXPECT_EQ(originalSide(3, -10, 4), -7);
+  EXPECT_EQ(originalSide(4000, 1e300, 1), 0);
+  EXPECT_EQ(originalSide(4000, 2e9, 1), 0);
+}
+
+}  // namespace
+}  // namespace vellomar
