@@ -1,9 +1,5 @@
 #include "platform/file_system.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 #include "support/test_support.h"
 
 namespace vellomar {

@@ -6,20 +6,38 @@
 
 #include <gtest/gtest.h>
 #include <json/value.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "album/json_reader.h"
+#include "app/command_line.h"
 #include "platform/code_page.h"
 
 namespace vellomar {
 
+namespace fs = std::filesystem;
+
 // A directory for one test, removed with everything in it at the end.
 class ScopedTempDir {
  public:
-  ScopedTempDir();
-  ~ScopedTempDir();
+  ScopedTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "vellomar-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~ScopedTempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
@@ -28,15 +46,48 @@ class ScopedTempDir {
 };
 
 // The JSON text read as the tool reads it; fails the test when it does not read.
-Json::Value parseJson(const std::string& text);
+inline Json::Value parseJson(const std::string& text) {
+  Json::Value value;
+  EXPECT_TRUE(readJson(text, value)) << text;
+  return value;
+}
 
-void writeFile(const std::string& path, const std::string& bytes);
-std::string readFile(const std::string& path);  // "" when there is no file
-bool fileExists(const std::string& path);
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// "" when there is no file.
+inline std::string readFile(const std::string& path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
 
 // The console messages as the tool prints them (GBK bytes and a line feed).
-extern const char kFileOpenErrorLine[];
-extern const char kParseErrorLine[];
+constexpr char kFileOpenErrorLine[] = "\xCE\xC4\xBC\xFE\xB4\xF2\xBF\xAA\xB4\xED\xCE\xF3\xA3\xA1\n";
+constexpr char kParseErrorLine[] =
+    "Json\xCE\xC4\xBC\xFE\xBD\xE2\xCE\xF6\xB4\xED\xCE\xF3\xA3\xAC\xBD\xE2\xCE\xF6\xBD\xE1\xB9\xFB"
+    ": 0\n";
+
+// A deterministic picture of noise, so that any shift of a window or change
+// of sampling shows. `type` is an OpenCV type.
+inline cv::Mat makePicture(int width, int height, int type) {
+  cv::Mat picture(height, width, type);
+  cv::RNG(static_cast<uint64_t>(width) * 7919 + static_cast<uint64_t>(height))
+      .fill(picture, cv::RNG::UNIFORM, 0, CV_MAT_DEPTH(type) == CV_16U ? 65536 : 256);
+  return picture;
+}
+
+inline std::string encoded(const char* extension, const cv::Mat& picture) {
+  std::vector<uchar> bytes;
+  EXPECT_TRUE(cv::imencode(extension, picture, bytes)) << extension;
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// As stored; empty when absent.
+inline cv::Mat readPicture(const std::string& path) {
+  return cv::imread(path, cv::IMREAD_UNCHANGED);
+}
 
 struct RunResult {
   int status = 0;
@@ -47,33 +98,37 @@ struct RunResult {
 // A source directory "in" and an output directory "out" for whole runs.
 class AlbumRunTest : public ::testing::Test {
  protected:
-  AlbumRunTest();
+  AlbumRunTest() { fs::create_directory(sourceDir()); }
   std::string sourceDir() const { return dir_.file("in"); }
   std::string outputDir() const { return dir_.file("out"); }
   std::string sourceFile(const std::string& name) const { return sourceDir() + "/" + name; }
   std::string outputFile(const std::string& name) const { return outputDir() + "/" + name; }
   void writeAlbum(const std::string& bytes) { writeFile(sourceFile("album.desc"), bytes); }
-  // Writes a picture under the source directory (making its directory).
-  void addPicture(const std::string& name, const cv::Mat& picture);
-  // Runs in process, as the command line would.
-  RunResult run(const std::string& flag = "0", const CodePage& codePage = CodePage::named("UTF-8"));
   std::string outputAlbum() const { return readFile(outputFile("album.desc")); }
+  // Writes a picture under the source directory (making its directory).
+  void addPicture(const std::string& name, const cv::Mat& picture) {
+    fs::create_directories(fs::path(sourceFile(name)).parent_path());
+    writeFile(sourceFile(name), encoded(fs::path(name).extension().c_str(), picture));
+  }
+  // Runs in process, as the command line would.
+  RunResult run(const std::string& flag = "0",
+                const CodePage& codePage = CodePage::named("UTF-8")) {
+    std::ostringstream out, err;
+    const int status =
+        runCommandLine({"vellomar", sourceDir(), outputDir(), flag}, codePage, out, err);
+    return {status, out.str(), err.str()};
+  }
+  // Runs the built binary, capturing both streams.
+  RunResult runBinary(const std::vector<std::string>& args) {
+    std::string command = VELLOMAR_BINARY;
+    for (const std::string& arg : args) command += " '" + arg + "'";
+    const int raw = std::system((command + " >" + dir_.file("o") + " 2>" + dir_.file("e")).c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000, readFile(dir_.file("o")),
+            readFile(dir_.file("e"))};
+  }
 
   ScopedTempDir dir_;
 };
-
-// Runs the built binary with `args`, capturing both streams.
-RunResult runBinary(const std::vector<std::string>& args);
-
-// A deterministic picture with gradients and hard edges, so that any shift of
-// a window or change of sampling shows. `type` is an OpenCV type.
-cv::Mat makePicture(int width, int height, int type);
-std::string encoded(const char* extension, const cv::Mat& picture);
-cv::Mat readPicture(const std::string& path);  // as stored; empty when absent
-// The whole picture resized bilinearly to the box, then the window: what a
-// reduction must produce.
-cv::Mat expectedWindow(const cv::Mat& picture, cv::Size box, cv::Rect window);
-bool samePixels(const cv::Mat& a, const cv::Mat& b);
 
 }  // namespace vellomar
 

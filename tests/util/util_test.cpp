@@ -1,8 +1,8 @@
+// Text encodings and whole-file reading.
+
+#include "support/test_support.h"
 #include "util/text_encoding.h"
-
-#include <gtest/gtest.h>
-
-#include "platform/code_page.h"
+#include "util/whole_file.h"
 
 namespace vellomar {
 namespace {
@@ -44,6 +44,25 @@ TEST(TextEncodingTest, ConversionsThroughGbkAndUtf8) {
   EXPECT_EQ(convertUtf8ToAnsi(kUtf8, "a\xE4\xB8"), "a\xEF\xBF\xBD");
   EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80\xC0\xAF"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_TRUE(CodePage::named("no-such-charset").isUtf8());
+}
+
+TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"\xEF\xBB\xBF{\"a\":1}", "{\"a\":1}"},
+      {" \n\t{\"a\":1}", "{\"a\":1}"},
+      {"\n{\"a\"}", "a\"}"},  // a brace among the first three bytes is lost
+      {"{a\r\nb\rc\r\r\n}", "{a\nb\rc\r\n}"},
+      {"\r\n\r\n\r\n{}", "{}"},  // CR LF is one byte by the time the rule drops three
+      {std::string("{ab\0cd", 6), "{ab"},
+      {"xyz", ""},
+      {std::string("\xEF\xBB\xBF\0{}", 6), ""},
+  };
+  for (const auto& [data, text] : rows) EXPECT_EQ(wholeFileText(data), text) << data;
+  ScopedTempDir dir;
+  writeFile(dir.file("album.desc"), "\xEF\xBB\xBF{\r\n}\r\n");
+  EXPECT_EQ(readWholeFile(dir.path() + "\\album.desc"), "{\n}\n");
+  EXPECT_EQ(readWholeFile(dir.file("missing.desc")), "");
+  EXPECT_EQ(readWholeFile(dir.path()), "");  // a directory is not a file
 }
 
 }  // namespace

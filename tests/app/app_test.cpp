@@ -1,30 +1,16 @@
-#include "app/album_run.h"
+// The command line and whole runs of the tool.
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <sstream>
 
-#include "album/json_reader.h"
+#include "app/album_run.h"
 #include "plan/run_settings.h"
 #include "support/test_support.h"
+#include "util/progress.h"
 
 namespace vellomar {
 namespace {
-
-namespace fs = std::filesystem;
-
-// Every diagnostic is one whole "vellomar: " line.
-void expectWholeLines(const std::string& err) {
-  size_t start = 0;
-  for (size_t end; (end = err.find('\n', start)) != std::string::npos; start = end + 1) {
-    EXPECT_EQ(err.compare(start, 10, "vellomar: "), 0) << err;
-  }
-  EXPECT_EQ(start, err.size()) << err;
-}
 
 // An album.desc that cannot be read prints its message and creates nothing;
 // one that can is written back in its compact form, ending in CR LF. The rows
@@ -64,7 +50,7 @@ TEST_F(AlbumRunTest, AlbumIsReadAndWrittenBackInItsCompactForm) {
               row.written ? std::string::npos : 10 + sourceDir().size() + 1)
         << result.err;
     EXPECT_EQ(outputAlbum(), row.written ? row.written : "");
-    EXPECT_EQ(fileExists(outputDir()), row.written != nullptr);
+    EXPECT_EQ(fs::exists(outputDir()), row.written != nullptr);
   }
 }
 
@@ -79,7 +65,6 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
   writeAlbum(R"({"photoBook":{"scale":1,"pages":[
     {"elements":[
       {"image":{"src":"http://h/x.jpg"}},
-      {"id":7,"image":{"src":"pics/solo.png"}},
       {"image":{"src":"pics/solo.png","width":20,"height":10,"rotation":0,
                 "mask":{"width":10,"height":5,"positionX":2,"positionY":3}}},
       {"image":{"src":"pics/shared.png"},"type":"photo"},
@@ -96,14 +81,13 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
   const std::string in = "vellomar: " + sourceDir() + "/";
   EXPECT_EQ(result.out + result.err,
             in +
-                "album.desc: photoBook.pages[0].elements[4].image.src: the source path leads "
+                "album.desc: photoBook.pages[0].elements[3].image.src: the source path leads "
                 "out of the source directory: ../p.png\n" +
                 in +
                 "/missing.png: photoBook.pages[2].elements[1]: the picture cannot be loaded\n" +
                 in + "/gone.png: photoBook.pages[3].elements[0]: the picture cannot be loaded\n");
   std::string expected =
-      R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"http://h/x.jpg"}},{"id":7,"image":)"
-      R"({"src":"pics/solo.png"}},{"image":{"height":5.0,"height_o":10,"mask":{"height":5,)"
+      R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"http://h/x.jpg"}},{"image":{"height":5.0,"height_o":10,"mask":{"height":5,)"
       R"("positionX":2,"positionY":3,"width":10},"positionX":2.0,"positionY":3.0,"rotation":0,)"
       R"("src":"solo.png","width":10.0,"width_o":20}},{"image":{@"src":"shared.png","width":null},)"
       R"("type":"photo"},{"image":{"src":"../p.png","width":1}}]},{"elements":null,"title":)"
@@ -117,11 +101,10 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
       R"("positionX":null,"positionY":null,"rotation":null,)";
   for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, nulls);
   EXPECT_EQ(outputAlbum(), expected);
-  EXPECT_TRUE(samePixels(readPicture(outputFile("shared.png")),
-                         readPicture(sourceFile("pics/shared.png"))));
+  EXPECT_EQ(readFile(outputFile("shared.png")), readFile(sourceFile("pics/shared.png")));
   EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
   EXPECT_EQ(readPicture(outputFile("small.png")).size(), cv::Size(4, 4));
-  EXPECT_FALSE(fileExists(outputFile("x.jpg")));
+  EXPECT_FALSE(fs::exists(outputFile("x.jpg")));
 }
 
 // An image library error (an extension it has no encoder for), a reduced box
@@ -152,8 +135,8 @@ TEST_F(AlbumRunTest, FatalErrorsEndTheRunAndKeepEarlierFiles) {
     EXPECT_EQ(result.status, -1);
     EXPECT_NE(result.err.find(line), std::string::npos) << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
-    EXPECT_TRUE(fileExists(outputFile("p.png")));
-    EXPECT_FALSE(fileExists(outputFile("album.desc")));
+    EXPECT_TRUE(fs::exists(outputFile("p.png")));
+    EXPECT_FALSE(fs::exists(outputFile("album.desc")));
   }
 }
 
@@ -187,19 +170,15 @@ TEST_F(AlbumRunTest, PathsAreConvertedThroughTheCodePageAndTheFlag) {
   writeAlbum(
       "{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":"
       "\"thumb/s\xE7\x85\xA7\xE7\x89\x87/\xE5\x9B\xBE.png\"}}]}]}}");
-  EXPECT_EQ(run("0", CodePage::named("GBK")).status, -1);  // not the origin picture
   const RunResult result = run(" 1x", CodePage::named("GBK"));
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_TRUE(fileExists(outputFile(gbkName)));
+  EXPECT_TRUE(fs::exists(outputFile(gbkName)));
   EXPECT_NE(outputAlbum().find("\"src\":\"\xE5\x9B\xBE.png\""), std::string::npos);
 }
 
 // The binary's status and streams, and the temporary files of a run that was
 // killed, removed by the next.
 TEST_F(AlbumRunTest, BinaryExitsWith255AndTidiesAfterKilledRuns) {
-  const RunResult wrongCount = runBinary({sourceDir(), outputDir()});
-  EXPECT_EQ(wrongCount.status, 255);
-  EXPECT_EQ(wrongCount.out + wrongCount.err, "");
   const RunResult missing = runBinary({sourceDir(), outputDir(), "0"});
   EXPECT_EQ(missing.status, 255);
   EXPECT_EQ(missing.out, kFileOpenErrorLine);
@@ -217,16 +196,79 @@ TEST_F(AlbumRunTest, BinaryExitsWith255AndTidiesAfterKilledRuns) {
   EXPECT_EQ(done.status, 0);
   EXPECT_EQ(done.out + done.err, "");
   EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":0.50}}\r\n");
-  EXPECT_FALSE(fileExists(outputFile(left)));
-  EXPECT_TRUE(fileExists(outputFile(other)));
+  EXPECT_FALSE(fs::exists(outputFile(left)));
+  EXPECT_TRUE(fs::exists(outputFile(other)));
 }
 
 // Inputs the fuzzers found faults with, kept: they end with whole lines.
 TEST_F(AlbumRunTest, KeptFuzzInputsEndCleanly) {
   writeAlbum(readFile(TEST_DATA_PATH "/fuzz/pass-line-feed-in-src.desc"));
-  const RunResult result = run();
-  EXPECT_EQ(result.status, -1);
-  expectWholeLines(result.err);
+  const std::string err = run().err;
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 4) << err;
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("vellomar: ", 0), 0u);
+}
+
+using CommandLineTest = AlbumRunTest;
+
+TEST_F(CommandLineTest, OnlyThreeArgumentsRunAndHelpAndVersionStandAlone) {
+  // The flag is set when atoi gives 1; the source directory gains a backslash.
+  RunSettings settings;
+  ASSERT_TRUE(readRunSettings({"v", "in", "out", "11"}, settings));
+  EXPECT_FALSE(settings.useOriginPath);
+  ASSERT_TRUE(readRunSettings({"v", "D:\\in", "o/", " 1x"}, settings));
+  EXPECT_TRUE(settings.useOriginPath);
+  EXPECT_EQ(settings.sourceDir + settings.outputDir, "D:\\in\\o/");
+  writeAlbum("{}");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    const char* out;  // what standard output begins with
+    const char* err;
+  } rows[] = {
+      {{"vellomar", sourceDir()}, -1, "", ""},
+      {{"vellomar", sourceDir(), outputDir(), "0", "extra"}, -1, "", ""},
+      {{"vellomar", "--help", "x"}, -1, "", ""},
+      {{"vellomar", sourceDir(), "", "0"}, -1, "", "vellomar: the output directory is empty\n"},
+      {{"vellomar", "--help"}, 0, "usage: vellomar", ""},
+      {{"vellomar", "-h"}, 0, "usage: vellomar", ""},
+      {{"vellomar", "--version"}, 0, "vellomar 0.", ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    std::ostringstream out, err;
+    EXPECT_EQ(runCommandLine(row.args, out, err), row.status);
+    EXPECT_EQ(out.str().rfind(row.out, 0), 0u) << out.str();
+    EXPECT_EQ(err.str(), row.err);
+    EXPECT_FALSE(fs::exists(outputDir()));
+  }
+}
+
+// On a terminal a run of more than a few pictures shows how far it has come
+// and erases the line at the end; elsewhere it shows nothing.
+TEST_F(CommandLineTest, TerminalSeesProgressErasedAtTheEnd) {
+  addPicture("p.png", makePicture(20, 10, CV_8UC3));
+  for (const int pictures : {6, 4}) {
+    std::string elements = R"({"image":{"src":"p.png"}})";
+    for (int i = 1; i < pictures; ++i) elements += R"(,{"image":{"src":"p.png"}})";
+    writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" + elements + "]}]}}");
+    for (const bool terminal : {true, false}) {
+      std::ostringstream out, err;
+      EXPECT_EQ(runCommandLine({"vellomar", sourceDir(), outputDir(), "0"},
+                               CodePage::named("UTF-8"), out, err, terminal),
+                0);
+      const std::string shown = err.str();
+      const std::string last = "\r\033[Kvellomar: 6 of 6 pictures, 0:00 elapsed\r\033[K";
+      if (!terminal || pictures == 4) {
+        EXPECT_EQ(shown, "");
+        continue;
+      }
+      ASSERT_GE(shown.size(), last.size());
+      EXPECT_EQ(shown.substr(shown.size() - last.size()), last);
+    }
+  }
+  EXPECT_EQ(Progress::line(3, 12, std::chrono::seconds(75)),
+            "vellomar: 3 of 12 pictures, 1:15 elapsed, about 3:45 left");
 }
 
 }  // namespace

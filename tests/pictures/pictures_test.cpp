@@ -1,0 +1,222 @@
+// Pictures: headers, the window-only resize, the picture operation and the derived files.
+
+#include <map>
+
+#include "pictures/derived_files.h"
+#include "pictures/picture.h"
+#include "pictures/picture_header.h"
+#include "pictures/window_resize.h"
+#include "support/test_support.h"
+
+namespace vellomar {
+namespace {
+
+// Each picture made twice from one decoding, for a window of 40 x 30 at
+// (10, 8) in a box of 80 x 60 pixels unless the row says otherwise. The
+// reduction of a whole picture of every kind must be the window of the
+// picture resized to the box, encoded as the library encodes it.
+TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
+  ScopedTempDir dir;
+  const std::string jpeg = encoded(".jpg", makePicture(64, 48, CV_8UC3));
+  const std::string png = encoded(".png", makePicture(64, 48, CV_8UC3));
+  const PixelRegion box{10, 8, 40, 30, 80, 60};
+  const struct {
+    const char* name;
+    std::string bytes;
+    int count;
+    PixelRegion region;
+    const char* made;  // the derived picture's size, or why it was not made
+  } rows[] = {
+      {"rgb.png", encoded(".png", makePicture(90, 60, CV_8UC3)), 1, box, "40x30"},
+      {"grey.png", encoded(".png", makePicture(90, 60, CV_8UC1)), 1, box, "40x30"},
+      {"alpha.png", encoded(".png", makePicture(90, 60, CV_8UC4)), 1, box, "40x30"},
+      {"deep.png", encoded(".png", makePicture(90, 60, CV_16UC3)), 1, box, "40x30"},
+      {"photo.jpg", encoded(".jpg", makePicture(90, 60, CV_8UC3)), 1, box, "40x30"},
+      {"shared.jpg", jpeg, 2, box, "64x48"},
+      {"small.png", encoded(".png", makePicture(40, 30, CV_8UC1)), 1, box, "40x30"},
+      {"empty.jpg", "", 1, box, "not loaded: "},
+      {"cut.png", png.substr(0, png.size() / 2), 1, box, "not loaded: "},
+      {"bomb.png",
+       std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x75\x30\0\0\x75\x30", 24) + png.substr(24),
+       1, box, "not loaded: it declares 30000 x 30000 pixels, more than 500 megapixels"},
+      // The decoder fills in what is missing, as it always has.
+      {"cut.jpg", jpeg.substr(0, jpeg.size() / 2), 1, box, "40x30"},
+      {"lies.jpg", png, 1, box, "40x30"},
+      {"far.png", png, 1, PixelRegion{1000000, 0, 9, 9, 64, 48}, "64x48"},
+      // A box of 640000 x 480000 pixels: only the 50 x 40 window is made.
+      {"zoom.png", png, 1, PixelRegion{0, 0, 50, 40, 640000, 480000}, "50x40"},
+      {"p.unknown", png, 1, box, "failed"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    writeFile(dir.file(row.name), row.bytes);
+    const PictureJob job{dir.file(row.name), row.name, row.count, 1200.0, row.region};
+    const std::vector<DerivedPicture> pictures = makeDerivedPictures({&job, &job});
+    const DerivedPicture& picture = pictures[0];
+    EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.status == pictures[1].status);
+    const cv::Mat derived =
+        picture.bytes.empty() ? cv::Mat() : cv::imdecode(picture.bytes, cv::IMREAD_UNCHANGED);
+    using Status = DerivedPicture::Status;
+    EXPECT_EQ(picture.status == Status::kNotLoaded ? "not loaded: " + picture.problem
+              : picture.status == Status::kLibraryFailed
+                  ? "failed"
+                  : std::to_string(derived.cols) + "x" + std::to_string(derived.rows),
+              row.made);
+    if (&row < rows + 5) {  // the kinds of picture, whole
+      cv::Mat whole;
+      cv::resize(readPicture(dir.file(row.name)), whole, {80, 60}, 0, 0, cv::INTER_LINEAR);
+      EXPECT_TRUE(std::string(picture.bytes.begin(), picture.bytes.end()) ==
+                  encoded(std::strrchr(row.name, '.'), whole(cv::Rect(10, 8, 40, 30))));
+    }
+  }
+}
+
+// Every format the library writes here, from a real encoder, and headers
+// crafted by hand for the sizes no test should have to allocate.
+TEST(PictureHeaderTest, DimensionsComeFromTheHeaderOfEveryFormat) {
+  const cv::Mat picture = makePicture(301, 203, CV_8UC3);
+  for (const char* extension : {".jpg", ".png", ".webp", ".bmp", ".tif", ".ppm", ".pgm", ".pfm",
+                                ".ras", ".hdr", ".jp2", ".exr"}) {
+    SCOPED_TRACE(extension);
+    std::vector<uchar> bytes;
+    cv::Mat input = picture;
+    if (std::string(extension) == ".pgm") cv::extractChannel(picture, input, 0);
+    if (std::string(extension) == ".pfm" || std::string(extension) == ".hdr" ||
+        std::string(extension) == ".exr") {
+      picture.convertTo(input, CV_32FC3, 1 / 255.0);
+    }
+    try {
+      if (!cv::imencode(extension, input, bytes)) continue;
+    } catch (const cv::Exception&) {
+      continue;  // this build of the library has no encoder for it
+    }
+    const auto size =
+        pictureDimensions(std::string_view(reinterpret_cast<char*>(bytes.data()), bytes.size()));
+    ASSERT_TRUE(size.has_value());
+    EXPECT_EQ(size->width, 301u);
+    EXPECT_EQ(size->height, 203u);
+  }
+  const std::pair<std::string, std::pair<uint64_t, uint64_t>> crafted[] = {
+      {std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\x00\x01\x86\xA0\x00\x01\x86\xA0", 24),
+       {100000, 100000}},
+      {std::string("\xFF\xD8\xFF\xE0\x00\x04xx\xFF\xC0\x00\x11\x08\xFF\xFF\xFF\xFE", 17),
+       {65534, 65535}},
+      // A scan and a table before a progressive frame, with fill bytes.
+      {std::string(
+           "\xFF\xD8\xFF\xDA\x00\x02\xFF\xFF\xC4\x00\x02\xFF\xC2\x00\x11\x08\x00\x10\x00\x20", 20),
+       {32, 16}},
+      {"P6 # comment\n 60000 50000 255\n", {60000, 50000}},
+      {"P7\nWIDTH 3\nHEIGHT 4\nENDHDR\n", {3, 4}},
+  };
+  for (const auto& [bytes, size] : crafted) {
+    const auto found = pictureDimensions(bytes);
+    ASSERT_TRUE(found.has_value()) << bytes.substr(0, 2);
+    EXPECT_EQ(found->width, size.first);
+    EXPECT_EQ(found->height, size.second);
+  }
+  for (const char* unknown : {"", "GIF89a", "\xFF\xD8\xFF", "\x89PNG\r\n\x1A\n", "P6 12"}) {
+    EXPECT_FALSE(pictureDimensions(unknown).has_value()) << unknown;
+  }
+}
+
+// The window alone against the whole box resized by the library, on random
+// geometries of modest size: within one level everywhere, and exact where the
+// library averages (an exact halving).
+TEST(WindowResizeTest, WindowSamplesAsTheWholeResizeDoes) {
+  cv::RNG rng(20261206);
+  const int types[] = {CV_8UC1, CV_8UC3, CV_8UC4, CV_16UC1, CV_16UC3};
+  for (int trial = 0; trial < 600; ++trial) {
+    const int type = types[trial % 5];
+    const bool halving = trial % 10 == 0;
+    const cv::Size source(rng.uniform(1, 50) * (halving ? 2 : 1),
+                          rng.uniform(1, 50) * (halving ? 2 : 1));
+    const cv::Size box = halving ? source / 2 : cv::Size(rng.uniform(1, 120), rng.uniform(1, 120));
+    cv::Mat picture(source, type);
+    rng.fill(picture, cv::RNG::UNIFORM, 0, CV_MAT_DEPTH(type) == CV_16U ? 65536 : 256);
+    const int x = rng.uniform(0, box.width), y = rng.uniform(0, box.height);
+    const cv::Rect window(x, y, rng.uniform(1, box.width - x + 1),
+                          rng.uniform(1, box.height - y + 1));
+
+    cv::Mat whole;
+    cv::resize(picture, whole, box, 0, 0, cv::INTER_LINEAR);
+    const cv::Mat part = resizeWindow(picture, box, window);
+    ASSERT_EQ(part.type(), type);
+    EXPECT_LE(cv::norm(whole(window), part, cv::NORM_INF), halving ? 0 : 1)
+        << "picture " << source << ", box " << box << ", window " << window;
+  }
+}
+
+// Every file of a directory by name, with its bytes.
+std::map<std::string, std::string> filesOf(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    files[entry.path().filename().string()] = readFile(entry.path().string());
+  }
+  return files;
+}
+
+// The jobs, each reducing its picture to 12 x 9 pixels, or copying it when it
+// is shared.
+std::vector<PictureJob> jobsOn(const std::string& dir, std::vector<std::string> sources) {
+  std::vector<PictureJob> jobs;
+  for (const std::string& source : sources) {
+    const size_t arrow = source.find('>');
+    const int count = std::count(sources.begin(), sources.end(), source) > 1 ? 2 : 1;
+    jobs.push_back({dir + "/" + source.substr(0, arrow), source.substr(arrow + 1), count, 10.0,
+                    PixelRegion{3, 2, 12, 9, 20, 15}});
+  }
+  return jobs;
+}
+
+// Takes every job in order; returns what each gave, one line each.
+std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out, int workers) {
+  DerivedFiles files(jobs, out + "/", workers);
+  std::string outcomes;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const DerivedFile file = files.take(i);
+    outcomes += std::to_string(static_cast<int>(file.picture.status)) + " " +
+                std::to_string(file.written) + " " + file.writeError + "\n";
+  }
+  return outcomes;
+}
+
+TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
+  ScopedTempDir dir;
+  for (const char* name : {"x.png", "y.png", "z.jpg", "w.png"}) {
+    writeFile(dir.file(name), encoded(std::strrchr(name, '.'), makePicture(40, 30, CV_8UC3)));
+  }
+  // Two jobs copy y.png; w.png's window replaces x.png's; a directory stands
+  // where the last one goes.
+  const std::vector<PictureJob> jobs =
+      jobsOn(dir.path(), {"x.png>x.png", "y.png>y.png", "z.jpg>z.jpg", "none.png>none.png",
+                          "y.png>y.png", "w.png>x.png", "x.png>dir.png"});
+  fs::create_directories(dir.file("one/dir.png"));
+  fs::create_directories(dir.file("many/dir.png"));
+  const std::string one = takeAll(jobs, dir.file("one"), 1);
+  EXPECT_EQ(one, "0 1 \n0 1 \n0 1 \n1 0 \n0 1 \n0 1 \n0 0 Is a directory\n");
+  EXPECT_EQ(takeAll(jobs, dir.file("many"), 4), one);
+  const auto files = filesOf(dir.file("one"));
+  EXPECT_TRUE(files == filesOf(dir.file("many")));
+  EXPECT_EQ(files.size(), 4u);
+  EXPECT_EQ(readPicture(dir.file("one/y.png")).size(), cv::Size(40, 30));
+  // A run that ends early leaves no temporary of the jobs it did not take.
+  DerivedFiles(jobs, dir.file("many") + "/", 4).take(3);  // the last to start
+  EXPECT_TRUE(filesOf(dir.file("many")) == files);
+}
+
+// The output directory is the source directory: the window of sub/p.png
+// replaces p.png, which the next job copies; the last job is never taken.
+TEST(DerivedFilesTest, ASourceInTheOutputDirectoryIsReadAfterTheJobsBeforeIt) {
+  ScopedTempDir dir;
+  fs::create_directories(dir.file("sub"));
+  writeFile(dir.file("sub/p.png"), encoded(".png", makePicture(40, 30, CV_8UC3)));
+  writeFile(dir.file("p.png"), encoded(".png", makePicture(30, 20, CV_8UC1)));
+  const auto jobs = jobsOn(dir.path(), {"sub/p.png>p.png", "p.png>p.png", "p.png>p.png", "x>q"});
+  DerivedFiles files(jobs, dir.path() + "/", 4);
+  EXPECT_TRUE(files.take(0).written && files.take(1).written);
+  EXPECT_EQ(readPicture(dir.file("p.png")).size(), cv::Size(12, 9));
+  EXPECT_EQ(filesOf(dir.path()).size(), 2u);  // p.png and sub, no temporary
+}
+
+}  // namespace
+}  // namespace vellomar
