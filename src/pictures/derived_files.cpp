@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <map>
+#include <new>
+#include <numeric>
 
 #include "pictures/ordered_map.h"
 #include "platform/file_system.h"
@@ -21,6 +23,8 @@ struct DerivedFiles::Task {
 
 DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount)
     : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)) {
+  // Before any worker starts: the library must not start threads of its own.
+  prepareImageLibrary();
   // A source the run may replace is read only after the elements before it
   // are done: one by one, on the calling thread.
   const auto output = directoryIdentity(outputDir_);
@@ -41,14 +45,14 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, 
     tasks_[task].push_back(i);
   }
   // Largest pictures first, so that no large one is left for the end.
-  std::vector<std::pair<uint64_t, size_t>> bySize;
-  for (size_t t = 0; t < tasks_.size(); ++t) {
-    bySize.emplace_back(oneByOne ? 0 : fileSize(jobs_[tasks_[t].front()].sourceFilePath), t);
+  std::vector<uint64_t> sizes(tasks_.size());
+  for (size_t t = 0; t < tasks_.size() && !oneByOne; ++t) {
+    sizes[t] = fileSize(jobs_[tasks_[t].front()].sourceFilePath);
   }
-  std::stable_sort(bySize.begin(), bySize.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-  std::vector<size_t> order;
-  for (const auto& entry : bySize) order.push_back(entry.second);
+  std::vector<size_t> order(tasks_.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
   const size_t workers =
       oneByOne ? 0 : static_cast<size_t>(workerCount > 0 ? workerCount : onlineProcessorCount());
   running_.reset(new Task{OrderedMap<std::vector<Made>>(
@@ -60,18 +64,29 @@ DerivedFiles::~DerivedFiles() = default;
 std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   std::vector<const PictureJob*> jobs;
   for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
-  std::vector<DerivedPicture> pictures = makeDerivedPictures(jobs);
   std::vector<Made> made(jobs.size());
-  for (size_t k = 0; k < jobs.size(); ++k) {
-    DerivedPicture& picture = pictures[k];
-    if (picture.status == DerivedPicture::Status::kMade) {
-      const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
-                                   picture.bytes.size());
-      made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, made[k].file.writeError);
-      picture.bytes = {};
+  // Each picture is written as soon as it is made, and its bytes let go.
+  makeDerivedPictures(jobs, [&](size_t k, const DerivedPicture& picture) {
+    DerivedFile& file = made[k].file;
+    try {
+      file.picture.problem = picture.problem;
+      if (picture.status == DerivedPicture::Status::kMade) {
+        made[k].temporary.write(
+            outputDir_, jobs[k]->derivedName,
+            std::string_view(reinterpret_cast<const char*>(picture.bytes.data()),
+                             picture.bytes.size()),
+            file.writeError);
+      }
+    } catch (const std::bad_alloc&) {
+      file.picture.status = DerivedPicture::Status::kLibraryFailed;
+      file.picture.problem = "out of memory";  // no allocation: it fits the string itself
+      return;
     }
-    made[k].file.picture = std::move(picture);
-  }
+    file.picture.status = picture.status;
+    file.picture.pictureWidth = picture.pictureWidth;
+    file.picture.pictureHeight = picture.pictureHeight;
+    file.picture.path = picture.path;
+  });
   return made;
 }
 

@@ -57,64 +57,73 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
   return scaled(window);
 }
 
-void makeAll(const std::vector<const PictureJob*>& jobs, std::vector<DerivedPicture>& results) {
+// Makes the pictures of `jobs`, from job `next` on, advancing it past each
+// picture handed to `made`.
+void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made, size_t& next) {
   std::string loadProblem;
   const cv::Mat picture = loadPicture(jobs.front()->sourceFilePath, loadProblem);
-  const DerivedPicture* copy = nullptr;  // every copy is the same picture under the same name
-  for (size_t k = 0; k < jobs.size(); ++k) {
-    const PictureJob& job = *jobs[k];
-    DerivedPicture& result = results[k];
+  DerivedPicture copy;  // every copy is the same picture under the same name
+  bool copied = false;
+  for (; next < jobs.size(); ++next) {
+    const PictureJob& job = *jobs[next];
+    DerivedPicture result;
     result.problem = loadProblem;
-    if (picture.empty()) continue;
-    result.pictureWidth = picture.cols;
-    result.pictureHeight = picture.rows;
-    const DerivedPlan plan =
-        planDerivedImage(job.censusCount, picture.cols, picture.rows, job.visibleArea, job.region);
-    result.path = plan.path;
-    if (plan.path == DerivedPath::kCopy && copy != nullptr) {
-      result = *copy;
-      continue;
+    if (!picture.empty()) {
+      result.pictureWidth = picture.cols;
+      result.pictureHeight = picture.rows;
+      const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
+                                                job.visibleArea, job.region);
+      result.path = plan.path;
+      if (plan.path == DerivedPath::kCopy && copied) {
+        made(next, copy);
+        continue;
+      }
+      try {
+        // The name picks the encoder by its extension, as a save to that name does.
+        const bool encoded =
+            cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
+        result.status =
+            encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
+      } catch (const cv::Exception& error) {
+        result.status = DerivedPicture::Status::kLibraryFailed;
+        result.problem = error.err;
+      }
+      if (plan.path == DerivedPath::kCopy) {
+        copy = std::move(result);
+        copied = true;
+        made(next, copy);
+        continue;
+      }
     }
-    try {
-      // The name picks the encoder by its extension, as a save to that name does.
-      const bool encoded =
-          cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
-      result.status = encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
-    } catch (const cv::Exception& error) {
-      result.status = DerivedPicture::Status::kLibraryFailed;
-      result.problem = error.err;
-    }
-    if (plan.path == DerivedPath::kCopy) copy = &result;
+    made(next, result);
   }
 }
 
 }  // namespace
 
-std::vector<DerivedPicture> makeDerivedPictures(const std::vector<const PictureJob*>& jobs) {
+void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made) {
   prepareImageLibrary();
-  std::vector<DerivedPicture> results(jobs.size());
-  if (jobs.empty()) return results;
+  size_t next = 0;
+  if (jobs.empty()) return;
   try {
-    makeAll(jobs, results);
-  } catch (const std::bad_alloc&) {
-    for (DerivedPicture& result : results) {
-      result.status = DerivedPicture::Status::kLibraryFailed;
-      result.problem = "out of memory";
-    }
+    makeAll(jobs, made, next);
   } catch (const std::exception& error) {
-    // Nothing else is expected here; a worker must not end the process.
-    for (DerivedPicture& result : results) {
-      result.status = DerivedPicture::Status::kLibraryFailed;
-      result.problem = error.what();
-    }
+    // Memory ran out, most likely; a worker must not end the process.
+    DerivedPicture failed;
+    failed.status = DerivedPicture::Status::kLibraryFailed;
+    failed.problem = dynamic_cast<const std::bad_alloc*>(&error) ? "out of memory" : error.what();
+    for (; next < jobs.size(); ++next) made(next, failed);
   }
-  return results;
 }
 
 void prepareImageLibrary() {
   static const bool prepared = [] {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     cv::setNumThreads(1);
+    // The library registers its codecs on first use; done here, before the
+    // workers start, their tables do not land between the pictures' buffers
+    // (which costs tens of megabytes of memory, all threads sharing one heap).
+    cv::haveImageWriter(".jpg");
     return true;
   }();
   (void)prepared;

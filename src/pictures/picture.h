@@ -5,6 +5,7 @@
 // copy against its real size, encode. The only part of the tool that touches
 // pixels. Nothing here throws: every failure is a value.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,17 +30,21 @@ struct DerivedPicture {
   std::vector<unsigned char> bytes;
 };
 
-// The derived pictures of `jobs`, which share one source file: the picture is
-// loaded once (refused before decoding when it declares more than
-// kMaxPicturePixels pixels), then each job is reduced or copied and encoded by
-// the extension of its derived name with the library's default settings. On
-// the reduce path the whole picture is resized bilinearly to the box, then cut
-// to the window (a box too large to hold is computed for the window only); on
-// the copy path the picture is encoded as loaded, once for all copies.
-std::vector<DerivedPicture> makeDerivedPictures(const std::vector<const PictureJob*>& jobs);
+// Receives each job's derived picture, by the job's index, as it is made.
+using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
+
+// Makes the derived pictures of `jobs`, which share one source file, handing
+// each to `made` in job order: the picture is loaded once (refused before decoding when it declares
+// more than kMaxPicturePixels pixels), then each job is reduced or copied and encoded by the
+// extension of its derived name with the library's default settings. On the reduce path the whole
+// picture is resized bilinearly to the box, then cut to the window (a box too large to hold is
+// computed for the window only); on the copy path the picture is encoded as loaded, once for all
+// copies. `made` must not throw.
+void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made);
 
 // The library's own worker threads are not used: the tool runs several
-// pictures at once instead. Also silences the library's console log.
+// pictures at once instead. Also silences the library's console log and
+// registers its codecs. Called before the workers start.
 void prepareImageLibrary();
 
 }  // namespace vellomar

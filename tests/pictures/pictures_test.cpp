@@ -11,6 +11,14 @@
 namespace vellomar {
 namespace {
 
+// The derived pictures of `jobs`, in job order.
+std::vector<DerivedPicture> made(const std::vector<const PictureJob*>& jobs) {
+  std::vector<DerivedPicture> pictures(jobs.size());
+  makeDerivedPictures(jobs,
+                      [&](size_t k, const DerivedPicture& picture) { pictures[k] = picture; });
+  return pictures;
+}
+
 // Each picture made twice from one decoding, for a window of 40 x 30 at
 // (10, 8) in a box of 80 x 60 pixels unless the row says otherwise. The
 // reduction of a whole picture of every kind must be the window of the
@@ -51,7 +59,7 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
     SCOPED_TRACE(row.name);
     writeFile(dir.file(row.name), row.bytes);
     const PictureJob job{dir.file(row.name), row.name, row.count, 1200.0, row.region};
-    const std::vector<DerivedPicture> pictures = makeDerivedPictures({&job, &job});
+    const std::vector<DerivedPicture> pictures = made({&job, &job});
     const DerivedPicture& picture = pictures[0];
     EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.status == pictures[1].status);
     const cv::Mat derived =
