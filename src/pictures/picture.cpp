@@ -18,9 +18,10 @@ namespace {
 // load, with `problem` saying why when there is more to say.
 cv::Mat loadPicture(const std::string& path, std::string& problem) {
   std::string bytes;
-  if (!readFileBytes(path, bytes) || bytes.empty()) return {};
-  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
-    problem = "the file is larger than the image library reads";
+  // The library reads no more than INT_MAX bytes.
+  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return {};
+  if (bytes.empty()) {
+    problem = "the file is empty";
     return {};
   }
   if (const auto size = pictureDimensions(bytes)) {
@@ -31,14 +32,16 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
       return {};
     }
   }
+  cv::Mat picture;
   try {
     // Decoded from memory as it would be from the file: the same decoder,
     // chosen by the content.
-    return cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
-                        cv::IMREAD_UNCHANGED);
+    picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
+                           cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception&) {
-    return {};  // a picture the library cannot decode is not loaded
   }
+  if (picture.empty()) problem = "the image library cannot decode it";
+  return picture;
 }
 
 // The derived picture of `plan`: the window of the picture resized to the

@@ -1,6 +1,7 @@
 #include "platform/error_stream.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,9 @@
 namespace vellomar {
 
 ErrorStream separateErrorStream() {
+  // A reader that went away (vellomar ... 2>&1 | head) must not end the run:
+  // what cannot be written is lost, and the exit status still tells.
+  ::signal(SIGPIPE, SIG_IGN);
   const bool terminal = ::isatty(STDERR_FILENO) == 1;
   const int saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
   const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);

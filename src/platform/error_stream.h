@@ -18,6 +18,8 @@ struct ErrorStream {
 // Moves the standard error stream aside for the tool's own diagnostics and
 // returns a stream on it; from then on, whatever else writes to the standard
 // error stream writes to nowhere. Returns std::cerr when that cannot be done.
+// Writing to a pipe whose reader has gone fails from then on, instead of
+// ending the process.
 ErrorStream separateErrorStream();
 
 }  // namespace vellomar

@@ -83,25 +83,31 @@ std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::string& osPat
 
 bool makeDirectory(const std::string& path) { return ::mkdir(toOsPath(path).c_str(), 0777) == 0; }
 
-bool readFileBytes(const std::string& path, std::string& bytes) {
+bool readFileBytes(const std::string& path, std::string& bytes, std::string* error,
+                   uint64_t maxBytes) {
   bytes.clear();
-  FileDescriptor fd(::open(toOsPath(path).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  const auto fail = [&](const std::string& why) {
+    bytes.clear();
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  // Opened without blocking: a named pipe is refused, never waited on.
+  FileDescriptor fd(::open(toOsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return fail(std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
+  const std::string tooLarge = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) return fail(tooLarge);
   bytes.reserve(static_cast<size_t>(info.st_size));
   char buffer[1 << 16];
   for (;;) {
-    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      bytes.clear();
-      return false;
-    }
-    if (got == 0) break;
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return fail(std::strerror(errno));
+    if (got == 0) return true;
+    if (bytes.size() + static_cast<size_t>(got) > maxBytes) return fail(tooLarge);  // it grew
     bytes.append(buffer, static_cast<size_t>(got));
   }
-  return true;
 }
 
 bool writeTemporaryFile(const std::string& directory, const std::string& name,

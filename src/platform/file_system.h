@@ -17,8 +17,11 @@ namespace vellomar {
 bool makeDirectory(const std::string& path);
 
 // Reads the whole file. Returns false (and leaves `bytes` empty) when the file
-// cannot be opened or read, or is not a regular file.
-bool readFileBytes(const std::string& path, std::string& bytes);
+// cannot be opened or read, is not a regular file (a named pipe or a device is
+// never waited on), or holds more than `maxBytes`, which is checked before
+// reading; `error`, when given, then says why.
+bool readFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr,
+                   uint64_t maxBytes = UINT64_MAX);
 
 // Files are written so that the target is either absent, the old file, or
 // complete: the bytes go to a temporary file in the target's directory, which

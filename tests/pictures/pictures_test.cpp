@@ -11,14 +11,6 @@
 namespace vellomar {
 namespace {
 
-// The derived pictures of `jobs`, in job order.
-std::vector<DerivedPicture> made(const std::vector<const PictureJob*>& jobs) {
-  std::vector<DerivedPicture> pictures(jobs.size());
-  makeDerivedPictures(jobs,
-                      [&](size_t k, const DerivedPicture& picture) { pictures[k] = picture; });
-  return pictures;
-}
-
 // Each picture made twice from one decoding, for a window of 40 x 30 at
 // (10, 8) in a box of 80 x 60 pixels unless the row says otherwise. The
 // reduction of a whole picture of every kind must be the window of the
@@ -42,8 +34,9 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
       {"photo.jpg", encoded(".jpg", makePicture(90, 60, CV_8UC3)), 1, box, "40x30"},
       {"shared.jpg", jpeg, 2, box, "64x48"},
       {"small.png", encoded(".png", makePicture(40, 30, CV_8UC1)), 1, box, "40x30"},
-      {"empty.jpg", "", 1, box, "not loaded: "},
-      {"cut.png", png.substr(0, png.size() / 2), 1, box, "not loaded: "},
+      {"empty.jpg", "", 1, box, "not loaded: the file is empty"},
+      {"cut.png", png.substr(0, png.size() / 2), 1, box,
+       "not loaded: the image library cannot decode it"},
       {"bomb.png",
        std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\x75\x30\0\0\x75\x30", 24) + png.substr(24),
        1, box, "not loaded: it declares 30000 x 30000 pixels, more than 500 megapixels"},
@@ -59,7 +52,8 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
     SCOPED_TRACE(row.name);
     writeFile(dir.file(row.name), row.bytes);
     const PictureJob job{dir.file(row.name), row.name, row.count, 1200.0, row.region};
-    const std::vector<DerivedPicture> pictures = made({&job, &job});
+    std::vector<DerivedPicture> pictures(2);
+    makeDerivedPictures({&job, &job}, [&](size_t k, const DerivedPicture& p) { pictures[k] = p; });
     const DerivedPicture& picture = pictures[0];
     EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.status == pictures[1].status);
     const cv::Mat derived =

@@ -24,7 +24,7 @@ std::string planOf(const std::string& document, bool origin, const char* codePag
              "-sg"[static_cast<int>(e.reads)];
     if (e.problem) lines += " " + e.problem->file + "|" + e.problem->text;
     if (e.job) {
-      lines += " " + e.job->sourceFilePath.substr(4) + ">" + e.job->derivedName + " x" +
+      lines += " " + e.job->sourceFilePath.substr(4) + ">" + e.newSrc + " x" +
                std::to_string(e.job->censusCount);
     }
     lines += "\n";
@@ -65,11 +65,14 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
        "UTF-8", "0.0 g origin/o/a.jpg>a.jpg x2\n0.1 g origin/o/a.jpg>a.jpg x2\n"},
       {book(R"({"image":{"src":"thumb/s/a.jpg"}},{"image":{"src":"origin/o/a.jpg"}})"), false,
        "UTF-8", "0.0 g thumb/s/a.jpg>a.jpg x1\n0.1 g origin/o/a.jpg>a.jpg x1\n"},
-      // Two names that lose the same characters in GBK meet as one source.
+      // Two names that lose the same characters in GBK meet as one source;
+      // the new src is the derived name in UTF-8.
       {book("{\"image\":{\"src\":\"\xF0\x9F\x98\x80.jpg\"}},"
-            "{\"image\":{\"src\":\"\xE7\x85\xA7/\xF0\x9F\x98\x81.jpg\"}},"
+            "{\"image\":{\"src\":\"\xE7\x85\xA7/\xE7\x89\x87.jpg\"}},"
             "{\"image\":{\"src\":\"\xF0\x9F\x98\x81.jpg\"}}"),
-       false, "GBK", "0.0 g ?.jpg>?.jpg x2\n0.1 g \xD5\xD5/?.jpg>?.jpg x1\n0.2 g ?.jpg>?.jpg x2\n"},
+       false, "GBK",
+       "0.0 g ?.jpg>?.jpg x2\n0.1 g \xD5\xD5/\xC6\xAC.jpg>\xE7\x89\x87.jpg x1\n0.2 g ?.jpg>?.jpg "
+       "x2\n"},
       // Paths are held to 1023 bytes: src, src after the origin rule, and the
       // path of the file (in\\ and the path).
       {book(R"({"image":{"src":")" + std::string(1024, 'a') + R"("}})"), false, "UTF-8",
