@@ -50,7 +50,6 @@ TEST(JsonReaderTest, TextsReadAsTheirValueOrAreRefused) {
       {"[\"\\u0000x\"]", "[\"\\u0000x\"]"},
       {"[\"\\\"\\\\\\/\\b\\f\\n\\r\\t\"]", "[\"\\\"\\\\/\\b\\f\\n\\r\\t\"]"},
       {"[\"raw\ttab\x01\xFF\"]", "[\"raw\\ttab\\u0001\xFF\"]"},
-      {"[ true, null ]", "[true,null]"},
       // Refused.
       {"", "FAIL"},
       {"// only a comment", "FAIL"},
@@ -136,7 +135,6 @@ std::string outcome(Convert convert, const Json::Value& value) {
 TEST(AlbumFormatTest, ConversionsGiveValuesOrTheirFailureMessages) {
   const char* const rows[][3] = {
       {"null", "0.000000", "0"},
-      {"3000000000", "3000000000.000000", "integer out of signed integer range"},
       {"-2.9", "-2.900000", "-2"},
       {"2147483647.5", "2147483647.500000", "Real out of signed integer range"},
       {"-2147483648.0", "-2147483648.000000", "-2147483648"},
