@@ -3,9 +3,11 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "pictures/picture.h"
 #include "platform/error_stream.h"
 
 int main(int argc, char** argv) {
+  vellomar::limitPicturesToDecode(argv);  // may run the program again
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
                                   err.stream, err.terminal);

@@ -10,6 +10,7 @@
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
 #include "platform/file_system.h"
+#include "platform/system.h"
 
 namespace vellomar {
 namespace {
@@ -38,7 +39,14 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
     // chosen by the content.
     picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
                            cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception&) {
+  } catch (const cv::Exception& error) {
+    // The library checks the size its decoder read against its limits
+    // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
+    if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
+      problem =
+          "it declares more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+      return {};
+    }
   }
   if (picture.empty()) problem = "the image library cannot decode it";
   return picture;
@@ -117,6 +125,10 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
     failed.problem = dynamic_cast<const std::bad_alloc*>(&error) ? "out of memory" : error.what();
     for (; next < jobs.size(); ++next) made(next, failed);
   }
+}
+
+void limitPicturesToDecode(char** argv) {
+  restartWithEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels), argv);
 }
 
 void prepareImageLibrary() {

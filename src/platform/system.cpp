@@ -3,6 +3,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 namespace vellomar {
 
 int onlineProcessorCount() {
@@ -17,6 +19,14 @@ void keepFreedMemory() {
   mallopt(M_MMAP_MAX, 0);
   mallopt(M_ARENA_MAX, 1);
   mallopt(M_TRIM_THRESHOLD, -1);
+}
+
+void restartWithEnvironment(const char* name, const std::string& value, char** argv) {
+  const char* current = std::getenv(name);
+  if (current != nullptr && value == current) return;
+  if (::setenv(name, value.c_str(), 1) != 0) return;
+  ::execv("/proc/self/exe", argv);
+  ::unsetenv(name);  // not run again: the caller goes on without it
 }
 
 }  // namespace vellomar

@@ -3,6 +3,8 @@
 
 // What the process asks of the system as a whole.
 
+#include <string>
+
 namespace vellomar {
 
 // The number of processors online (at least 1).
@@ -12,6 +14,12 @@ int onlineProcessorCount();
 // going back to the system: pictures of tens of megabytes are decoded one
 // after another, and fresh pages for each would cost more than the decoding.
 void keepFreedMemory();
+
+// Makes sure the process has `name`=`value` in its environment from its very
+// start: when it has not, sets it and runs the same program again in its place
+// (same arguments, same streams). Returns only when it has it, or when the
+// program cannot be run again.
+void restartWithEnvironment(const char* name, const std::string& value, char** argv);
 
 }  // namespace vellomar
 
