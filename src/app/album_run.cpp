@@ -137,6 +137,7 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
       makeDirectory(settings.outputDir);
     }
     const std::string outputDir = settings.outputDir + '\\';
+    const RunClaim claim(outputDir);
     removeStaleTemporaries(outputDir);
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);

@@ -2,7 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <random>
 
 #include "platform/os_path.h"
 
@@ -53,6 +55,26 @@ bool writeAll(int fd, std::string_view bytes) {
 
 std::atomic<unsigned> temporaryCounter{0};
 
+constexpr char kTemporaryPrefix[] = ".vellomar-partial-";
+constexpr char kLockPrefix[] = ".vellomar-run-";
+
+// This process's token, in the names of its temporaries and lock files: a
+// process number is not unique across namespaces or machines.
+const std::string& runToken() {
+  static const std::string token = [] {
+    std::random_device random;
+    char text[17];
+    std::snprintf(text, sizeof text, "%08x%08x", random(), random());
+    return std::string(text);
+  }();
+  return token;
+}
+
+// The lock file of the run with `token` in `osDirectory`.
+std::string lockFileOf(const std::string& osDirectory, const std::string& token) {
+  return osDirectory + kLockPrefix + token + ".lock";
+}
+
 // The name's extension with its dot, when it is short enough to keep in a
 // temporary name; "" otherwise.
 std::string extensionOf(const std::string& name) {
@@ -65,7 +87,7 @@ std::string extensionOf(const std::string& name) {
 // descriptor (or -1 with errno set) and sets `temporary`.
 int createTemporary(const std::string& directory, const std::string& name, std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = toOsPath(directory + ".vellomar-partial-" + std::to_string(::getpid()) + "-" +
+    temporary = toOsPath(directory + kTemporaryPrefix + runToken() + "-" +
                          std::to_string(temporaryCounter++) + extensionOf(name));
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0 || errno != EEXIST) return fd;
@@ -174,18 +196,49 @@ bool TemporaryFile::commit(const std::string& directory, const std::string& name
   return commitTemporaryFile(path, directory, name, error);
 }
 
+RunClaim::RunClaim(const std::string& directory)
+    : lockFile_(lockFileOf(toOsPath(directory), runToken())) {
+  // Made under another name and locked before it is seen, so that no other
+  // run ever finds it unlocked while this one lives.
+  const std::string fresh = lockFile_ + ".new";
+  fd_ = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0 && ::rename(fresh.c_str(), lockFile_.c_str()) == 0) {
+    return;
+  }
+  if (fd_ >= 0) ::close(fd_);
+  ::unlink(fresh.c_str());
+  fd_ = -1;
+}
+
+RunClaim::~RunClaim() {
+  if (fd_ < 0) return;
+  ::unlink(lockFile_.c_str());
+  ::close(fd_);
+}
+
 void removeStaleTemporaries(const std::string& directory) {
   const std::string osDirectory = toOsPath(directory);
   DIR* listing = ::opendir(osDirectory.c_str());
   if (listing == nullptr) return;
-  static const std::string kPrefix = ".vellomar-partial-";
+  std::map<std::string, bool> alive;  // by token
+  const auto isAlive = [&](const std::string& token) {
+    const auto [known, fresh] = alive.emplace(token, true);
+    if (fresh && token != runToken()) {
+      // A lock that can be had has no live run behind it.
+      FileDescriptor lock(
+          ::open(lockFileOf(osDirectory, token).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+      known->second = lock.get() >= 0 && ::flock(lock.get(), LOCK_SH | LOCK_NB) != 0;
+    }
+    return known->second;
+  };
   while (const dirent* entry = ::readdir(listing)) {
     const std::string name = entry->d_name;
-    if (name.compare(0, kPrefix.size(), kPrefix) != 0) continue;
-    const long pid = std::strtol(name.c_str() + kPrefix.size(), nullptr, 10);
-    if (pid <= 0) continue;
-    const bool gone = ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-    if (gone || pid == ::getpid()) ::unlinkat(::dirfd(listing), name.c_str(), 0);
+    for (const std::string_view prefix : {kTemporaryPrefix, kLockPrefix}) {
+      if (name.compare(0, prefix.size(), prefix) != 0) continue;
+      const std::string token(
+          name.substr(prefix.size(), name.find_first_of("-.", prefix.size()) - prefix.size()));
+      if (!isAlive(token)) ::unlinkat(::dirfd(listing), name.c_str(), 0);
+    }
   }
   ::closedir(listing);
 }

@@ -60,9 +60,25 @@ class TemporaryFile {
   std::string path_;  // operating-system path; empty when there is none
 };
 
-// Removes from `directory` the temporary files that runs of the tool which
-// have ended (killed, say) left behind: those whose process is gone, or that
-// carry this process's own number (left by an earlier process of that number).
+// A run's claim on a directory it writes into: a lock file, locked for as
+// long as the claim lives (and by the system, no longer than the process),
+// that tells other runs, in other process namespaces or on other machines
+// sharing the directory, that the temporary files of this process are in use.
+// Removed when the claim ends. A claim that cannot be made is none.
+class RunClaim {
+ public:
+  explicit RunClaim(const std::string& directory);
+  ~RunClaim();
+  RunClaim(const RunClaim&) = delete;
+  RunClaim& operator=(const RunClaim&) = delete;
+
+ private:
+  std::string lockFile_;
+  int fd_ = -1;
+};
+
+// Removes from `directory` the temporary files and lock files of runs that
+// have ended (killed, say): those whose run's lock file is not held.
 void removeStaleTemporaries(const std::string& directory);
 
 // Removes a file given by its operating-system path, if it is there.

@@ -1,5 +1,7 @@
 // The command line and whole runs of the tool.
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,27 +181,33 @@ TEST_F(AlbumRunTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
 }
 
 // The binary's status and streams, and the temporary files of a run that was
-// killed, removed by the next.
+// killed, removed by the next, while those of a live run stay.
 TEST_F(AlbumRunTest, BinaryExitsWith255AndTidiesAfterKilledRuns) {
   const RunResult missing = runBinary({sourceDir(), outputDir(), "0"});
   EXPECT_EQ(missing.status, 255);
   EXPECT_EQ(missing.out, kFileOpenErrorLine);
 
-  const pid_t gone = ::fork();
-  if (gone == 0) ::_exit(0);
-  ::waitpid(gone, nullptr, 0);
+  // A run that was killed, and one that lives (in another process namespace,
+  // say, or on another machine): it holds its lock file.
   fs::create_directory(outputDir());
-  const std::string left = ".vellomar-partial-" + std::to_string(gone) + "-1.jpg";
-  const std::string other = ".vellomar-partial-1-1.jpg";  // init is alive
-  writeFile(outputFile(left), "half a picture");
-  writeFile(outputFile(other), "another run's");
+  const std::string left = ".vellomar-partial-5f3759df5f3759df-1.jpg";
+  const std::string other = ".vellomar-partial-0123456789abcdef-1.jpg";
+  for (const std::string& name :
+       {left, other, std::string(".vellomar-run-0123456789abcdef.lock")}) {
+    writeFile(outputFile(name), "");
+  }
+  const int held = ::open(outputFile(".vellomar-run-0123456789abcdef.lock").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
   writeAlbum("{\"photoBook\":{\"scale\":0.5}}");
   const RunResult done = runBinary({sourceDir(), outputDir(), "1"});
+  ::close(held);
   EXPECT_EQ(done.status, 0);
   EXPECT_EQ(done.out + done.err, "");
   EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":0.50}}\r\n");
   EXPECT_FALSE(fs::exists(outputFile(left)));
   EXPECT_TRUE(fs::exists(outputFile(other)));
+  // album.desc, and the live run's two files: this run's lock file is gone.
+  EXPECT_EQ(std::distance(fs::directory_iterator(outputDir()), fs::directory_iterator()), 3);
 }
 
 // A named pipe is refused, never waited on, and so is a (sparse) file larger
