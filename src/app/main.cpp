@@ -5,9 +5,11 @@
 #include "app/command_line.h"
 #include "pictures/picture.h"
 #include "platform/error_stream.h"
+#include "platform/file_system.h"
 
 int main(int argc, char** argv) {
   vellomar::limitPicturesToDecode(argv);  // may run the program again
+  vellomar::removeOwnFilesOnSignals();
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
                                   err.stream, err.terminal);

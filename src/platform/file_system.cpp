@@ -2,16 +2,22 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "platform/os_path.h"
 
@@ -69,6 +75,10 @@ const std::string& runToken() {
   }();
   return token;
 }
+
+// The directories this process has claimed, where its files are.
+std::mutex claimedMutex;
+std::vector<std::string> claimedDirectories;  // operating-system paths
 
 // The lock file of the run with `token` in `osDirectory`.
 std::string lockFileOf(const std::string& osDirectory, const std::string& token) {
@@ -197,12 +207,14 @@ bool TemporaryFile::commit(const std::string& directory, const std::string& name
 }
 
 RunClaim::RunClaim(const std::string& directory)
-    : lockFile_(lockFileOf(toOsPath(directory), runToken())) {
+    : directory_(toOsPath(directory)), lockFile_(lockFileOf(directory_, runToken())) {
   // Made under another name and locked before it is seen, so that no other
   // run ever finds it unlocked while this one lives.
   const std::string fresh = lockFile_ + ".new";
   fd_ = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0 && ::rename(fresh.c_str(), lockFile_.c_str()) == 0) {
+    const std::lock_guard<std::mutex> lock(claimedMutex);
+    claimedDirectories.push_back(directory_);
     return;
   }
   if (fd_ >= 0) ::close(fd_);
@@ -212,8 +224,41 @@ RunClaim::RunClaim(const std::string& directory)
 
 RunClaim::~RunClaim() {
   if (fd_ < 0) return;
+  {
+    const std::lock_guard<std::mutex> lock(claimedMutex);
+    const auto claimed =
+        std::find(claimedDirectories.begin(), claimedDirectories.end(), directory_);
+    if (claimed != claimedDirectories.end()) claimedDirectories.erase(claimed);
+  }
   ::unlink(lockFile_.c_str());
   ::close(fd_);
+}
+
+void removeOwnFilesOnSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+  std::thread([signals] {
+    int signal = 0;
+    if (::sigwait(&signals, &signal) != 0) return;
+    {
+      const std::lock_guard<std::mutex> lock(claimedMutex);
+      const std::string own = kTemporaryPrefix + runToken() + "-";
+      for (const std::string& directory : claimedDirectories) {
+        ::unlink(lockFileOf(directory, runToken()).c_str());
+        if (DIR* listing = ::opendir(directory.c_str())) {
+          while (const dirent* entry = ::readdir(listing)) {
+            if (own.compare(0, own.size(), entry->d_name, 0, own.size()) == 0) {
+              ::unlinkat(::dirfd(listing), entry->d_name, 0);
+            }
+          }
+          ::closedir(listing);
+        }
+      }
+    }
+    ::_exit(128 + signal);
+  }).detach();
 }
 
 void removeStaleTemporaries(const std::string& directory) {

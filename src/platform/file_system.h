@@ -73,9 +73,15 @@ class RunClaim {
   RunClaim& operator=(const RunClaim&) = delete;
 
  private:
+  std::string directory_;  // operating-system paths
   std::string lockFile_;
   int fd_ = -1;
 };
+
+// From now on SIGINT, SIGTERM and SIGHUP end the process with the status
+// 128 + the signal, after removing its temporary files and lock files from
+// the directories it has claimed. Call before any other thread starts.
+void removeOwnFilesOnSignals();
 
 // Removes from `directory` the temporary files and lock files of runs that
 // have ended (killed, say): those whose run's lock file is not held.

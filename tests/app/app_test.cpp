@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <thread>
 
 #include "app/album_run.h"
 #include "plan/run_settings.h"
@@ -235,6 +236,33 @@ TEST_F(AlbumRunTest, SpecialFilesAndStreamsAreRefusedWithoutWaiting) {
                   .c_str());
   EXPECT_EQ(readFile(dir_.file("status")), "255\n");
   EXPECT_NE(outputAlbum(), "");
+}
+
+// Ended by a signal, a run removes its own files first.
+TEST_F(AlbumRunTest, ASignalEndsTheRunWithoutLeavingItsFiles) {
+  addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
+  addPicture("small.png", makePicture(40, 30, CV_8UC3));
+  writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"big.png"}},
+      {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
+  fs::create_directory(outputDir());
+  const auto ownFiles = [&] {
+    return std::count_if(
+        fs::directory_iterator(outputDir()), fs::directory_iterator(),
+        [](const auto& entry) { return entry.path().filename().string()[0] == '.'; });
+  };
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::execl(VELLOMAR_BINARY, VELLOMAR_BINARY, sourceDir().c_str(), outputDir().c_str(), "0",
+            nullptr);
+    ::_exit(127);
+  }
+  // The lock file and the small pictures' temporaries, while big.png is made.
+  while (ownFiles() < 3 && ::waitpid(child, nullptr, WNOHANG) == 0) std::this_thread::yield();
+  ::kill(child, SIGTERM);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM) << status;
+  EXPECT_EQ(ownFiles(), 0);
 }
 
 // Pictures whose headers the tool's own reading gets wrong are refused all
