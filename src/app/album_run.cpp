@@ -131,10 +131,13 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
       }
     }
 
-    // Only the last component is created; when that fails (it exists, or its
-    // parent does not) the run goes on, and writing into it reports.
-    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty()) {
-      makeDirectory(settings.outputDir);
+    // Only the last component is created; when that fails for another reason
+    // than that it exists, the run says why and goes on, and writing into it
+    // reports each file.
+    std::string error;
+    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty() &&
+        !makeDirectory(settings.outputDir, &error) && !error.empty()) {
+      diagnostics.problem(toOsPath(settings.outputDir), "", "cannot be created: " + error);
     }
     const std::string outputDir = settings.outputDir + '\\';
     const RunClaim claim(outputDir);
@@ -151,7 +154,6 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
     }
     document.applyChanges(changes);
 
-    std::string error;
     if (!writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error)) {
       diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
     }

@@ -113,7 +113,12 @@ std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::string& osPat
 
 }  // namespace
 
-bool makeDirectory(const std::string& path) { return ::mkdir(toOsPath(path).c_str(), 0777) == 0; }
+bool makeDirectory(const std::string& path, std::string* error) {
+  if (::mkdir(toOsPath(path).c_str(), 0777) == 0) return true;
+  if (error != nullptr)
+    *error = errno == EEXIST && identityOf(toOsPath(path)) ? "" : std::strerror(errno);
+  return false;
+}
 
 bool readFileBytes(const std::string& path, std::string& bytes, std::string* error,
                    uint64_t maxBytes) {
@@ -291,7 +296,12 @@ void removeStaleTemporaries(const std::string& directory) {
 void removeOsFile(const std::string& osPath) { ::unlink(osPath.c_str()); }
 
 std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path) {
-  const std::string osPath = toOsPath(path);
+  // A link is followed to the file it names.
+  std::string osPath = toOsPath(path);
+  if (char* real = ::realpath(osPath.c_str(), nullptr)) {
+    osPath = real;
+    std::free(real);
+  }
   const size_t slash = osPath.rfind('/');
   return identityOf(slash == std::string::npos ? "." : osPath.substr(0, slash + 1));
 }

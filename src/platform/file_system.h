@@ -13,8 +13,9 @@
 namespace vellomar {
 
 // Creates the last component of `path`. Returns false when it could not be
-// created, which includes the case where it exists already.
-bool makeDirectory(const std::string& path);
+// created, which includes the case where it exists already; `error`, when
+// given, then says why, or is "" when a directory is there already.
+bool makeDirectory(const std::string& path, std::string* error = nullptr);
 
 // Reads the whole file. Returns false (and leaves `bytes` empty) when the file
 // cannot be opened or read, is not a regular file (a named pipe or a device is

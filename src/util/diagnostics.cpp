@@ -26,7 +26,11 @@ void appendVisible(std::string& line, const std::string& part) {
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text) {
   std::string line = "vellomar: ";
-  for (const std::string* part : {&file, &place}) {
+  // A path built as directory, separator, name shows its doubled separator as
+  // one, as the system reads it.
+  std::string path = file;
+  for (size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+  for (const std::string* part : {const_cast<const std::string*>(&path), &place}) {
     if (part->empty()) continue;
     appendVisible(line, *part);
     line += ": ";

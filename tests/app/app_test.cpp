@@ -89,10 +89,10 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
           "album.desc: photoBook.pages[0].elements[3].image.src: the source path leads "
           "out of the source directory: ../p.png\n" +
           in +
-          "/missing.png: photoBook.pages[2].elements[1]: the picture cannot be loaded: No such "
+          "missing.png: photoBook.pages[2].elements[1]: the picture cannot be loaded: No such "
           "file or directory\n" +
           in +
-          "/gone.png: photoBook.pages[3].elements[0]: the picture cannot be loaded: No such "
+          "gone.png: photoBook.pages[3].elements[0]: the picture cannot be loaded: No such "
           "file or directory\n");
   std::string expected =
       R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"http://h/x.jpg"}},{"image":{"height":5.0,"height_o":10,"mask":{"height":5,)"
@@ -177,6 +177,11 @@ TEST_F(AlbumRunTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
   std::ostringstream out, err;
   EXPECT_EQ(processAlbum(settings, CodePage::named("UTF-8"), out, err), -1);
   EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str().rfind("vellomar: " + outputDir() +
+                                "/missing/deeper: cannot be created: No "
+                                "such file or directory\n",
+                            0),
+            0u);
   EXPECT_NE(err.str().find("missing/deeper/album.desc: cannot be written"), std::string::npos)
       << err.str();
 }
@@ -223,7 +228,7 @@ TEST_F(AlbumRunTest, SpecialFilesAndStreamsAreRefusedWithoutWaiting) {
   fs::resize_file(sourceFile("huge.png"), uintmax_t{1} << 32);
   writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"pipe\n.png"}},
                                                    {"image":{"src":"huge.png"}}]}]}})");
-  const std::string in = "vellomar: " + sourceDir() + "//";
+  const std::string in = "vellomar: " + sourceDir() + "/";
   EXPECT_EQ(run().err, in +
                            "pipe\\x0A.png: photoBook.pages[0].elements[0]: the picture cannot be "
                            "loaded: not a regular file\n" +

@@ -204,13 +204,16 @@ TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
 }
 
 // The output directory is the source directory: the window of sub/p.png
-// replaces p.png, which the next job copies; the last job is never taken.
+// replaces p.png, which the next job copies through a link; the last job is
+// never taken.
 TEST(DerivedFilesTest, ASourceInTheOutputDirectoryIsReadAfterTheJobsBeforeIt) {
   ScopedTempDir dir;
   fs::create_directories(dir.file("sub"));
   writeFile(dir.file("sub/p.png"), encoded(".png", makePicture(40, 30, CV_8UC3)));
   writeFile(dir.file("p.png"), encoded(".png", makePicture(30, 20, CV_8UC1)));
-  const auto jobs = jobsOn(dir.path(), {"sub/p.png>p.png", "p.png>p.png", "p.png>p.png", "x>q"});
+  fs::create_symlink("../p.png", dir.file("sub/link.png"));  // a link into it counts the same
+  const auto jobs = jobsOn(
+      dir.path(), {"sub/p.png>p.png", "sub/link.png>p.png", "sub/link.png>p.png", "sub/x>q"});
   DerivedFiles files(jobs, dir.path() + "/", 4);
   EXPECT_TRUE(files.take(0).written && files.take(1).written);
   EXPECT_EQ(readPicture(dir.file("p.png")).size(), cv::Size(12, 9));
