@@ -52,7 +52,8 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
   } attachment{diagnostics};
   diagnostics.setProgress(&progress);
 
-  DerivedFiles files(std::move(jobs), outputDir, settings.workerCount);
+  DerivedFiles files(std::move(jobs), outputDir, settings.workerCount,
+                     [&progress] { progress.advance(); });
   size_t jobIndex = 0;
   for (const ElementPlan& element : plan.elements) {
     ElementChange& change = changes.emplace_back();
@@ -64,7 +65,6 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
     const DerivedFile file = files.take(jobIndex++);
     const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
     const DerivedPicture& picture = file.picture;
-    progress.advance();
     switch (picture.status) {
       case DerivedPicture::Status::kLibraryFailed:
         return Problem{derivedFile, element.place, "the image library failed: " + picture.problem};

@@ -21,8 +21,9 @@ struct DerivedFiles::Task {
   OrderedMap<std::vector<Made>> map;
 };
 
-DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount)
-    : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)) {
+DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount,
+                           std::function<void()> made)
+    : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)), made_(std::move(made)) {
   // Before any worker starts: the library must not start threads of its own.
   prepareImageLibrary();
   // A source the run may replace is read only after the elements before it
@@ -67,6 +68,7 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   std::vector<Made> made(jobs.size());
   // Each picture is written as soon as it is made, and its bytes let go.
   makeDerivedPictures(jobs, [&](size_t k, const DerivedPicture& picture) {
+    if (made_) made_();
     DerivedFile& file = made[k].file;
     try {
       file.picture.problem = picture.problem;

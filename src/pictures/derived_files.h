@@ -9,6 +9,7 @@
 // in the output directory (which a derived file may replace), the elements
 // are run one by one on the calling thread instead.
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,8 +29,10 @@ class DerivedFiles {
  public:
   // Starts the work on `jobs` (in element order) for `outputDir` (a tool
   // path ending with a separator) on `workerCount` workers (0: one per online
-  // processor).
-  DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount);
+  // processor). `made`, when given, is called, on the worker, as each job's
+  // picture is done with.
+  DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount,
+               std::function<void()> made = nullptr);
   // Stops the workers; files not taken are not made.
   ~DerivedFiles();
   DerivedFiles(const DerivedFiles&) = delete;
@@ -46,6 +49,7 @@ class DerivedFiles {
 
   const std::vector<PictureJob> jobs_;
   const std::string outputDir_;
+  const std::function<void()> made_;
   std::vector<std::vector<size_t>> tasks_;            // the jobs of each task
   std::vector<std::pair<size_t, size_t>> taskOfJob_;  // task, and place in it
   std::unique_ptr<Task> running_;

@@ -47,7 +47,10 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
 }
 
 void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
-  if (progress_ != nullptr) progress_->clear();
+  if (progress_ != nullptr) {
+    progress_->printAbove(diagnosticLine(file, place, text));
+    return;
+  }
   err_ << diagnosticLine(file, place, text) << std::flush;
 }
 

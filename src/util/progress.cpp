@@ -31,6 +31,7 @@ void Progress::start(int total) {
 }
 
 void Progress::advance() {
+  const std::lock_guard<std::mutex> lock(mutex_);
   ++done_;
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
@@ -41,6 +42,17 @@ void Progress::advance() {
 }
 
 void Progress::clear() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  erase();
+}
+
+void Progress::printAbove(const std::string& text) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  erase();
+  terminal_ << text << std::flush;
+}
+
+void Progress::erase() {
   if (!shown_) return;
   terminal_ << kEraseLine << std::flush;
   shown_ = false;

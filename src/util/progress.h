@@ -7,6 +7,7 @@
 // leaves nothing of it on the screen.
 
 #include <chrono>
+#include <mutex>
 #include <ostream>
 #include <string>
 
@@ -25,14 +26,21 @@ class Progress {
   // Starts counting toward `total` pictures.
   void start(int total);
   // One more picture is done; redraws the line now and then, and at the last.
+  // Any thread may call it.
   void advance();
   // Erases the line, if it is shown.
   void clear();
+  // Erases the line and writes `text` in its place, in one piece: what the
+  // other threads draw comes before or after it.
+  void printAbove(const std::string& text);
 
   // The line for `done` of `total` pictures after `elapsed`.
   static std::string line(int done, int total, Clock::duration elapsed);
 
  private:
+  void erase();  // with the lock held
+
+  std::mutex mutex_;
   std::ostream& terminal_;
   bool enabled_;
   bool shown_ = false;
