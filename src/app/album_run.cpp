@@ -68,6 +68,7 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
     switch (picture.status) {
       case DerivedPicture::Status::kLibraryFailed:
         return Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
+      case DerivedPicture::Status::kOutOfMemory:
       case DerivedPicture::Status::kNotLoaded:
         diagnostics.problem(toOsPath(element.job->sourceFilePath), element.place,
                             "the picture cannot be loaded" +

@@ -94,7 +94,14 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
 
 DerivedFile DerivedFiles::take(size_t index) {
   const auto [task, place] = taskOfJob_[index];
-  Made& made = running_->map.get(task)[place];
+  std::vector<Made>& results = running_->map.get(task);
+  // A picture that could not get its memory while the workers held theirs is
+  // made again with the machine to itself; failing then, it is its element's
+  // problem.
+  if (results[place].file.picture.status == DerivedPicture::Status::kOutOfMemory) {
+    results = running_->map.rerunAlone(task);
+  }
+  Made& made = results[place];
   DerivedFile& file = made.file;
   if (file.picture.status == DerivedPicture::Status::kMade && file.writeError.empty()) {
     file.written = made.temporary.commit(outputDir_, jobs_[index].derivedName, file.writeError);

@@ -34,10 +34,26 @@ class OrderedMap {
       std::lock_guard<std::mutex> lock(mutex_);
       stopping_ = true;
     }
+    done_.notify_all();
     for (std::thread& worker : workers_) worker.join();
   }
   OrderedMap(const OrderedMap&) = delete;
   OrderedMap& operator=(const OrderedMap&) = delete;
+
+  // Runs task `index` again, on the calling thread, while no worker runs a
+  // task: for work that may succeed when it has the machine to itself.
+  Result rerunAlone(size_t index) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    paused_ = true;
+    done_.wait(lock, [&] { return running_ == 0; });
+    lock.unlock();
+    Result result = task_(index);
+    lock.lock();
+    paused_ = false;
+    lock.unlock();
+    done_.notify_all();
+    return result;
+  }
 
   // The result of task `index`, once it is done.
   Result& get(size_t index) {
@@ -52,14 +68,17 @@ class OrderedMap {
     for (;;) {
       size_t index;
       {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return !paused_ || stopping_; });
         if (stopping_ || next_ == order_.size()) return;
         index = order_[next_++];
+        ++running_;
       }
       Result result = task_(index);
       {
         std::lock_guard<std::mutex> lock(mutex_);
         results_[index] = std::move(result);
+        --running_;
       }
       done_.notify_all();
     }
@@ -69,6 +88,8 @@ class OrderedMap {
   const std::vector<size_t> order_;
   std::vector<std::optional<Result>> results_;
   size_t next_ = 0;
+  size_t running_ = 0;   // tasks the workers are running
+  bool paused_ = false;  // no worker starts a task
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable done_;

@@ -40,6 +40,7 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
     picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
                            cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception& error) {
+    if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
     // The library checks the size its decoder read against its limits
     // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
     if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
@@ -96,6 +97,7 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
       } catch (const cv::Exception& error) {
+        if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
         result.status = DerivedPicture::Status::kLibraryFailed;
         result.problem = error.err;
       }
@@ -119,10 +121,12 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
   try {
     makeAll(jobs, made, next);
   } catch (const std::exception& error) {
-    // Memory ran out, most likely; a worker must not end the process.
+    // A worker must not end the process.
+    const bool noMemory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
     DerivedPicture failed;
-    failed.status = DerivedPicture::Status::kLibraryFailed;
-    failed.problem = dynamic_cast<const std::bad_alloc*>(&error) ? "out of memory" : error.what();
+    failed.status =
+        noMemory ? DerivedPicture::Status::kOutOfMemory : DerivedPicture::Status::kLibraryFailed;
+    failed.problem = noMemory ? "out of memory" : error.what();
     for (; next < jobs.size(); ++next) made(next, failed);
   }
 }

@@ -20,9 +20,11 @@ struct DerivedPicture {
     kNotLoaded,      // the source picture cannot be loaded
     kNotEncoded,     // the encoder declined
     kLibraryFailed,  // the image library failed: the run ends
+    kOutOfMemory,    // the picture could not get its memory
   };
   Status status = Status::kNotLoaded;
-  // kNotLoaded: more on why, or ""; kLibraryFailed: the library's message.
+  // kNotLoaded: more on why, or ""; kLibraryFailed: the library's message;
+  // kOutOfMemory: "out of memory".
   std::string problem;
   int pictureWidth = 0;
   int pictureHeight = 0;

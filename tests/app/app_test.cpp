@@ -291,11 +291,8 @@ TEST_F(AlbumRunTest, BombsAreRefusedByTheDecodersOwnReading) {
   const std::string err = runBinary({sourceDir(), outputDir(), "0"}).err;
   const std::string refusal =
       ": the picture cannot be loaded: it declares more than 500 megapixels";
-  int refused = 0;
-  for (size_t at = err.find(refusal); at != std::string::npos; at = err.find(refusal, at + 1)) {
-    ++refused;
-  }
-  EXPECT_EQ(refused, 4) << err;
+  size_t at = 0;
+  for (int bomb = 0; bomb < 4; ++bomb) EXPECT_NE(at = err.find(refusal, at + 1), std::string::npos);
 }
 
 using CommandLineTest = AlbumRunTest;
