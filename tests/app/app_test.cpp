@@ -312,7 +312,6 @@ TEST_F(CommandLineTest, OnlyThreeArgumentsRunAndHelpAndVersionStandAlone) {
     const char* out;  // what standard output begins with
     const char* err;
   } rows[] = {
-      {{"vellomar", sourceDir(), outputDir(), "0", "extra"}, -1, "", ""},
       {{"vellomar", "--help", "x"}, -1, "", ""},
       {{"vellomar", sourceDir(), "", "0"}, -1, "", "vellomar: the output directory is empty\n"},
       {{"vellomar", "--help"}, 0, "usage: vellomar", ""},
