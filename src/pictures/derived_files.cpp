@@ -80,7 +80,8 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
             file.writeError);
       }
     } catch (const std::bad_alloc&) {
-      file.picture.status = DerivedPicture::Status::kLibraryFailed;
+      // As any picture that cannot get its memory: made again alone in take().
+      file.picture.status = DerivedPicture::Status::kOutOfMemory;
       file.picture.problem = "out of memory";  // no allocation: it fits the string itself
       return;
     }

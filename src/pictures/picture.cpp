@@ -25,11 +25,12 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
     problem = "the file is empty";
     return {};
   }
+  const std::string overLimit =
+      "more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
   if (const auto size = pictureDimensions(bytes)) {
     if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
       problem = "it declares " + std::to_string(size->width) + " x " +
-                std::to_string(size->height) + " pixels, more than " +
-                std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+                std::to_string(size->height) + " pixels, " + overLimit;
       return {};
     }
   }
@@ -44,8 +45,7 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
     // The library checks the size its decoder read against its limits
     // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
     if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
-      problem =
-          "it declares more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+      problem = "it declares " + overLimit;
       return {};
     }
   }
@@ -120,13 +120,16 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
   if (jobs.empty()) return;
   try {
     makeAll(jobs, made, next);
-  } catch (const std::exception& error) {
-    // A worker must not end the process.
-    const bool noMemory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+  } catch (const std::bad_alloc&) {
     DerivedPicture failed;
-    failed.status =
-        noMemory ? DerivedPicture::Status::kOutOfMemory : DerivedPicture::Status::kLibraryFailed;
-    failed.problem = noMemory ? "out of memory" : error.what();
+    failed.status = DerivedPicture::Status::kOutOfMemory;
+    failed.problem = "out of memory";
+    for (; next < jobs.size(); ++next) made(next, failed);
+  } catch (const std::exception& error) {
+    // Nothing else is expected; a worker must not end the process.
+    DerivedPicture failed;
+    failed.status = DerivedPicture::Status::kLibraryFailed;
+    failed.problem = error.what();
     for (; next < jobs.size(); ++next) made(next, failed);
   }
 }

@@ -111,6 +111,37 @@ std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::string& osPat
   return std::make_pair(static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino));
 }
 
+// Writes `bytes` to a new temporary file for `name` in `directory` and sets
+// `temporary` to its operating-system path; on failure leaves no file.
+bool writeTemporaryFile(const std::string& directory, const std::string& name,
+                        std::string_view bytes, std::string& temporary, std::string& error) {
+  FileDescriptor fd(createTemporary(directory, name, temporary));
+  if (fd.get() < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  bool ok = writeAll(fd.get(), bytes);
+  int savedErrno = errno;
+  if (ok && ::close(fd.release()) != 0) {
+    ok = false;
+    savedErrno = errno;
+  }
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    error = std::strerror(savedErrno);
+  }
+  return ok;
+}
+
+// Renames `temporary` over `name` in `directory`; removes it on failure.
+bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
+                         const std::string& name, std::string& error) {
+  if (::rename(temporary.c_str(), toOsPath(directory + name).c_str()) == 0) return true;
+  error = std::strerror(errno);
+  ::unlink(temporary.c_str());
+  return false;
+}
+
 }  // namespace
 
 bool makeDirectory(const std::string& path, std::string* error) {
@@ -145,34 +176,6 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string* err
     if (bytes.size() + static_cast<size_t>(got) > maxBytes) return fail(tooLarge);  // it grew
     bytes.append(buffer, static_cast<size_t>(got));
   }
-}
-
-bool writeTemporaryFile(const std::string& directory, const std::string& name,
-                        std::string_view bytes, std::string& temporary, std::string& error) {
-  FileDescriptor fd(createTemporary(directory, name, temporary));
-  if (fd.get() < 0) {
-    error = std::strerror(errno);
-    return false;
-  }
-  bool ok = writeAll(fd.get(), bytes);
-  int savedErrno = errno;
-  if (ok && ::close(fd.release()) != 0) {
-    ok = false;
-    savedErrno = errno;
-  }
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    error = std::strerror(savedErrno);
-  }
-  return ok;
-}
-
-bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
-                         const std::string& name, std::string& error) {
-  if (::rename(temporary.c_str(), toOsPath(directory + name).c_str()) == 0) return true;
-  error = std::strerror(errno);
-  ::unlink(temporary.c_str());
-  return false;
 }
 
 bool writeFileAtomically(const std::string& directory, const std::string& name,
@@ -292,8 +295,6 @@ void removeStaleTemporaries(const std::string& directory) {
   }
   ::closedir(listing);
 }
-
-void removeOsFile(const std::string& osPath) { ::unlink(osPath.c_str()); }
 
 std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path) {
   // A link is followed to the file it names.

@@ -27,17 +27,8 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string* err
 // Files are written so that the target is either absent, the old file, or
 // complete: the bytes go to a temporary file in the target's directory, which
 // is then renamed over the target. Temporary names begin with
-// ".vellomar-partial-" and keep the target's extension.
-//
-// Writes `bytes` to a new temporary file for `name` in `directory` (which
-// ends with a separator) and sets `temporary` to its operating-system path.
-// On failure sets `error` to the system's reason and leaves no file.
-bool writeTemporaryFile(const std::string& directory, const std::string& name,
-                        std::string_view bytes, std::string& temporary, std::string& error);
-// Renames `temporary` over `name` in `directory`; removes it on failure.
-bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
-                         const std::string& name, std::string& error);
-// Both of the above.
+// ".vellomar-partial-" and keep the target's extension. On failure `error` is
+// set to the system's reason and no temporary file is left.
 bool writeFileAtomically(const std::string& directory, const std::string& name,
                          std::string_view bytes, std::string& error);
 
@@ -51,10 +42,11 @@ class TemporaryFile {
   }
   TemporaryFile& operator=(TemporaryFile&& other) noexcept;
 
-  // Writes `bytes` for `name` in `directory`, as writeTemporaryFile.
+  // Writes `bytes` to a new temporary file for `name` in `directory` (which
+  // ends with a separator).
   bool write(const std::string& directory, const std::string& name, std::string_view bytes,
              std::string& error);
-  // Renames it over `name` in `directory`, as commitTemporaryFile.
+  // Renames it over `name` in `directory`; removes it on failure.
   bool commit(const std::string& directory, const std::string& name, std::string& error);
 
  private:
@@ -87,9 +79,6 @@ void removeOwnFilesOnSignals();
 // Removes from `directory` the temporary files and lock files of runs that
 // have ended (killed, say): those whose run's lock file is not held.
 void removeStaleTemporaries(const std::string& directory);
-
-// Removes a file given by its operating-system path, if it is there.
-void removeOsFile(const std::string& osPath);
 
 // The identity of the directory holding `path` (the file need not exist), or
 // empty when that directory does not exist.

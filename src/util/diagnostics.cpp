@@ -21,16 +21,20 @@ void appendVisible(std::string& line, const std::string& part) {
   }
 }
 
+// A path built as directory, separator, name shows its doubled separator as
+// one, as the system reads it.
+std::string singleSeparators(std::string path) {
+  for (size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+  return path;
+}
+
 }  // namespace
 
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text) {
   std::string line = "vellomar: ";
-  // A path built as directory, separator, name shows its doubled separator as
-  // one, as the system reads it.
-  std::string path = file;
-  for (size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
-  for (const std::string* part : {const_cast<const std::string*>(&path), &place}) {
+  const std::string path = singleSeparators(file);
+  for (const std::string* part : {&path, &place}) {
     if (part->empty()) continue;
     appendVisible(line, *part);
     line += ": ";
