@@ -4,9 +4,12 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 #include "pictures/derived_files.h"
+#include "pictures/ordered_map.h"
 #include "pictures/picture.h"
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
@@ -221,6 +224,26 @@ TEST(DerivedFilesTest, ASourceInTheOutputDirectoryIsReadAfterTheJobsBeforeIt) {
   EXPECT_TRUE(files.take(0).written && files.take(1).written);
   EXPECT_EQ(readPicture(dir.file("p.png")).size(), cv::Size(12, 9));
   EXPECT_EQ(filesOf(dir.path()).size(), 2u);  // p.png and sub, no temporary
+}
+
+// Work that fails while other work runs (as a picture that cannot get its
+// memory) succeeds when it is run again alone, and no worker starts another
+// task meanwhile.
+TEST(OrderedMapTest, ATaskRunAgainAloneHasTheWorkersWaiting) {
+  std::atomic<int> running{0}, started{0};
+  OrderedMap<bool> map({0, 1, 2, 3, 4, 5}, 2, [&](size_t) {
+    ++running;
+    if (++started <= 2) {
+      while (started < 2) std::this_thread::yield();  // the first two overlap
+    }
+    bool alone = running == 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    alone = alone && running == 1;
+    --running;
+    return alone;
+  });
+  for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(map.get(i) || map.rerunAlone(i)) << i;
+  EXPECT_FALSE(map.get(0));
 }
 
 // A picture that cannot get its memory, even alone, is a problem of its own.

@@ -118,9 +118,9 @@ class AlbumRunTest : public ::testing::Test {
         runCommandLine({"vellomar", sourceDir(), outputDir(), flag}, codePage, out, err);
     return {status, out.str(), err.str()};
   }
-  // Runs the built binary, capturing both streams.
-  RunResult runBinary(const std::vector<std::string>& args) {
-    std::string command = VELLOMAR_BINARY;
+  // Runs the built binary (under `wrapper`, a command), capturing both streams.
+  RunResult runBinary(const std::vector<std::string>& args, const std::string& wrapper = "") {
+    std::string command = wrapper + VELLOMAR_BINARY;
     for (const std::string& arg : args) command += " '" + arg + "'";
     const int raw = std::system((command + " >" + dir_.file("o") + " 2>" + dir_.file("e")).c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1000, readFile(dir_.file("o")),
