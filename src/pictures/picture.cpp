@@ -15,44 +15,6 @@
 namespace vellomar {
 namespace {
 
-// The picture at `path`, channels and depth as stored; empty when it does not
-// load, with `problem` saying why when there is more to say.
-cv::Mat loadPicture(const std::string& path, std::string& problem) {
-  std::string bytes;
-  // The library reads no more than INT_MAX bytes.
-  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return {};
-  if (bytes.empty()) {
-    problem = "the file is empty";
-    return {};
-  }
-  const std::string overLimit =
-      "more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
-  if (const auto size = pictureDimensions(bytes)) {
-    if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
-      problem = "it declares " + std::to_string(size->width) + " x " +
-                std::to_string(size->height) + " pixels, " + overLimit;
-      return {};
-    }
-  }
-  cv::Mat picture;
-  try {
-    // Decoded from memory as it would be from the file: the same decoder,
-    // chosen by the content.
-    picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
-                           cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception& error) {
-    if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
-    // The library checks the size its decoder read against its limits
-    // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
-    if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
-      problem = "it declares " + overLimit;
-      return {};
-    }
-  }
-  if (picture.empty()) problem = "the image library cannot decode it";
-  return picture;
-}
-
 // The derived picture of `plan`: the window of the picture resized to the
 // box, or the picture itself.
 cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
@@ -113,6 +75,42 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
 }
 
 }  // namespace
+
+cv::Mat loadPicture(const std::string& path, std::string& problem) {
+  std::string bytes;
+  // The library reads no more than INT_MAX bytes.
+  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return {};
+  if (bytes.empty()) {
+    problem = "the file is empty";
+    return {};
+  }
+  const std::string overLimit =
+      "more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+  if (const auto size = pictureDimensions(bytes)) {
+    if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
+      problem = "it declares " + std::to_string(size->width) + " x " +
+                std::to_string(size->height) + " pixels, " + overLimit;
+      return {};
+    }
+  }
+  cv::Mat picture;
+  try {
+    // Decoded from memory as it would be from the file: the same decoder,
+    // chosen by the content.
+    picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
+                           cv::IMREAD_UNCHANGED);
+  } catch (const cv::Exception& error) {
+    if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
+    // The library checks the size its decoder read against its limits
+    // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
+    if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
+      problem = "it declares " + overLimit;
+      return {};
+    }
+  }
+  if (picture.empty()) problem = "the image library cannot decode it";
+  return picture;
+}
 
 void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made) {
   prepareImageLibrary();

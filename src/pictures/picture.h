@@ -6,6 +6,7 @@
 // pixels. Nothing here throws: every failure is a value.
 
 #include <functional>
+#include <opencv2/core.hpp>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ struct DerivedPicture {
   DerivedPath path = DerivedPath::kCopy;
   std::vector<unsigned char> bytes;
 };
+
+// The picture at `path` (a tool path), channels and depth as stored, refused
+// before it is decoded as makeDerivedPictures refuses it; empty when it does
+// not load, with `problem` saying why when there is more to say.
+cv::Mat loadPicture(const std::string& path, std::string& problem);
 
 // Receives each job's derived picture, by the job's index, as it is made.
 using PictureSink = std::function<void(size_t, const DerivedPicture&)>;

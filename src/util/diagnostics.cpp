@@ -31,8 +31,8 @@ std::string singleSeparators(std::string path) {
 }  // namespace
 
 std::string diagnosticLine(const std::string& file, const std::string& place,
-                           const std::string& text) {
-  std::string line = "vellomar: ";
+                           const std::string& text, const std::string& program) {
+  std::string line = program + ": ";
   const std::string path = singleSeparators(file);
   for (const std::string* part : {&path, &place}) {
     if (part->empty()) continue;
@@ -52,10 +52,10 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
 
 void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
   if (progress_ != nullptr) {
-    progress_->printAbove(diagnosticLine(file, place, text));
+    progress_->printAbove(diagnosticLine(file, place, text, program_));
     return;
   }
-  err_ << diagnosticLine(file, place, text) << std::flush;
+  err_ << diagnosticLine(file, place, text, program_) << std::flush;
 }
 
 }  // namespace vellomar

@@ -7,15 +7,16 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 
 namespace vellomar {
 
 class Progress;
 
-// Formats one diagnostic line (with its line feed); empty parts are left out,
-// control bytes are written as \xHH.
+// Formats one diagnostic line of `program` (with its line feed); empty parts
+// are left out, control bytes are written as \xHH.
 std::string diagnosticLine(const std::string& file, const std::string& place,
-                           const std::string& text);
+                           const std::string& text, const std::string& program = "vellomar");
 
 // One problem, as it will be reported.
 struct Problem {
@@ -26,7 +27,9 @@ struct Problem {
 
 class Diagnostics {
  public:
-  explicit Diagnostics(std::ostream& err) : err_(err) {}
+  // Each line begins with `program` and a colon.
+  explicit Diagnostics(std::ostream& err, std::string program = "vellomar")
+      : err_(err), program_(std::move(program)) {}
 
   // Reports a problem that leaves the run going; the run then fails.
   void problem(const std::string& file, const std::string& place, const std::string& text);
@@ -42,6 +45,7 @@ class Diagnostics {
 
  private:
   std::ostream& err_;
+  std::string program_;
   bool failed_ = false;
   Progress* progress_ = nullptr;
 };

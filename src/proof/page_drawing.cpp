@@ -1,0 +1,248 @@
+#include "proof/page_drawing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+
+namespace vellomar {
+namespace {
+
+// The box's turn, as the tool places windows: the page offset (x, y) along
+// the box's own axes lies at this vector from the box's position point.
+cv::Point2d turned(const ElementGeometry& geometry, double x, double y) {
+  const double c = std::cos(geometry.angle), s = std::sin(geometry.angle);
+  return {x * c - y * s, x * s + y * c};
+}
+
+std::vector<cv::Point2d> rectangle(const ElementGeometry& geometry, cv::Point2d corner,
+                                   double width, double height) {
+  return {corner, corner + turned(geometry, width, 0), corner + turned(geometry, width, height),
+          corner + turned(geometry, 0, height)};
+}
+
+// Page units to canvas pixel coordinates, pixel centres at integers.
+cv::Matx33d pageToCanvas(const Canvas& canvas) {
+  const double k = canvas.pixelsPerUnit;
+  return {k, 0, -canvas.origin.x * k - 0.5, 0, k, -canvas.origin.y * k - 0.5, 0, 0, 1};
+}
+
+cv::Matx33d full(const cv::Matx23d& affine) {
+  return {
+      affine(0, 0), affine(0, 1), affine(0, 2), affine(1, 0), affine(1, 1), affine(1, 2), 0, 0, 1};
+}
+
+cv::Matx23d part(const cv::Matx33d& m) {
+  return {m(0, 0), m(0, 1), m(0, 2), m(1, 0), m(1, 1), m(1, 2)};
+}
+
+// The polygon of `corners` (page units) filled into `into` at 255, by the
+// centres of its pixels; `offset` is the canvas place of into's first pixel.
+void fillCorners(const std::vector<cv::Point2d>& corners, const Canvas& canvas, cv::Point offset,
+                 cv::Mat& into) {
+  constexpr int kShift = 8;  // fractional bits of the points
+  std::vector<cv::Point> points;
+  const cv::Matx33d toCanvas = pageToCanvas(canvas);
+  for (const cv::Point2d& corner : corners) {
+    const cv::Vec3d p = toCanvas * cv::Vec3d(corner.x, corner.y, 1);
+    points.emplace_back(static_cast<int>(std::lround((p[0] - offset.x) * (1 << kShift))),
+                        static_cast<int>(std::lround((p[1] - offset.y) * (1 << kShift))));
+  }
+  cv::fillConvexPoly(into, points, cv::Scalar(255), cv::LINE_8, kShift);
+}
+
+// The canvas pixels that may be touched by `corners`.
+cv::Rect canvasBounds(const std::vector<cv::Point2d>& corners, const Canvas& canvas) {
+  const cv::Matx33d toCanvas = pageToCanvas(canvas);
+  double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+  for (const cv::Point2d& corner : corners) {
+    const cv::Vec3d p = toCanvas * cv::Vec3d(corner.x, corner.y, 1);
+    left = std::min(left, p[0]), right = std::max(right, p[0]);
+    top = std::min(top, p[1]), bottom = std::max(bottom, p[1]);
+  }
+  if (!(left < right) || !(top < bottom)) return {};
+  const cv::Rect2d bounds(left - 1, top - 1, right - left + 3, bottom - top + 3);
+  const cv::Rect2d whole(0, 0, canvas.size.width, canvas.size.height);
+  const cv::Rect2d clipped = bounds & whole;
+  return cv::Rect(cv::Point(static_cast<int>(clipped.x), static_cast<int>(clipped.y)),
+                  cv::Point(static_cast<int>(std::ceil(clipped.br().x)),
+                            static_cast<int>(std::ceil(clipped.br().y))));
+}
+
+cv::Mat grey(const cv::Mat& picture) {
+  cv::Mat one;
+  cv::cvtColor(picture, one, cv::COLOR_BGR2GRAY);
+  cv::Mat floats;
+  one.convertTo(floats, CV_32F);
+  return floats;
+}
+
+// Where the smallest value of three neighbours lies, between -0.5 and 0.5
+// from the middle one.
+double vertex(float before, float at, float after) {
+  const double curve = before - 2.0 * at + after;
+  return curve > 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0;
+}
+
+// The corner of the `piece` of `picture` with the most detail, on a grid of
+// places; looked for in a small copy of the picture.
+cv::Point detailedPiece(const cv::Mat& picture, cv::Size piece) {
+  constexpr double kLookSide = 384;
+  const double f = std::min(1.0, kLookSide / std::max(picture.cols, picture.rows));
+  cv::Mat small = picture;
+  if (f < 1) cv::resize(picture, small, cv::Size(), f, f, cv::INTER_AREA);
+  const cv::Mat look = grey(small);
+  cv::Mat dx, dy, sums;
+  cv::Sobel(look, dx, CV_32F, 1, 0);
+  cv::Sobel(look, dy, CV_32F, 0, 1);
+  cv::integral(cv::abs(dx) + cv::abs(dy), sums, CV_64F);
+  const cv::Size seen(std::max(1, static_cast<int>(piece.width * f)),
+                      std::max(1, static_cast<int>(piece.height * f)));
+  cv::Point best;
+  double most = -1;
+  const int stepX = std::max(1, seen.width / 2), stepY = std::max(1, seen.height / 2);
+  for (int y = 0; y + seen.height <= look.rows; y += stepY) {
+    for (int x = 0; x + seen.width <= look.cols; x += stepX) {
+      const double sum = sums.at<double>(y + seen.height, x + seen.width) -
+                         sums.at<double>(y, x + seen.width) - sums.at<double>(y + seen.height, x) +
+                         sums.at<double>(y, x);
+      if (sum > most) most = sum, best = {x, y};
+    }
+  }
+  return {std::min(static_cast<int>(best.x / f), picture.cols - piece.width),
+          std::min(static_cast<int>(best.y / f), picture.rows - piece.height)};
+}
+
+}  // namespace
+
+std::vector<cv::Point2d> boxCorners(const ElementGeometry& geometry) {
+  return rectangle(geometry, {geometry.boxX, geometry.boxY}, geometry.boxWidth, geometry.boxHeight);
+}
+
+std::vector<cv::Point2d> maskCorners(const ElementGeometry& geometry) {
+  return rectangle(geometry, {geometry.maskX, geometry.maskY}, geometry.maskWidth,
+                   geometry.maskHeight);
+}
+
+Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide) {
+  double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+  for (const cv::Point2d& corner : corners) {
+    if (!std::isfinite(corner.x) || !std::isfinite(corner.y)) continue;
+    left = std::min(left, corner.x), right = std::max(right, corner.x);
+    top = std::min(top, corner.y), bottom = std::max(bottom, corner.y);
+  }
+  Canvas canvas;
+  if (!(left < right) && !(top < bottom)) {
+    canvas.size = {longSide, longSide};
+    canvas.pixelsPerUnit = longSide;
+    return canvas;
+  }
+  const double width = std::max(right - left, 0.0), height = std::max(bottom - top, 0.0);
+  canvas.origin = {left, top};
+  canvas.pixelsPerUnit = longSide / std::max(width, height);
+  canvas.size = {std::max(1, static_cast<int>(std::ceil(width * canvas.pixelsPerUnit))),
+                 std::max(1, static_cast<int>(std::ceil(height * canvas.pixelsPerUnit)))};
+  return canvas;
+}
+
+cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize) {
+  const double sx = geometry.boxWidth / pictureSize.width;
+  const double sy = geometry.boxHeight / pictureSize.height;
+  const cv::Point2d across = turned(geometry, sx, 0), down = turned(geometry, 0, sy);
+  const cv::Point2d centre = (across + down) * 0.5;
+  return {across.x, down.x, geometry.boxX + centre.x, across.y, down.y, geometry.boxY + centre.y};
+}
+
+void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const Canvas& canvas,
+                 cv::Mat& page, cv::Mat& seen) {
+  const std::vector<cv::Point2d> mask = maskCorners(geometry);
+  const cv::Rect area = canvasBounds(mask, canvas);
+  if (area.empty() || picture.empty()) return;
+  // A picture much larger than its place is first averaged down to about the
+  // size it is drawn at, so that the drawing shows it as the eye would.
+  cv::Mat drawn = picture;
+  const double across = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
+  const double down = std::abs(geometry.boxHeight) * canvas.pixelsPerUnit;
+  if (across < picture.cols / 2.0 && down < picture.rows / 2.0) {
+    cv::resize(picture, drawn,
+               {std::max(1, static_cast<int>(std::ceil(across))),
+                std::max(1, static_cast<int>(std::ceil(down)))},
+               0, 0, cv::INTER_AREA);
+  }
+  const cv::Matx33d toArea =
+      cv::Matx33d(1, 0, -area.x, 0, 1, -area.y, 0, 0, 1) * pageToCanvas(canvas);
+  const cv::Matx23d map = part(toArea * full(pictureToPage(geometry, drawn.size())));
+  cv::Mat warped;
+  cv::warpAffine(drawn, warped, map, area.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  // Seen where both the mask and the picture's box are.
+  cv::Mat inMask = cv::Mat::zeros(area.size(), CV_8U), inBox = inMask.clone();
+  fillCorners(mask, canvas, area.tl(), inMask);
+  fillCorners(boxCorners(geometry), canvas, area.tl(), inBox);
+  cv::Mat visible = inMask & inBox;
+  warped.copyTo(page(area), visible);
+  seen(area) |= visible;
+}
+
+void drawBox(const ElementGeometry& geometry, const std::string& label, bool crossed,
+             const Canvas& canvas, cv::Mat& page) {
+  const cv::Matx33d toCanvas = pageToCanvas(canvas);
+  std::vector<cv::Point> points;
+  for (const cv::Point2d& corner : boxCorners(geometry)) {
+    const cv::Vec3d p = toCanvas * cv::Vec3d(corner.x, corner.y, 1);
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || std::abs(p[0]) > 1e6 ||
+        std::abs(p[1]) > 1e6) {
+      return;
+    }
+    points.emplace_back(static_cast<int>(std::lround(p[0])), static_cast<int>(std::lround(p[1])));
+  }
+  const cv::Scalar colour = crossed ? cv::Scalar(0, 0, 200) : cv::Scalar(160, 90, 0);
+  cv::polylines(page, points, true, colour, 2, cv::LINE_AA);
+  if (crossed) {
+    cv::line(page, points[0], points[2], colour, 2, cv::LINE_AA);
+    cv::line(page, points[1], points[3], colour, 2, cv::LINE_AA);
+  }
+  const cv::Point centre = (points[0] + points[2]) / 2;
+  const std::string shown = label.size() > 48 ? label.substr(0, 45) + "..." : label;
+  int baseline = 0;
+  const cv::Size size = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 0.5, 1, &baseline);
+  cv::putText(page, shown, centre - cv::Point(size.width / 2, -size.height / 2),
+              cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
+}
+
+double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,
+                    const cv::Mat& after, const ElementGeometry& afterGeometry, int searchPixels) {
+  constexpr int kPiece = 96;  // the side of the piece of `after` aligned
+  if (before.empty() || after.empty()) return 0;
+  const cv::Size piece(std::min(after.cols, kPiece), std::min(after.rows, kPiece));
+  const cv::Point corner = detailedPiece(after, piece);
+  // The pixels of `after`, around the piece, to the pixels of `before`
+  // showing the same place of the page.
+  cv::Matx23d pageToBefore;
+  cv::invertAffineTransform(pictureToPage(beforeGeometry, before.size()), pageToBefore);
+  const int r = searchPixels;
+  const cv::Matx33d map = full(pageToBefore) * full(pictureToPage(afterGeometry, after.size())) *
+                          cv::Matx33d(1, 0, corner.x - r, 0, 1, corner.y - r, 0, 0, 1);
+  cv::Mat expected;
+  cv::warpAffine(before, expected, part(map), piece + cv::Size(2 * r, 2 * r),
+                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
+  cv::Mat scores;
+  cv::matchTemplate(grey(expected), grey(after(cv::Rect(corner, piece))), scores, cv::TM_SQDIFF);
+  cv::Point best;
+  cv::minMaxLoc(scores, nullptr, nullptr, &best);
+  // Along an axis where the piece looks the same at every shift (a plain
+  // area, an edge along that axis) there is nothing to measure.
+  const double area = piece.area();
+  const auto offset = [&](cv::Mat line, int at) {  // the scores along one axis
+    line = line.reshape(1, 1);
+    double low, high;
+    cv::minMaxLoc(line, &low, &high);
+    if ((high - low) / area < 4) return 0.0;
+    const auto v = [&](int i) { return line.at<float>(0, i); };
+    const bool inside = at > 0 && at < line.cols - 1;
+    return at - r + (inside ? vertex(v(at - 1), v(at), v(at + 1)) : 0.0);
+  };
+  const double dx = offset(scores.row(best.y).clone(), best.x);
+  const double dy = offset(scores.col(best.x).clone(), best.y);
+  return std::round(std::hypot(dx, dy) * 10) / 10;
+}
+
+}  // namespace vellomar

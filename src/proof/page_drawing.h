@@ -1,0 +1,63 @@
+#ifndef VELLOMAR_PROOF_PAGE_DRAWING_H_
+#define VELLOMAR_PROOF_PAGE_DRAWING_H_
+
+// Drawing a page of a book as it will print: each picture scaled to its box,
+// turned by the box's rotation about the box's position point, and seen only
+// through its mask box, which lies along the box's axes with its corner at the
+// mask's position point. The geometry is the tool's own (ElementGeometry, as
+// read and placed for cutting windows), so that a drawing of the source book
+// and one of the prepared book agree wherever the tool did its work right.
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "plan/element_geometry.h"
+
+namespace vellomar {
+
+// Where a page is drawn: page units from `origin` on, `pixelsPerUnit` canvas
+// pixels to a page unit.
+struct Canvas {
+  cv::Point2d origin;
+  double pixelsPerUnit = 1;
+  cv::Size size;
+};
+
+// The page-unit corners of the picture box of `geometry` (placed), turned.
+std::vector<cv::Point2d> boxCorners(const ElementGeometry& geometry);
+// The same for the mask box.
+std::vector<cv::Point2d> maskCorners(const ElementGeometry& geometry);
+
+// The canvas holding every point of `corners` (page units), its long side
+// `longSide` pixels; a canvas of longSide x longSide over the unit square when
+// there are no points or they span nothing.
+Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide);
+
+// The map from pixel coordinates of a `pictureSize` picture (pixel centres at
+// integers) to page units, for the picture scaled to the box of `geometry`.
+cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize);
+
+// Draws `picture` (8-bit BGR) as the element of `geometry` onto `page` (8-bit
+// BGR, `canvas`), and marks what its mask lets be seen in `seen` (8-bit, one
+// channel, 255 where seen).
+void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const Canvas& canvas,
+                 cv::Mat& page, cv::Mat& seen);
+
+// Draws the box of `geometry` outlined with `label` written inside: crossed
+// when the element's picture cannot be shown, plain for a source that is not a
+// file of the book (a web address, "default").
+void drawBox(const ElementGeometry& geometry, const std::string& label, bool crossed,
+             const Canvas& canvas, cv::Mat& page);
+
+// How far, in pixels of `after`, the picture `after` drawn as `afterGeometry`
+// lies from `before` drawn as `beforeGeometry` on the page: the shift that
+// best aligns a piece of `after` with what `before` shows at the same page
+// place, to a tenth of a pixel. Negative when no alignment within
+// `searchPixels` is found (the pictures are not of the same thing).
+double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,
+                    const cv::Mat& after, const ElementGeometry& afterGeometry, int searchPixels);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PROOF_PAGE_DRAWING_H_
