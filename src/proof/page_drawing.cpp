@@ -202,10 +202,14 @@ void drawBox(const ElementGeometry& geometry, const std::string& label, bool cro
   }
   const cv::Point centre = (points[0] + points[2]) / 2;
   const std::string shown = label.size() > 48 ? label.substr(0, 45) + "..." : label;
+  // As large as fits the box's width, within what stays readable.
   int baseline = 0;
-  const cv::Size size = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 0.5, 1, &baseline);
+  const cv::Size unit = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
+  const double wide = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
+  const double scale = std::clamp(0.9 * wide / std::max(unit.width, 1), 0.3, 0.8);
+  const cv::Size size = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, scale, 1, &baseline);
   cv::putText(page, shown, centre - cv::Point(size.width / 2, -size.height / 2),
-              cv::FONT_HERSHEY_SIMPLEX, 0.5, colour, 1, cv::LINE_AA);
+              cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
 }
 
 double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,

@@ -51,21 +51,22 @@ std::string pixels(double value) {
   return text;
 }
 
-std::string picture(const std::string& name, const std::string& what) {
-  return "<td><a href=\"" + address(name) + "\"><img src=\"" + address(name) + "\" alt=\"" + what +
-         "\"></a></td>";
+std::string drawing(const std::string& name, const char* caption) {
+  return "<figure><a href=\"" + address(name) + "\"><img src=\"" + address(name) + "\" alt=\"" +
+         caption + " drawing\"></a><figcaption>" + caption + "</figcaption></figure>";
 }
 
 constexpr char kStyle[] =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
-    "table{border-collapse:collapse}"
-    "td,th{border:1px solid #ccc;padding:6px;vertical-align:top;text-align:left}"
-    "img{max-width:25vw;max-height:40vh;background:#fff;display:block}"
-    "tr.fails{background:#fde8e8}"
-    ".verdict{font-weight:bold}"
-    "tr.fails .verdict{color:#b00}"
-    "tr.passes .verdict{color:#070}"
-    "ul{margin:.3em 0;padding-left:1.2em}";
+    "section{border-top:1px solid #ccc;padding:.5em .5em 1em}"
+    "section.fails{background:#fdecec}"
+    "h2{font-size:1.2em;margin:.3em 0}"
+    ".fails .verdict{color:#b00}"
+    ".passes .verdict{color:#070}"
+    ".drawings{display:flex;flex-wrap:wrap;gap:1em}"
+    "figure{margin:0}"
+    "img{max-width:30vw;max-height:60vh;background:#fff;border:1px solid #ddd;display:block}"
+    "li{overflow-wrap:anywhere}";
 
 }  // namespace
 
@@ -88,31 +89,29 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
       "<title>Proof: " +
       escaped(outputDir) + "</title>\n<style>" + kStyle +
       "</style>\n</head>\n<body>\n<h1>Proof of " + escaped(outputDir) +
-      "</h1>\n<p>Before: " + escaped(sourceDir) + ". After: " + escaped(outputDir) +
-      ".</p>\n<p class=\"summary\">" + std::to_string(pages.size()) + " pages, " +
-      std::to_string(failing) + " below the thresholds (at least " + decibels(thresholds.minPsnr) +
-      " inside the masks, at most " + pixels(thresholds.maxMisplacement) +
-      " misplacement).</p>\n<table>\n<tr><th>Page</th><th>Before</th><th>After</th>"
-      "<th>Difference</th><th>Figures</th></tr>\n";
+      "</h1>\n<p>Before: " + escaped(sourceDir) + ". After: " + escaped(outputDir) + ".</p>\n<p>" +
+      std::to_string(pages.size()) + " pages, " + std::to_string(failing) +
+      " below the thresholds (at least " + decibels(thresholds.minPsnr) +
+      " inside the masks, at most " + pixels(thresholds.maxMisplacement) + " misplacement).</p>\n";
   for (const PageFigures* page : order) {
-    html += std::string("<tr class=\"") + (page->passes ? "passes" : "fails") + "\" id=\"page-" +
-            std::to_string(page->page + 1) + "\"><th>" + std::to_string(page->page + 1) + "</th>" +
-            picture(page->before, "before") + picture(page->after, "after") +
-            picture(page->difference, "difference") + "<td><p class=\"verdict\">" +
-            (page->passes ? "passes" : "fails") +
-            "</p><p>PSNR inside the masks: " + decibels(page->psnr) +
-            "</p><p>Largest misplacement: " + pixels(page->misplacement) +
+    const std::string number = std::to_string(page->page + 1);
+    const char* verdict = page->passes ? "passes" : "fails";
+    html += std::string("<section class=\"") + verdict + "\" id=\"page-" + number +
+            "\">\n<h2>Page " + number + ": <span class=\"verdict\">" + verdict +
+            "</span></h2>\n<p>PSNR inside the masks: " + decibels(page->psnr) +
+            ". Largest misplacement: " + pixels(page->misplacement) +
             (page->misplacedPlace.empty() ? "" : " (" + escaped(page->misplacedPlace) + ")") +
-            "</p>";
+            ".</p>\n<div class=\"drawings\">" + drawing(page->before, "before") +
+            drawing(page->after, "after") + drawing(page->difference, "difference") + "</div>\n";
     for (const auto* list : {&page->failures, &page->notes}) {
       if (list->empty()) continue;
       html += "<ul>";
       for (const std::string& note : *list) html += "<li>" + escaped(note) + "</li>";
-      html += "</ul>";
+      html += "</ul>\n";
     }
-    html += "</td></tr>\n";
+    html += "</section>\n";
   }
-  html += "</table>\n</body>\n</html>\n";
+  html += "</body>\n</html>\n";
   return html;
 }
 

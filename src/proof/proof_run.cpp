@@ -38,7 +38,7 @@ constexpr char kUsage[] =
     "  --size N          pixels of a drawing's long side (default 1600)\n"
     "  --min-psnr DB     least PSNR inside the masks for a page to pass (default 30)\n"
     "  --max-shift PX    largest misplacement of a derived picture, in its pixels\n"
-    "                    (default 2)\n"
+    "                    (default 2.5)\n"
     "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
     "  --jobs N          pages drawn at once (default: one per processor)\n"
     "  -h, --help        print this help\n"
@@ -152,6 +152,12 @@ class PageProofer {
       if (wasPicture.empty() || isPicture.empty()) continue;
       const double shift =
           misplacement(wasPicture, was.geometry, isPicture, is.geometry, kSearchPixels);
+      if (shift > settings_.thresholds.maxMisplacement) {
+        char text[64];
+        std::snprintf(text, sizeof text, ": the derived picture lies %.1f px from its place",
+                      shift);
+        figures.failures.push_back(place + text);
+      }
       if (shift > figures.misplacement || figures.misplacedPlace.empty()) {
         figures.misplacement = shift;
         figures.misplacedPlace = place;
@@ -195,7 +201,10 @@ class PageProofer {
       problem = side.label;
     }
     if (picture.empty()) {
-      drawBox(side.geometry, problem, side.crossed, canvas, page);
+      // The drawing names the file; the notes say why.
+      const std::string label =
+          side.path.empty() ? side.label : side.path.substr(side.path.find_last_of("/\\") + 1);
+      drawBox(side.geometry, label, side.crossed, canvas, page);
       figures.notes.push_back(std::string(which) + ": " + place + ": " + problem);
     } else {
       drawPicture(picture, side.geometry, canvas, page, seen);
@@ -291,13 +300,12 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
   for (const PageFigures& page : figures) {
     if (page.passes) continue;
     ++failing;
-    char figures[96];
-    std::snprintf(figures, sizeof figures, "PSNR %.1f dB inside the masks, misplacement %.1f px",
+    char text[128];
+    std::snprintf(text, sizeof text, "PSNR %.1f dB inside the masks, misplacement %.1f px",
                   page.psnr, page.misplacement);
-    diagnostics.note(
-        "", pagePlace(page.page),
-        "below the thresholds: " + (page.failures.empty() ? figures + (" at " + page.misplacedPlace)
-                                                          : page.failures.front()));
+    std::string why = text;
+    for (const std::string& failure : page.failures) why += "; " + failure;
+    diagnostics.note("", pagePlace(page.page), "below the thresholds: " + why);
   }
   diagnostics.setProgress(nullptr);
   progress.clear();

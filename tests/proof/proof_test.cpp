@@ -1,0 +1,106 @@
+// The proof: a book the tool prepared agrees with its source on every page,
+// and a wrong derived picture is caught and named.
+
+#include <cmath>
+#include <cstdio>
+
+#include "proof/proof_run.h"
+#include "support/test_support.h"
+
+namespace vellomar {
+namespace {
+
+// Smooth green-tinted texture: something to align, and a colour to find on
+// a screen.
+cv::Mat texture(int width, int height, int seed) {
+  cv::Mat coarse(height / 20 + 2, width / 20 + 2, CV_8UC3), picture;
+  cv::RNG(seed).fill(coarse, cv::RNG::UNIFORM, 0, 256);
+  cv::resize(coarse, picture, {width, height}, 0, 0, cv::INTER_CUBIC);
+  return picture.mul(cv::Scalar(0.3, 1, 0.3)) + cv::Scalar(0, 60, 0);
+}
+
+// An element whose 100 x 75 box at (x, y) is turned by `rotation` degrees,
+// with a 60 x 45 mask at (localX, localY) along the box's axes.
+std::string element(const std::string& src, double x, double y, double rotation, double localX,
+                    double localY) {
+  const double angle = rotation * 3.14159 / 180, c = std::cos(angle), s = std::sin(angle);
+  char text[400];
+  std::snprintf(text, sizeof text,
+                R"({"image":{"src":"%s","width":100,"height":75,"positionX":%.17g,)"
+                R"("positionY":%.17g,"rotation":%.17g,"mask":{"width":60,"height":45,)"
+                R"("positionX":%.17g,"positionY":%.17g}}})",
+                src.c_str(), x, y, rotation, x + localX * c - localY * s,
+                y + localX * s + localY * c);
+  return text;
+}
+
+class ProofTest : public AlbumRunTest {
+ protected:
+  RunResult proof(const std::string& dir) {
+    std::ostringstream out, err;
+    const int status = runProofCommandLine(
+        {"vellomar-proof", "--size", "500", sourceDir(), outputDir(), dir}, out, err);
+    return {status, out.str(), err.str()};
+  }
+};
+
+// Rotations of 0, 90, 180, 270 and 33 degrees with masks at every edge of
+// their boxes, at two scales; a picture used twice (copied), a missing one, a
+// web address. Then a derived window shifted by 6 pixels, and a wrong
+// picture, each on the second page.
+TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
+  for (int p = 0; p < 6; ++p) {
+    addPicture("p" + std::to_string(p) + ".png", texture(400, 300, p));
+  }
+  const std::string pages =
+      "[{\"elements\":[" + element("p0.png", 0, 0, 0, 0, 0) + "," +
+      element("p1.png", 250, 0, 90, 40, 30) + "," + element("p2.png", 350, 200, 180, 40, 0) +
+      "]},{\"elements\":[" + element("p3.png", 0, 200, 270, 0, 30) + "," +
+      element("p4.png", 150, 20, 33, 17, 11) + "," + element("p5.png", 250, 0, 0, 20, 10) + "," +
+      element("p5.png", 250, 100, 0, 20, 10) + "," + element("none.png", 0, 300, 0, 0, 0) + "," +
+      element("http://example.com/a.png", 150, 300, 0, 0, 0) + "]}]";
+  for (const char* scale : {"1", "0.5"}) {
+    SCOPED_TRACE(scale);
+    writeAlbum(std::string("{\"photoBook\":{\"scale\":") + scale + ",\"pages\":" + pages + "}}");
+    fs::remove_all(outputDir());
+    ASSERT_EQ(run().status, -1);  // none.png is missing
+    const RunResult good = proof(dir_.file("proof"));
+    EXPECT_EQ(good.status, 0) << good.err;
+    EXPECT_NE(good.out.find(": 2 pages, 0 below the thresholds"), std::string::npos) << good.out;
+  }
+  const std::string shown = readFile(outputFile("p3.png"));
+  const cv::Mat window = readPicture(outputFile("p3.png"));
+  cv::Mat shifted;
+  cv::warpAffine(window, shifted, cv::Matx23d(1, 0, 6, 0, 1, 0), window.size(), cv::INTER_NEAREST,
+                 cv::BORDER_REPLICATE);
+  const std::pair<cv::Mat, std::string> wrongs[] = {
+      {shifted, "photoBook.pages[1].elements[0]: the derived picture lies "},
+      {texture(window.cols, window.rows, 9), "PSNR"}};
+  for (const auto& [wrong, named] : wrongs) {
+    writeFile(outputFile("p3.png"), encoded(".png", wrong));
+    const RunResult bad = proof(dir_.file("bad"));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("vellomar-proof: photoBook.pages[1]: below the thresholds: "),
+              std::string::npos);
+    EXPECT_NE(bad.err.find(named), std::string::npos) << bad.err;
+    const std::string index = readFile(dir_.file("bad/index.html"));
+    EXPECT_LT(index.find("id=\"page-2\""), index.find("id=\"page-1\""));  // failing first
+  }
+  writeFile(outputFile("p3.png"), shown);
+
+  // The page in a real browser shows the drawings, not broken-image icons.
+  if (std::system("command -v chromium >/dev/null") != 0) GTEST_SKIP() << "no chromium here";
+  const std::string shot = dir_.file("shot.png");
+  ASSERT_EQ(std::system(("chromium --headless --no-sandbox --disable-gpu --window-size=1200,900 "
+                         "--screenshot=" +
+                         shot + " file://" + dir_.file("proof/index.html") + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  cv::Mat channels[3];
+  cv::split(readPicture(shot), channels);
+  const cv::Mat green = (channels[1] > channels[0] + 50) & (channels[1] > channels[2] + 50);
+  EXPECT_GT(cv::countNonZero(green), 1200 * 900 / 100);
+}
+
+}  // namespace
+}  // namespace vellomar
