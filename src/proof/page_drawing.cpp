@@ -182,7 +182,7 @@ void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const 
   seen(area) |= visible;
 }
 
-void drawBox(const ElementGeometry& geometry, const std::string& label, bool crossed,
+void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& lines, bool crossed,
              const Canvas& canvas, cv::Mat& page) {
   const cv::Matx33d toCanvas = pageToCanvas(canvas);
   std::vector<cv::Point> points;
@@ -200,16 +200,18 @@ void drawBox(const ElementGeometry& geometry, const std::string& label, bool cro
     cv::line(page, points[0], points[2], colour, 2, cv::LINE_AA);
     cv::line(page, points[1], points[3], colour, 2, cv::LINE_AA);
   }
-  const cv::Point centre = (points[0] + points[2]) / 2;
-  const std::string shown = label.size() > 48 ? label.substr(0, 45) + "..." : label;
-  // As large as fits the box's width, within what stays readable.
-  int baseline = 0;
-  const cv::Size unit = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
+  // Each line as large as fits the box's width, within what stays readable.
   const double wide = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
-  const double scale = std::clamp(0.9 * wide / std::max(unit.width, 1), 0.3, 0.8);
-  const cv::Size size = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, scale, 1, &baseline);
-  cv::putText(page, shown, centre - cv::Point(size.width / 2, -size.height / 2),
-              cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
+  cv::Point at = (points[0] + points[2]) / 2 - cv::Point(0, 9 * static_cast<int>(lines.size()));
+  for (const std::string& line : lines) {
+    const std::string shown = line.size() > 48 ? line.substr(0, 45) + "..." : line;
+    int baseline = 0;
+    const cv::Size unit = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
+    const double scale = std::clamp(0.9 * wide / std::max(unit.width, 1), 0.3, 0.6);
+    at.y += 18;
+    cv::putText(page, shown, at - cv::Point(static_cast<int>(unit.width * scale / 2), 0),
+                cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
+  }
 }
 
 double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,
@@ -220,11 +222,18 @@ double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry
   const cv::Point corner = detailedPiece(after, piece);
   // The pixels of `after`, around the piece, to the pixels of `before`
   // showing the same place of the page.
+  const cv::Matx23d beforeToPage = pictureToPage(beforeGeometry, before.size());
+  const double determinant =
+      beforeToPage(0, 0) * beforeToPage(1, 1) - beforeToPage(0, 1) * beforeToPage(1, 0);
+  if (!std::isnormal(determinant)) return 0;  // a box of no size shows nothing to align
   cv::Matx23d pageToBefore;
-  cv::invertAffineTransform(pictureToPage(beforeGeometry, before.size()), pageToBefore);
+  cv::invertAffineTransform(beforeToPage, pageToBefore);
   const int r = searchPixels;
   const cv::Matx33d map = full(pageToBefore) * full(pictureToPage(afterGeometry, after.size())) *
                           cv::Matx33d(1, 0, corner.x - r, 0, 1, corner.y - r, 0, 0, 1);
+  for (const double value : map.val) {
+    if (!std::isfinite(value) || std::abs(value) > 1e9) return 0;
+  }
   cv::Mat expected;
   cv::warpAffine(before, expected, part(map), piece + cv::Size(2 * r, 2 * r),
                  cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);

@@ -44,10 +44,10 @@ cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize)
 void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const Canvas& canvas,
                  cv::Mat& page, cv::Mat& seen);
 
-// Draws the box of `geometry` outlined with `label` written inside: crossed
-// when the element's picture cannot be shown, plain for a source that is not a
-// file of the book (a web address, "default").
-void drawBox(const ElementGeometry& geometry, const std::string& label, bool crossed,
+// Draws the box of `geometry` outlined with `lines` written inside: crossed
+// when the element's picture cannot be shown, plain for a source that is not
+// a file of the book (a web address, "default").
+void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& lines, bool crossed,
              const Canvas& canvas, cv::Mat& page);
 
 // How far, in pixels of `after`, the picture `after` drawn as `afterGeometry`

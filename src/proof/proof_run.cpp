@@ -189,25 +189,20 @@ class PageProofer {
         figures.notes.push_back(std::string(which) + ": " + place + ": " + side.label);
       return {};
     }
-    std::string problem;
-    cv::Mat picture;
-    if (!side.path.empty()) {
-      picture = drawable(loadPicture(side.path, problem));
-      if (picture.empty()) {
-        problem = toOsPath(side.path) + ": the picture cannot be loaded" +
-                  (problem.empty() ? "" : ": " + problem);
-      }
-    } else {
-      problem = side.label;
-    }
-    if (picture.empty()) {
-      // The drawing names the file; the notes say why.
-      const std::string label =
-          side.path.empty() ? side.label : side.path.substr(side.path.find_last_of("/\\") + 1);
-      drawBox(side.geometry, label, side.crossed, canvas, page);
-      figures.notes.push_back(std::string(which) + ": " + place + ": " + problem);
-    } else {
+    std::string reason;
+    const cv::Mat picture =
+        side.path.empty() ? cv::Mat() : drawable(loadPicture(side.path, reason));
+    if (!picture.empty()) {
       drawPicture(picture, side.geometry, canvas, page, seen);
+    } else if (side.path.empty()) {
+      drawBox(side.geometry, {side.label}, side.crossed, canvas, page);
+      figures.notes.push_back(std::string(which) + ": " + place + ": " + side.label);
+    } else {
+      if (reason.empty()) reason = "the image library cannot decode it";
+      drawBox(side.geometry, {side.path.substr(side.path.find_last_of("/\\") + 1), reason}, true,
+              canvas, page);
+      figures.notes.push_back(std::string(which) + ": " + place + ": " + toOsPath(side.path) +
+                              ": the picture cannot be loaded: " + reason);
     }
     return picture;
   }
@@ -352,7 +347,7 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
       const double value = std::strtod(text.c_str(), &end);
       const bool whole = value == std::floor(value);
       if (text.empty() || *end != '\0' || !std::isfinite(value) ||
-          ((arg == "--size" || arg == "--jobs") && (!whole || value < 1 || value > 100000)) ||
+          ((arg == "--size" || arg == "--jobs") && (!whole || value < 1 || value > 10000)) ||
           value < 0) {
         return usageError("not a value for " + arg + ": " + text);
       }
