@@ -78,6 +78,7 @@ bool pagePasses(const PageFigures& figures, const ProofThresholds& thresholds) {
 std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThresholds& thresholds,
                            const std::string& sourceDir, const std::string& outputDir) {
   std::vector<const PageFigures*> order;
+  order.reserve(pages.size());
   for (const PageFigures& page : pages) order.push_back(&page);
   std::stable_sort(order.begin(), order.end(), [](const PageFigures* a, const PageFigures* b) {
     return !a->passes && b->passes;
@@ -96,13 +97,16 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
   for (const PageFigures* page : order) {
     const std::string number = std::to_string(page->page + 1);
     const char* verdict = page->passes ? "passes" : "fails";
-    html += std::string("<section class=\"") + verdict + "\" id=\"page-" + number +
-            "\">\n<h2>Page " + number + ": <span class=\"verdict\">" + verdict +
-            "</span></h2>\n<p>PSNR inside the masks: " + decibels(page->psnr) +
-            ". Largest misplacement: " + pixels(page->misplacement) +
-            (page->misplacedPlace.empty() ? "" : " (" + escaped(page->misplacedPlace) + ")") +
-            ".</p>\n<div class=\"drawings\">" + drawing(page->before, "before") +
-            drawing(page->after, "after") + drawing(page->difference, "difference") + "</div>\n";
+    html.append("<section class=\"").append(verdict).append("\" id=\"page-").append(number);
+    html.append("\">\n<h2>Page ").append(number).append(": <span class=\"verdict\">");
+    html.append(verdict).append("</span></h2>\n<p>PSNR inside the masks: ");
+    html.append(decibels(page->psnr)).append(". Largest misplacement: ");
+    html.append(pixels(page->misplacement));
+    if (!page->misplacedPlace.empty())
+      html.append(" (").append(escaped(page->misplacedPlace)) += ")";
+    html.append(".</p>\n<div class=\"drawings\">").append(drawing(page->before, "before"));
+    html.append(drawing(page->after, "after")).append(drawing(page->difference, "difference"));
+    html += "</div>\n";
     for (const auto* list : {&page->failures, &page->notes}) {
       if (list->empty()) continue;
       html += "<ul>";

@@ -190,8 +190,7 @@ class PageProofer {
       return {};
     }
     std::string reason;
-    const cv::Mat picture =
-        side.path.empty() ? cv::Mat() : drawable(loadPicture(side.path, reason));
+    cv::Mat picture = side.path.empty() ? cv::Mat() : drawable(loadPicture(side.path, reason));
     if (!picture.empty()) {
       drawPicture(picture, side.geometry, canvas, page, seen);
     } else if (side.path.empty()) {
@@ -349,7 +348,8 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
       if (text.empty() || *end != '\0' || !std::isfinite(value) ||
           ((arg == "--size" || arg == "--jobs") && (!whole || value < 1 || value > 10000)) ||
           value < 0) {
-        return usageError("not a value for " + arg + ": " + text);
+        std::string what = "not a value for ";
+        return usageError(what.append(arg).append(": ").append(text));
       }
       if (arg == "--size") settings.longSide = static_cast<int>(value);
       if (arg == "--jobs") settings.workerCount = static_cast<int>(value);
