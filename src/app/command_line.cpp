@@ -13,7 +13,7 @@ namespace vellomar {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vellomar SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
+    "usage: vellomar [--jobs N] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
     "\n"
     "Reads SOURCE_DIR/album.desc, writes one derived picture for every picture\n"
     "element into OUTPUT_DIR (created when its parent exists) and the updated\n"
@@ -23,8 +23,12 @@ constexpr char kUsage[] =
     "Exit status: 0 when every picture was prepared and album.desc written;\n"
     "255 otherwise. Problems are reported on standard error.\n"
     "\n"
+    "      --jobs N   work on at most N pictures at once (default: one per\n"
+    "                 processor); the output is the same for every N\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
+
+constexpr long kMaxJobs = 1024;
 
 }  // namespace
 
@@ -52,7 +56,20 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
     return kExitSuccess;
   }
   RunSettings settings;
-  if (!readRunSettings(args, settings)) return kExitFailure;
+  std::vector<std::string> positional = args;
+  if (args.size() == 6 && args[1] == "--jobs") {
+    char* end = nullptr;
+    const long jobs = std::strtol(args[2].c_str(), &end, 10);
+    if (args[2].empty() || *end != '\0' || jobs < 1 || jobs > kMaxJobs) {
+      err << diagnosticLine(
+          "", "--jobs",
+          "not a number of pictures from 1 to " + std::to_string(kMaxJobs) + ": " + args[2]);
+      return kExitFailure;
+    }
+    settings.workerCount = static_cast<int>(jobs);
+    positional.erase(positional.begin() + 1, positional.begin() + 3);
+  }
+  if (!readRunSettings(positional, settings)) return kExitFailure;
   if (settings.outputDir.empty()) {
     err << diagnosticLine("", "", "the output directory is empty");
     return kExitFailure;

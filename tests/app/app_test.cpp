@@ -389,6 +389,11 @@ TEST_F(CommandLineTest, OnlyThreeArgumentsRunAndHelpAndVersionStandAlone) {
       {{"vellomar", sourceDir(), "", "0"}, -1, "", "vellomar: the output directory is empty\n"},
       {{"vellomar", "--help"}, 0, "usage: vellomar", ""},
       {{"vellomar", "--version"}, 0, "vellomar 0.", ""},
+      {{"vellomar", "--jobs", "0", sourceDir(), outputDir(), "0"},
+       -1,
+       "",
+       "vellomar: --jobs: not a number of pictures from 1 to 1024: 0\n"},
+      {{"vellomar", "--jobs", "2", sourceDir(), outputDir()}, -1, "", ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());
@@ -398,6 +403,9 @@ TEST_F(CommandLineTest, OnlyThreeArgumentsRunAndHelpAndVersionStandAlone) {
     EXPECT_EQ(err.str(), row.err);
     EXPECT_FALSE(fs::exists(outputDir()));
   }
+  std::ostringstream out, err;
+  EXPECT_EQ(runCommandLine({"v", "--jobs", "1", sourceDir(), outputDir(), "0"}, out, err), 0);
+  EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n");
 }
 
 // On a terminal a run of more than a few pictures shows how far it has come
