@@ -1,5 +1,6 @@
 #include "pictures/window_resize.h"
 
+#include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 #include <vector>
@@ -7,49 +8,93 @@
 namespace vellomar {
 namespace {
 
-// Where an output column (or row) samples the picture: the two neighbours
-// `first` and `first + 1` weighted 1 - `weight` and `weight`. The mapping and
-// its clamping at the edges are the library's: centres aligned, the weight
-// computed in single precision, and no second neighbour past the last one.
-struct Sample {
+// The library's bilinear resize of 8-bit pictures works in fixed point:
+// weights of 11 bits, rows resampled first and kept at 11 extra bits, then
+// columns of two rows combined in 16-bit lanes.
+constexpr int kWeightBits = 11;
+constexpr int kOne = 1 << kWeightBits;
+
+// Where an output column (or row) samples the picture: the neighbours
+// `first` and `first + 1`, weighted `near` and `far` (fixed point) or, when
+// `single`, `first` alone. Positions are the library's: centres aligned,
+// computed in single precision.
+struct Tap {
   int first;
-  float weight;
-  bool single;  // only `first` counts
+  float weight;  // of `first + 1`
+  short near;
+  short far;
+  bool single;
 };
 
-std::vector<Sample> samples(int from, int count, int sourceSize, int targetSize) {
+// Columns clamp both the neighbour and the weight at the picture's edges;
+// rows clamp only the neighbours they read (`clampWeights` false).
+std::vector<Tap> taps(int from, int count, int sourceSize, int targetSize, bool clampWeights) {
   const double scale = 1.0 / (static_cast<double>(targetSize) / sourceSize);
-  std::vector<Sample> result(static_cast<size_t>(count));
+  std::vector<Tap> result(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     float f = static_cast<float>((from + i + 0.5) * scale - 0.5);
     int s = static_cast<int>(std::floor(f));
     f -= static_cast<float>(s);
-    if (s < 0) {
-      f = 0;
-      s = 0;
+    bool single = false;
+    if (clampWeights) {
+      if (s < 0) {
+        f = 0;
+        s = 0;
+      }
+      if (s + 1 >= sourceSize) {
+        single = true;
+        if (s >= sourceSize - 1) {
+          f = 0;
+          s = sourceSize - 1;
+        }
+      }
     }
-    const bool single = s + 1 >= sourceSize;
-    if (s >= sourceSize - 1) {
-      f = 0;
-      s = sourceSize - 1;
-    }
-    result[static_cast<size_t>(i)] = {s, f, single};
+    result[static_cast<size_t>(i)] = {s, f, cv::saturate_cast<short>((1.f - f) * kOne),
+                                      cv::saturate_cast<short>(f * kOne), single};
   }
   return result;
 }
 
+// The library's rule for an exact halving: 2 x 2 blocks averaged, each
+// standing alone.
+bool isHalving(cv::Size picture, cv::Size box) {
+  return picture.width == 2 * box.width && picture.height == 2 * box.height;
+}
+
+// One row of `part` resampled along the columns of `columns`.
+void resampleRow(const uchar* row, int originX, int channels, const std::vector<Tap>& columns,
+                 std::vector<int>& out) {
+  for (size_t x = 0; x < columns.size(); ++x) {
+    const Tap& tap = columns[x];
+    const uchar* left = row + (tap.first - originX) * channels;
+    int* target = out.data() + x * static_cast<size_t>(channels);
+    for (int c = 0; c < channels; ++c) {
+      target[c] = tap.single ? left[c] * kOne : left[c] * tap.near + left[c + channels] * tap.far;
+    }
+  }
+}
+
+// Two resampled rows combined as the library's vector code does it.
+uchar combine(int upper, int lower, short near, short far) {
+  const int a = cv::saturate_cast<short>(upper >> 4);
+  const int b = cv::saturate_cast<short>(lower >> 4);
+  const int sum = cv::saturate_cast<short>(((a * near) >> 16) + ((b * far) >> 16));
+  return cv::saturate_cast<uchar>(static_cast<short>(sum + 2) >> 2);
+}
+
 template <typename T>
-void resample(const cv::Mat& picture, const std::vector<Sample>& columns,
-              const std::vector<Sample>& rows, cv::Mat& out) {
+void resampleAny(const cv::Mat& picture, const std::vector<Tap>& columns,
+                 const std::vector<Tap>& rows, cv::Mat& out) {
   const int channels = picture.channels();
   for (size_t y = 0; y < rows.size(); ++y) {
-    const Sample& row = rows[y];
-    const T* top = picture.ptr<T>(row.first);
-    const T* bottom = row.single ? top : picture.ptr<T>(row.first + 1);
-    const double wy = row.weight;
+    const int first = std::clamp(rows[y].first, 0, picture.rows - 1);
+    const int second = std::clamp(rows[y].first + 1, 0, picture.rows - 1);
+    const T* top = picture.ptr<T>(first);
+    const T* bottom = picture.ptr<T>(second);
+    const double wy = rows[y].weight;
     T* target = out.ptr<T>(static_cast<int>(y));
     for (size_t x = 0; x < columns.size(); ++x) {
-      const Sample& column = columns[x];
+      const Tap& column = columns[x];
       const int left = column.first * channels;
       const int right = column.single ? left : left + channels;
       const double wx = column.weight;
@@ -63,30 +108,106 @@ void resample(const cv::Mat& picture, const std::vector<Sample>& columns,
   }
 }
 
-}  // namespace
-
-cv::Mat resizeWindow(const cv::Mat& picture, cv::Size box, cv::Rect window) {
-  // An exact halving is averaged over 2 x 2 blocks by the library; each block
-  // stands alone, so the window's blocks give exactly its pixels.
-  if (picture.cols == 2 * box.width && picture.rows == 2 * box.height) {
-    cv::Mat out;
-    cv::resize(picture(cv::Rect(2 * window.x, 2 * window.y, 2 * window.width, 2 * window.height)),
-               out, window.size(), 0, 0, cv::INTER_LINEAR);
-    return out;
-  }
-  const auto columns = samples(window.x, window.width, picture.cols, box.width);
-  const auto rows = samples(window.y, window.height, picture.rows, box.height);
-  cv::Mat out(window.height, window.width, picture.type());
-  switch (picture.depth()) {
-    case CV_8U: resample<uchar>(picture, columns, rows, out); break;
-    case CV_8S: resample<schar>(picture, columns, rows, out); break;
-    case CV_16U: resample<ushort>(picture, columns, rows, out); break;
-    case CV_16S: resample<short>(picture, columns, rows, out); break;
-    case CV_32S: resample<int>(picture, columns, rows, out); break;
-    case CV_32F: resample<float>(picture, columns, rows, out); break;
-    default: resample<double>(picture, columns, rows, out); break;
+cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
+                    cv::Rect window) {
+  const int channels = part.channels();
+  const auto columns = taps(window.x, window.width, pictureSize.width, box.width, true);
+  const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
+  cv::Mat out(window.height, window.width, part.type());
+  const size_t width = columns.size() * static_cast<size_t>(channels);
+  std::vector<int> upper(width), lower(width);
+  int upperRow = -1, lowerRow = -1;
+  for (size_t y = 0; y < rows.size(); ++y) {
+    const Tap& tap = rows[y];
+    const int first = std::clamp(tap.first, 0, pictureSize.height - 1);
+    const int second = std::clamp(tap.first + 1, 0, pictureSize.height - 1);
+    if (first == lowerRow) {
+      std::swap(upper, lower);
+      std::swap(upperRow, lowerRow);
+    }
+    if (first != upperRow) {
+      resampleRow(part.ptr<uchar>(first - origin.y), origin.x, channels, columns, upper);
+      upperRow = first;
+    }
+    if (second != lowerRow) {
+      resampleRow(part.ptr<uchar>(second - origin.y), origin.x, channels, columns, lower);
+      lowerRow = second;
+    }
+    uchar* target = out.ptr<uchar>(static_cast<int>(y));
+    for (size_t i = 0; i < width; ++i) target[i] = combine(upper[i], lower[i], tap.near, tap.far);
   }
   return out;
+}
+
+}  // namespace
+
+cv::Rect sourcesOfWindow(cv::Size pictureSize, cv::Size box, cv::Rect window) {
+  if (isHalving(pictureSize, box)) {
+    return {2 * window.x, 2 * window.y, 2 * window.width, 2 * window.height};
+  }
+  const auto columns = taps(window.x, window.width, pictureSize.width, box.width, true);
+  const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
+  const int left = columns.front().first;
+  const int right = std::min(columns.back().first + 1, pictureSize.width - 1);
+  const int top = std::clamp(rows.front().first, 0, pictureSize.height - 1);
+  const int bottom = std::clamp(rows.back().first + 1, 0, pictureSize.height - 1);
+  return {left, top, right - left + 1, bottom - top + 1};
+}
+
+cv::Mat resizeWindowOfPart(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
+                           cv::Size box, cv::Rect window) {
+  if (isHalving(pictureSize, box)) {
+    // Each 2 x 2 block stands alone, so the window's blocks give its pixels.
+    cv::Mat out;
+    const cv::Rect blocks(2 * window.x - origin.x, 2 * window.y - origin.y, 2 * window.width,
+                          2 * window.height);
+    cv::resize(part(blocks), out, window.size(), 0, 0, cv::INTER_LINEAR);
+    return out;
+  }
+  return exactWindow(part, origin, pictureSize, box, window);
+}
+
+cv::Mat resizeWindow(const cv::Mat& picture, cv::Size box, cv::Rect window) {
+  if (isHalving(picture.size(), box) || (picture.depth() == CV_8U && windowResizeIsExact())) {
+    return resizeWindowOfPart(picture, {0, 0}, picture.size(), box, window);
+  }
+  const auto columns = taps(window.x, window.width, picture.cols, box.width, true);
+  const auto rows = taps(window.y, window.height, picture.rows, box.height, false);
+  cv::Mat out(window.height, window.width, picture.type());
+  switch (picture.depth()) {
+    case CV_8U: resampleAny<uchar>(picture, columns, rows, out); break;
+    case CV_8S: resampleAny<schar>(picture, columns, rows, out); break;
+    case CV_16U: resampleAny<ushort>(picture, columns, rows, out); break;
+    case CV_16S: resampleAny<short>(picture, columns, rows, out); break;
+    case CV_32S: resampleAny<int>(picture, columns, rows, out); break;
+    case CV_32F: resampleAny<float>(picture, columns, rows, out); break;
+    default: resampleAny<double>(picture, columns, rows, out); break;
+  }
+  return out;
+}
+
+bool windowResizeIsExact() {
+  static const bool exact = [] {
+    cv::RNG rng(20261207);
+    const struct {
+      cv::Size picture, box;
+      cv::Rect window;
+      int channels;
+    } cases[] = {
+        {{37, 29}, {11, 9}, {2, 3, 8, 6}, 3},      {{23, 31}, {71, 53}, {0, 40, 71, 13}, 1},
+        {{64, 48}, {63, 47}, {30, 20, 33, 27}, 3}, {{5, 90}, {40, 7}, {35, 0, 5, 7}, 1},
+        {{300, 2}, {17, 33}, {0, 0, 17, 33}, 3},
+    };
+    for (const auto& c : cases) {
+      cv::Mat picture(c.picture, CV_8UC(c.channels)), whole;
+      rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+      cv::resize(picture, whole, c.box, 0, 0, cv::INTER_LINEAR);
+      const cv::Mat window = exactWindow(picture, {0, 0}, c.picture, c.box, c.window);
+      if (cv::norm(window, whole(c.window), cv::NORM_INF) != 0) return false;
+    }
+    return true;
+  }();
+  return exact;
 }
 
 }  // namespace vellomar

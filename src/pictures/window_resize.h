@@ -1,9 +1,10 @@
 #ifndef VELLOMAR_PICTURES_WINDOW_RESIZE_H_
 #define VELLOMAR_PICTURES_WINDOW_RESIZE_H_
 
-// Bilinear resizing of only a window of the result, for boxes too large to
-// hold whole: the window comes out as the library's bilinear resize of the
-// whole picture would give it (sampled at the same points, within one level).
+// Bilinear resizing of only a window of the result: the window comes out as
+// the library's bilinear resize of the whole picture gives it, so that a box
+// too large to hold, or a picture decoded only where the window reads it,
+// still yields the same pixels.
 
 #include <opencv2/core.hpp>
 
@@ -13,8 +14,22 @@ namespace vellomar {
 constexpr size_t kMaxWholeBoxBytes = size_t{256} << 20;
 
 // The window `window` (inside 0, 0, box.width, box.height) of `picture`
-// resized bilinearly to `box`.
+// resized bilinearly to `box`: bit for bit the library's result for 8-bit
+// pictures (when windowResizeIsExact()), within one level for the others.
 cv::Mat resizeWindow(const cv::Mat& picture, cv::Size box, cv::Rect window);
+
+// The same from `part` (8-bit), the pixels of a `pictureSize` picture from
+// `origin` on, which must hold sourcesOfWindow(...) of the picture.
+cv::Mat resizeWindowOfPart(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
+                           cv::Size box, cv::Rect window);
+
+// The pixels of a `pictureSize` picture that the window's samples read.
+cv::Rect sourcesOfWindow(cv::Size pictureSize, cv::Size box, cv::Rect window);
+
+// Whether the window resize of 8-bit pictures gives the library's bytes: the
+// arithmetic follows one release of the library, so it is checked against the
+// library itself on a few small cases, once.
+bool windowResizeIsExact();
 
 }  // namespace vellomar
 
