@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
 #include "platform/file_system.h"
@@ -35,7 +36,19 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
 // picture handed to `made`.
 void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made, size_t& next) {
   std::string loadProblem;
-  const cv::Mat picture = loadPicture(jobs.front()->sourceFilePath, loadProblem);
+  cv::Mat picture;
+  {
+    std::string bytes;
+    if (readPictureFile(jobs.front()->sourceFilePath, bytes, loadProblem)) {
+      if (jobs.size() == 1) {
+        if (const auto fast = jpegWindowPicture(bytes, *jobs.front())) {
+          made(next++, *fast);
+          return;
+        }
+      }
+      picture = decodePicture(bytes, loadProblem);
+    }
+  }
   DerivedPicture copy;  // every copy is the same picture under the same name
   bool copied = false;
   for (; next < jobs.size(); ++next) {
@@ -78,21 +91,36 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
 
 cv::Mat loadPicture(const std::string& path, std::string& problem) {
   std::string bytes;
+  if (!readPictureFile(path, bytes, problem)) return {};
+  return decodePicture(bytes, problem);
+}
+
+namespace {
+
+std::string overLimit() {
+  return "more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
+}
+
+}  // namespace
+
+bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem) {
   // The library reads no more than INT_MAX bytes.
-  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return {};
+  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return false;
   if (bytes.empty()) {
     problem = "the file is empty";
-    return {};
+    return false;
   }
-  const std::string overLimit =
-      "more than " + std::to_string(kMaxPicturePixels / 1000000) + " megapixels";
   if (const auto size = pictureDimensions(bytes)) {
     if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
       problem = "it declares " + std::to_string(size->width) + " x " +
-                std::to_string(size->height) + " pixels, " + overLimit;
-      return {};
+                std::to_string(size->height) + " pixels, " + overLimit();
+      return false;
     }
   }
+  return true;
+}
+
+cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
   cv::Mat picture;
   try {
     // Decoded from memory as it would be from the file: the same decoder,
@@ -104,7 +132,7 @@ cv::Mat loadPicture(const std::string& path, std::string& problem) {
     // The library checks the size its decoder read against its limits
     // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
     if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
-      problem = "it declares " + overLimit;
+      problem = "it declares " + overLimit();
       return {};
     }
   }

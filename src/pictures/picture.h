@@ -37,6 +37,10 @@ struct DerivedPicture {
 // before it is decoded as makeDerivedPictures refuses it; empty when it does
 // not load, with `problem` saying why when there is more to say.
 cv::Mat loadPicture(const std::string& path, std::string& problem);
+// The two steps of loadPicture: the file read (and refused when its header
+// declares too many pixels), then decoded.
+bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);
+cv::Mat decodePicture(const std::string& bytes, std::string& problem);
 
 // Receives each job's derived picture, by the job's index, as it is made.
 using PictureSink = std::function<void(size_t, const DerivedPicture&)>;

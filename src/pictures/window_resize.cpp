@@ -61,25 +61,62 @@ bool isHalving(cv::Size picture, cv::Size box) {
   return picture.width == 2 * box.width && picture.height == 2 * box.height;
 }
 
-// One row of `part` resampled along the columns of `columns`.
-void resampleRow(const uchar* row, int originX, int channels, const std::vector<Tap>& columns,
-                 std::vector<int>& out) {
-  for (size_t x = 0; x < columns.size(); ++x) {
-    const Tap& tap = columns[x];
-    const uchar* left = row + (tap.first - originX) * channels;
-    int* target = out.data() + x * static_cast<size_t>(channels);
-    for (int c = 0; c < channels; ++c) {
-      target[c] = tap.single ? left[c] * kOne : left[c] * tap.near + left[c + channels] * tap.far;
+// A column's two neighbours as offsets into a row of `part`, with their
+// weights; a single neighbour is read twice, the second time weighted 0.
+struct ColumnTap {
+  int first;
+  int second;
+  int near;
+  int far;
+};
+
+std::vector<ColumnTap> columnTaps(const std::vector<Tap>& columns, int originX, int channels) {
+  std::vector<ColumnTap> result;
+  result.reserve(columns.size());
+  for (const Tap& tap : columns) {
+    const int first = (tap.first - originX) * channels;
+    result.push_back(tap.single ? ColumnTap{first, first, kOne, 0}
+                                : ColumnTap{first, first + channels, tap.near, tap.far});
+  }
+  return result;
+}
+
+// One row of `part` resampled along the columns.
+template <int kChannels>
+void resampleRow(const uchar* row, const std::vector<ColumnTap>& columns, int* out) {
+  for (const ColumnTap& tap : columns) {
+    for (int c = 0; c < kChannels; ++c) {
+      *out++ = row[tap.first + c] * tap.near + row[tap.second + c] * tap.far;
     }
   }
 }
 
-// Two resampled rows combined as the library's vector code does it.
-uchar combine(int upper, int lower, short near, short far) {
-  const int a = cv::saturate_cast<short>(upper >> 4);
-  const int b = cv::saturate_cast<short>(lower >> 4);
-  const int sum = cv::saturate_cast<short>(((a * near) >> 16) + ((b * far) >> 16));
-  return cv::saturate_cast<uchar>(static_cast<short>(sum + 2) >> 2);
+void resampleRow(const uchar* row, const std::vector<ColumnTap>& columns, int channels,
+                 std::vector<int>& out) {
+  switch (channels) {
+    case 1: resampleRow<1>(row, columns, out.data()); break;
+    case 3: resampleRow<3>(row, columns, out.data()); break;
+    case 4: resampleRow<4>(row, columns, out.data()); break;
+    default: {
+      int* target = out.data();
+      for (const ColumnTap& tap : columns) {
+        for (int c = 0; c < channels; ++c) {
+          *target++ = row[tap.first + c] * tap.near + row[tap.second + c] * tap.far;
+        }
+      }
+    }
+  }
+}
+
+// Two resampled rows combined as the library's vector code does it: each
+// row's value (at most 255 << 11) shifted down to 16 bits, multiplied by its
+// weight keeping the high 16 bits of the product, the two added and rounded
+// off by two more bits. No step can leave its 16-bit lane.
+void combineRows(const int* upper, const int* lower, int near, int far, uchar* out, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    const int sum = (((upper[i] >> 4) * near) >> 16) + (((lower[i] >> 4) * far) >> 16);
+    out[i] = static_cast<uchar>((sum + 2) >> 2);
+  }
 }
 
 template <typename T>
@@ -111,7 +148,9 @@ void resampleAny(const cv::Mat& picture, const std::vector<Tap>& columns,
 cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
                     cv::Rect window) {
   const int channels = part.channels();
-  const auto columns = taps(window.x, window.width, pictureSize.width, box.width, true);
+  const auto columns =
+      columnTaps(taps(window.x, window.width, pictureSize.width, box.width, true), origin.x,
+                 channels);
   const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
   cv::Mat out(window.height, window.width, part.type());
   const size_t width = columns.size() * static_cast<size_t>(channels);
@@ -126,15 +165,15 @@ cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
       std::swap(upperRow, lowerRow);
     }
     if (first != upperRow) {
-      resampleRow(part.ptr<uchar>(first - origin.y), origin.x, channels, columns, upper);
+      resampleRow(part.ptr<uchar>(first - origin.y), columns, channels, upper);
       upperRow = first;
     }
     if (second != lowerRow) {
-      resampleRow(part.ptr<uchar>(second - origin.y), origin.x, channels, columns, lower);
+      resampleRow(part.ptr<uchar>(second - origin.y), columns, channels, lower);
       lowerRow = second;
     }
-    uchar* target = out.ptr<uchar>(static_cast<int>(y));
-    for (size_t i = 0; i < width; ++i) target[i] = combine(upper[i], lower[i], tap.near, tap.far);
+    combineRows(upper.data(), lower.data(), tap.near, tap.far,
+                out.ptr<uchar>(static_cast<int>(y)), width);
   }
   return out;
 }

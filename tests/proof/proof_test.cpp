@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "proof/page_drawing.h"
 #include "proof/proof_run.h"
 #include "support/test_support.h"
 
@@ -32,6 +33,32 @@ std::string element(const std::string& src, double x, double y, double rotation,
                 src.c_str(), x, y, rotation, x + localX * c - localY * s,
                 y + localX * s + localY * c);
   return text;
+}
+
+// A picture of four coloured quarters drawn in a 100 x 60 box turned about
+// its position point: each quarter lands where the turn puts it on the page,
+// and the half of the box outside its mask (the right half) stays paper.
+TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask) {
+  const cv::Vec3b colours[] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
+  cv::Mat picture(2, 2, CV_8UC3);
+  for (int q = 0; q < 4; ++q) picture.at<cv::Vec3b>(q / 2, q % 2) = colours[q];
+  for (const double rotation : {0.0, 90.0, 180.0, 270.0, 33.0}) {
+    SCOPED_TRACE(rotation);
+    // The mask's corner is the box's: it shows the box's left half.
+    ElementGeometry geometry{100, 60, 500, 300, rotation, 50, 60, 500, 300};
+    placeWindow(geometry);
+    const double angle = rotation * 3.14159 / 180, c = std::cos(angle), s = std::sin(angle);
+    const Canvas canvas = canvasAround(boxCorners(geometry), 400);
+    cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255));
+    cv::Mat seen = cv::Mat::zeros(canvas.size, CV_8U);
+    drawPicture(picture, geometry, canvas, page, seen);
+    for (int q = 0; q < 4; ++q) {
+      const double x = (q % 2 ? 75 : 25), y = (q / 2 ? 45 : 15);  // the quarter's middle
+      const cv::Point2d onPage(500 + x * c - y * s, 300 + x * s + y * c);
+      const cv::Point at((onPage - canvas.origin) * canvas.pixelsPerUnit);
+      EXPECT_EQ(page.at<cv::Vec3b>(at), q % 2 ? cv::Vec3b(255, 255, 255) : colours[q]) << q;
+    }
+  }
 }
 
 class ProofTest : public AlbumRunTest {

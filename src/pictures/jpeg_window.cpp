@@ -1,0 +1,219 @@
+#include "pictures/jpeg_window.h"
+
+// clang-format off
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <opencv2/imgcodecs.hpp>
+
+#include "pictures/picture_header.h"
+#include "pictures/window_resize.h"
+
+namespace vellomar {
+namespace {
+
+// The quality the image library encodes JPEG with when asked nothing.
+constexpr int kLibraryQuality = 95;
+
+// libjpeg reports errors by a jump back here, and warnings (a corrupt or
+// truncated file, which the library would decode all the same) by a flag:
+// either way this path gives up.
+struct Failure {
+  jpeg_error_mgr manager;
+  std::jmp_buf back;
+  bool warned = false;
+};
+
+void onError(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<Failure*>(info->err)->back, 1);
+}
+
+void onMessage(j_common_ptr info, int level) {
+  if (level < 0) reinterpret_cast<Failure*>(info->err)->warned = true;
+}
+
+void listen(Failure& failure) {
+  jpeg_std_error(&failure.manager);
+  failure.manager.error_exit = onError;
+  failure.manager.emit_message = onMessage;
+}
+
+struct Header {
+  int width = 0;
+  int height = 0;
+  int channels = 0;  // 1 or 3; 0 when the picture is not for this path
+};
+
+// The picture's size and channels as the library would decode it.
+Header readHeader(std::string_view bytes) {
+  Header header;
+  Failure failure;
+  jpeg_decompress_struct info;
+  info.err = &failure.manager;
+  listen(failure);
+  if (setjmp(failure.back) != 0) {
+    jpeg_destroy_decompress(&info);
+    return {};
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+               static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&info, TRUE);
+  const bool grey = info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE;
+  const bool colour = info.num_components == 3 &&
+                      (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB);
+  if (!failure.warned && (grey || colour)) {
+    header = {static_cast<int>(info.image_width), static_cast<int>(info.image_height),
+              grey ? 1 : 3};
+  }
+  jpeg_destroy_decompress(&info);
+  return header;
+}
+
+// Decodes the rows and columns of `region` (and whatever libjpeg's column
+// alignment adds) into `part`, whose first pixel is at `origin`. False when
+// libjpeg fails or warns.
+bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat& part,
+                  cv::Point& origin) {
+  Failure failure;
+  jpeg_decompress_struct info;
+  info.err = &failure.manager;
+  listen(failure);
+  if (setjmp(failure.back) != 0) {
+    jpeg_destroy_decompress(&info);
+    return false;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
+               static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&info, TRUE);
+  info.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_start_decompress(&info);
+  JDIMENSION left = static_cast<JDIMENSION>(region.x);
+  JDIMENSION width = static_cast<JDIMENSION>(region.width);
+  if (width < info.output_width) jpeg_crop_scanline(&info, &left, &width);
+  if (region.y > 0) jpeg_skip_scanlines(&info, static_cast<JDIMENSION>(region.y));
+  try {
+    part.create(region.height, static_cast<int>(width), CV_8UC(channels));
+  } catch (...) {
+    jpeg_destroy_decompress(&info);
+    throw;
+  }
+  for (int y = 0; y < region.height && !failure.warned; ++y) {
+    JSAMPROW row = part.ptr<uchar>(y);
+    if (jpeg_read_scanlines(&info, &row, 1) != 1) failure.warned = true;
+  }
+  const bool read = !failure.warned;
+  jpeg_abort_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  origin = {static_cast<int>(left), region.y};
+  return read;
+}
+
+// `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG.
+bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
+  Failure failure;
+  jpeg_compress_struct info;
+  info.err = &failure.manager;
+  listen(failure);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  if (setjmp(failure.back) != 0) {
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    return false;
+  }
+  jpeg_create_compress(&info);
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = static_cast<JDIMENSION>(pixels.cols);
+  info.image_height = static_cast<JDIMENSION>(pixels.rows);
+  info.input_components = pixels.channels();
+  info.in_color_space = pixels.channels() == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, kLibraryQuality, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  for (int y = 0; y < pixels.rows; ++y) {
+    JSAMPROW row = const_cast<uchar*>(pixels.ptr<uchar>(y));
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  bytes.assign(buffer, buffer + size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return true;
+}
+
+bool isJpegName(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string extension = name.substr(dot + 1);
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == "jpg" || extension == "jpeg" || extension == "jpe";
+}
+
+}  // namespace
+
+std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job) {
+  if (!isJpegName(job.derivedName) || !jpegWindowAgreesWithLibrary()) return std::nullopt;
+  const Header header = readHeader(bytes);
+  if (header.channels == 0 ||
+      static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) >
+          kMaxPicturePixels) {
+    return std::nullopt;
+  }
+  const DerivedPlan plan = planDerivedImage(job.censusCount, header.width, header.height,
+                                            job.visibleArea, job.region);
+  if (plan.path != DerivedPath::kReduce) return std::nullopt;
+  const cv::Size size(header.width, header.height);
+  const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
+  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  // One more pixel on each side: the decoder's upsampling treats the edge of
+  // what it decodes as the picture's edge.
+  cv::Rect region = sourcesOfWindow(size, box, window);
+  region = cv::Rect(region.x - 1, region.y - 1, region.width + 2, region.height + 2) &
+           cv::Rect(cv::Point(), size);
+  cv::Mat part;
+  cv::Point origin;
+  if (!decodeRegion(bytes, header.channels, region, part, origin)) return std::nullopt;
+  DerivedPicture picture;
+  picture.pictureWidth = header.width;
+  picture.pictureHeight = header.height;
+  picture.path = DerivedPath::kReduce;
+  if (!encode(resizeWindowOfPart(part, origin, size, box, window), picture.bytes)) {
+    return std::nullopt;
+  }
+  picture.status = DerivedPicture::Status::kMade;
+  return picture;
+}
+
+bool jpegWindowAgreesWithLibrary() {
+  static const bool agrees = [] {
+    if (!windowResizeIsExact()) return false;
+    cv::RNG rng(7);
+    for (const int channels : {1, 3}) {
+      cv::Mat picture(29, 37, CV_8UC(channels));
+      rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+      std::vector<unsigned char> library, ours;
+      if (!cv::imencode(".jpg", picture, library) || !encode(picture, ours) || library != ours) {
+        return false;
+      }
+      const std::string_view file(reinterpret_cast<const char*>(library.data()), library.size());
+      cv::Mat part;
+      cv::Point origin;
+      const cv::Mat decoded = cv::imdecode(library, cv::IMREAD_UNCHANGED);
+      if (!decodeRegion(file, channels, cv::Rect(0, 0, 37, 29), part, origin) ||
+          decoded.type() != part.type() || cv::norm(decoded, part, cv::NORM_INF) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }();
+  return agrees;
+}
+
+}  // namespace vellomar
