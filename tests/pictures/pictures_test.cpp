@@ -1,5 +1,9 @@
 // Pictures: headers, the window-only resize, the picture operation and the derived files.
 
+// clang-format off
+#include <cstdio>
+#include <jpeglib.h>
+// clang-format on
 #include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,6 +13,7 @@
 #include <thread>
 
 #include "pictures/derived_files.h"
+#include "pictures/jpeg_window.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
 #include "pictures/picture_header.h"
@@ -154,6 +159,88 @@ TEST(WindowResizeTest, WindowSamplesAsTheWholeResizeDoes) {
     EXPECT_LE(cv::norm(whole(window), part, cv::NORM_INF),
               halving || CV_MAT_DEPTH(type) == CV_8U ? 0 : 1)
         << "picture " << source << ", box " << box << ", window " << window;
+  }
+}
+
+// `picture` as a JPEG file with the given chroma sampling (2, 1: 4:2:2),
+// progressive or with a restart marker every row of blocks.
+std::string jpegFile(const cv::Mat& picture, int across, int down, bool progressive,
+                     bool restarts) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = picture.cols;
+  info.image_height = picture.rows;
+  info.input_components = picture.channels();
+  info.in_color_space = picture.channels() == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  jpeg_set_defaults(&info);
+  info.comp_info[0].h_samp_factor = across;
+  info.comp_info[0].v_samp_factor = down;
+  if (progressive) jpeg_simple_progression(&info);
+  info.restart_in_rows = restarts ? 1 : 0;
+  jpeg_start_compress(&info, TRUE);
+  for (int y = 0; y < picture.rows; ++y) {
+    JSAMPROW row = const_cast<uchar*>(picture.ptr<uchar>(y));
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string file(reinterpret_cast<char*>(buffer), size);
+  jpeg_destroy_compress(&info);
+  std::free(buffer);
+  return file;
+}
+
+// A JPEG window decoded only where the window reads gives the library's
+// bytes, on random geometries (reductions, enlargements, halvings, windows at
+// and over every edge) and JPEG pictures of every kind; what it does not cover
+// is left to the library.
+TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
+  ASSERT_TRUE(jpegWindowAgreesWithLibrary());
+  cv::RNG rng(20261207);
+  const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}};
+  for (int trial = 0; trial < 150; ++trial) {
+    const int channels = trial % 2 ? 3 : 1;
+    const cv::Size size(rng.uniform(2, 160), rng.uniform(2, 160));
+    cv::Mat picture = makePicture(size.width, size.height, CV_8UC(channels));
+    cv::GaussianBlur(picture, picture, {5, 5}, 1.5);
+    const int* sampling = samplings[trial % 3];
+    const std::string file =
+        jpegFile(picture, channels == 1 ? 1 : sampling[0], channels == 1 ? 1 : sampling[1],
+                 trial % 5 == 0, trial % 7 == 0);
+    const cv::Size box = trial % 11 == 0 && size.width % 2 == 0 && size.height % 2 == 0
+                             ? size / 2
+                             : cv::Size(rng.uniform(1, 200), rng.uniform(1, 200));
+    const PixelRegion region{rng.uniform(-box.width / 4, box.width),
+                             rng.uniform(-box.height / 4, box.height),
+                             rng.uniform(1, box.width + 1),
+                             rng.uniform(1, box.height + 1),
+                             box.width,
+                             box.height};
+    const auto window = clippedWindow(region);
+    if (!window) continue;
+    const auto made = jpegWindowPicture(file, {"", "d.JPG", 1, 1.0, region});
+    ASSERT_TRUE(made.has_value()) << trial;
+    cv::Mat whole;
+    cv::resize(cv::imdecode(std::vector<uchar>(file.begin(), file.end()), cv::IMREAD_UNCHANGED),
+               whole, box, 0, 0, cv::INTER_LINEAR);
+    const cv::Rect rect(window->x, window->y, window->width, window->height);
+    EXPECT_TRUE(std::string(made->bytes.begin(), made->bytes.end()) == encoded(".jpg", whole(rect)))
+        << "trial " << trial << ": picture " << size << ", box " << box << ", window " << rect;
+  }
+  const std::string file = jpegFile(makePicture(64, 48, CV_8UC3), 2, 2, false, false);
+  const PixelRegion region{4, 4, 20, 10, 32, 24};
+  const std::pair<std::string, PictureJob> left[] = {
+      {file.substr(0, file.size() / 2), {"", "d.jpg", 1, 1.0, region}},  // libjpeg warns
+      {file, {"", "d.png", 1, 1.0, region}},
+      {file, {"", "d.jpg", 2, 1.0, region}},  // a copy
+      {encoded(".png", makePicture(64, 48, CV_8UC3)), {"", "d.jpg", 1, 1.0, region}},
+  };
+  for (const auto& [bytes, job] : left) {
+    EXPECT_FALSE(jpegWindowPicture(bytes, job).has_value()) << job.derivedName;
   }
 }
 
