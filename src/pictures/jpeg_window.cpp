@@ -29,9 +29,7 @@ struct Failure {
   bool warned = false;
 };
 
-void onError(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<Failure*>(info->err)->back, 1);
-}
+void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<Failure*>(info->err)->back, 1); }
 
 void onMessage(j_common_ptr info, int level) {
   if (level < 0) reinterpret_cast<Failure*>(info->err)->warned = true;
@@ -148,6 +146,8 @@ bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
   return true;
 }
 
+}  // namespace
+
 bool isJpegName(const std::string& name) {
   const size_t dot = name.rfind('.');
   if (dot == std::string::npos) return false;
@@ -156,7 +156,27 @@ bool isJpegName(const std::string& name) {
   return extension == "jpg" || extension == "jpeg" || extension == "jpe";
 }
 
-}  // namespace
+cv::Mat decodeJpeg(std::string_view bytes) {
+  if (!jpegWindowAgreesWithLibrary()) return {};
+  const Header header = readHeader(bytes);
+  if (header.channels == 0 ||
+      static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) >
+          kMaxPicturePixels) {
+    return {};
+  }
+  cv::Mat picture;
+  cv::Point origin;
+  if (!decodeRegion(bytes, header.channels, cv::Rect(0, 0, header.width, header.height), picture,
+                    origin)) {
+    return {};
+  }
+  return picture;
+}
+
+bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
+  return pixels.depth() == CV_8U && (pixels.channels() == 1 || pixels.channels() == 3) &&
+         jpegWindowAgreesWithLibrary() && encode(pixels, bytes);
+}
 
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job) {
   if (!isJpegName(job.derivedName) || !jpegWindowAgreesWithLibrary()) return std::nullopt;
@@ -166,8 +186,8 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
           kMaxPicturePixels) {
     return std::nullopt;
   }
-  const DerivedPlan plan = planDerivedImage(job.censusCount, header.width, header.height,
-                                            job.visibleArea, job.region);
+  const DerivedPlan plan =
+      planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
   if (plan.path != DerivedPath::kReduce) return std::nullopt;
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);

@@ -9,7 +9,9 @@
 // path does not cover is left to the library.
 
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "pictures/picture.h"
 
@@ -19,6 +21,17 @@ namespace vellomar {
 // reduces a 1- or 3-channel JPEG picture to a JPEG name and libjpeg reads the
 // file without a warning; nothing otherwise.
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job);
+
+// The whole JPEG picture `bytes` decoded as the library decodes it, when it
+// has 1 or 3 channels and libjpeg reads it without a warning; empty otherwise.
+cv::Mat decodeJpeg(std::string_view bytes);
+
+// `pixels` encoded to `bytes` as the library encodes JPEG, when they are
+// 8-bit with 1 or 3 channels; false otherwise (or when libjpeg fails).
+bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes);
+
+// Whether `name` is saved as JPEG by the library (by its extension).
+bool isJpegName(const std::string& name);
 
 // Whether this path gives the library's bytes here: checked once, on small
 // pictures, against the library's own decoding, resizing and encoding.

@@ -67,8 +67,9 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
       }
       try {
         // The name picks the encoder by its extension, as a save to that name does.
-        const bool encoded =
-            cv::imencode(job.derivedName, derivedPixels(picture, plan), result.bytes);
+        const cv::Mat pixels = derivedPixels(picture, plan);
+        const bool encoded = (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
+                             cv::imencode(job.derivedName, pixels, result.bytes);
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
       } catch (const cv::Exception& error) {
@@ -121,7 +122,8 @@ bool readPictureFile(const std::string& path, std::string& bytes, std::string& p
 }
 
 cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
-  cv::Mat picture;
+  cv::Mat picture = decodeJpeg(bytes);
+  if (!picture.empty()) return picture;
   try {
     // Decoded from memory as it would be from the file: the same decoder,
     // chosen by the content.
@@ -144,14 +146,23 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
   prepareImageLibrary();
   size_t next = 0;
   if (jobs.empty()) return;
-  try {
-    makeAll(jobs, made, next);
-  } catch (const std::bad_alloc&) {
+  const auto outOfMemory = [&] {
     DerivedPicture failed;
     failed.status = DerivedPicture::Status::kOutOfMemory;
     failed.problem = "out of memory";
     for (; next < jobs.size(); ++next) made(next, failed);
+  };
+  try {
+    makeAll(jobs, made, next);
+  } catch (const std::bad_alloc&) {
+    outOfMemory();
   } catch (const std::exception& error) {
+    // The library reports memory it could not get as an error of its own.
+    const auto* library = dynamic_cast<const cv::Exception*>(&error);
+    if (library != nullptr && library->code == cv::Error::StsNoMem) {
+      outOfMemory();
+      return;
+    }
     // Nothing else is expected; a worker must not end the process.
     DerivedPicture failed;
     failed.status = DerivedPicture::Status::kLibraryFailed;

@@ -148,9 +148,8 @@ void resampleAny(const cv::Mat& picture, const std::vector<Tap>& columns,
 cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
                     cv::Rect window) {
   const int channels = part.channels();
-  const auto columns =
-      columnTaps(taps(window.x, window.width, pictureSize.width, box.width, true), origin.x,
-                 channels);
+  const auto columns = columnTaps(taps(window.x, window.width, pictureSize.width, box.width, true),
+                                  origin.x, channels);
   const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
   cv::Mat out(window.height, window.width, part.type());
   const size_t width = columns.size() * static_cast<size_t>(channels);
@@ -172,8 +171,8 @@ cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
       resampleRow(part.ptr<uchar>(second - origin.y), columns, channels, lower);
       lowerRow = second;
     }
-    combineRows(upper.data(), lower.data(), tap.near, tap.far,
-                out.ptr<uchar>(static_cast<int>(y)), width);
+    combineRows(upper.data(), lower.data(), tap.near, tap.far, out.ptr<uchar>(static_cast<int>(y)),
+                width);
   }
   return out;
 }
