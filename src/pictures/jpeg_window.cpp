@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
+#include <vector>
 
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
@@ -73,44 +74,108 @@ Header readHeader(std::string_view bytes) {
   return header;
 }
 
-// Decodes the rows and columns of `region` (and whatever libjpeg's column
-// alignment adds) into `part`, whose first pixel is at `origin`. False when
-// libjpeg fails or warns.
-bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat& part,
-                  cv::Point& origin) {
-  Failure failure;
-  jpeg_decompress_struct info;
-  info.err = &failure.manager;
-  listen(failure);
-  if (setjmp(failure.back) != 0) {
-    jpeg_destroy_decompress(&info);
+// Decodes the rows of a region of a JPEG picture, in order. libjpeg's steps
+// each sit in a function of their own that takes libjpeg's jump back, so that
+// no jump crosses a C++ frame; a failure or a warning is kept and ends the
+// decoding, and whatever was asked for then is not to be used.
+class RegionDecoder {
+ public:
+  explicit RegionDecoder(std::string_view bytes) : bytes_(bytes) {
+    info_.err = &failure_.manager;
+    listen(failure_);
+  }
+  ~RegionDecoder() {
+    if (created_) jpeg_destroy_decompress(&info_);
+  }
+  RegionDecoder(const RegionDecoder&) = delete;
+  RegionDecoder& operator=(const RegionDecoder&) = delete;
+
+  // Starts decoding `region` (its columns widened as libjpeg aligns them)
+  // with `channels` channels.
+  bool start(int channels, cv::Rect region) {
+    if (setjmp(failure_.back) != 0) return fail();
+    jpeg_create_decompress(&info_);
+    created_ = true;
+    jpeg_mem_src(&info_, reinterpret_cast<const unsigned char*>(bytes_.data()),
+                 static_cast<unsigned long>(bytes_.size()));
+    jpeg_read_header(&info_, TRUE);
+    info_.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_start_decompress(&info_);
+    left_ = static_cast<JDIMENSION>(region.x);
+    width_ = static_cast<JDIMENSION>(region.width);
+    if (width_ < info_.output_width) jpeg_crop_scanline(&info_, &left_, &width_);
+    if (region.y > 0) jpeg_skip_scanlines(&info_, static_cast<JDIMENSION>(region.y));
+    next_ = region.y;
+    channels_ = channels;
+    return !failure_.warned || fail();
+  }
+
+  int left() const { return static_cast<int>(left_); }
+  int width() const { return static_cast<int>(width_); }
+  bool failed() const { return failed_ || failure_.warned; }
+
+  // Decodes rows up to `y` (at least the next row), the last into `into`.
+  bool readInto(int y, uchar* into) {
+    if (failed()) return false;
+    if (y > next_ && !skip(y - next_)) return false;
+    if (!readRow(into)) return fail();
+    ++next_;
+    return !failure_.warned;
+  }
+
+  // Row `y`, decoded into a buffer of its own; a row of zeros after a failure.
+  const uchar* row(int y) {
+    const size_t size = static_cast<size_t>(width_) * static_cast<size_t>(channels_);
+    if (rows_[0].size() != size) rows_[0].assign(size, 0), rows_[1].assign(size, 0);
+    std::vector<uchar>& buffer = rows_[static_cast<size_t>(y) % 2];
+    // Every row is decoded: libjpeg's skipping once decoding has begun does
+    // not give the rows after it bit for bit.
+    while (next_ <= y && !failed()) {
+      readInto(next_, rows_[static_cast<size_t>(next_) % 2].data());
+    }
+    return buffer.data();
+  }
+
+ private:
+  bool fail() {
+    failed_ = true;
     return false;
   }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.data()),
-               static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
-  jpeg_start_decompress(&info);
-  JDIMENSION left = static_cast<JDIMENSION>(region.x);
-  JDIMENSION width = static_cast<JDIMENSION>(region.width);
-  if (width < info.output_width) jpeg_crop_scanline(&info, &left, &width);
-  if (region.y > 0) jpeg_skip_scanlines(&info, static_cast<JDIMENSION>(region.y));
-  try {
-    part.create(region.height, static_cast<int>(width), CV_8UC(channels));
-  } catch (...) {
-    jpeg_destroy_decompress(&info);
-    throw;
+  bool readRow(uchar* into) {
+    if (setjmp(failure_.back) != 0) return false;
+    JSAMPROW row = into;
+    return jpeg_read_scanlines(&info_, &row, 1) == 1;
   }
-  for (int y = 0; y < region.height && !failure.warned; ++y) {
-    JSAMPROW row = part.ptr<uchar>(y);
-    if (jpeg_read_scanlines(&info, &row, 1) != 1) failure.warned = true;
+  bool skip(int rows) {
+    if (setjmp(failure_.back) != 0) return fail();
+    jpeg_skip_scanlines(&info_, static_cast<JDIMENSION>(rows));
+    next_ += rows;
+    return true;
   }
-  const bool read = !failure.warned;
-  jpeg_abort_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  origin = {static_cast<int>(left), region.y};
-  return read;
+
+  std::string_view bytes_;
+  Failure failure_;
+  jpeg_decompress_struct info_{};
+  bool created_ = false;
+  bool failed_ = false;
+  JDIMENSION left_ = 0;
+  JDIMENSION width_ = 0;
+  int next_ = 0;
+  int channels_ = 1;
+  std::vector<uchar> rows_[2];
+};
+
+// Decodes `region` into `part`, whose first pixel is at `origin`.
+bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat& part,
+                  cv::Point& origin) {
+  RegionDecoder decoder(bytes);
+  if (!decoder.start(channels, region)) return false;
+  part.create(region.height, decoder.width(), CV_8UC(channels));
+  for (int y = 0; y < region.height; ++y) {
+    if (!decoder.readInto(region.y + y, part.ptr<uchar>(y))) return false;
+  }
+  origin = {decoder.left(), region.y};
+  return true;
 }
 
 // `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG.
@@ -197,16 +262,25 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   cv::Rect region = sourcesOfWindow(size, box, window);
   region = cv::Rect(region.x - 1, region.y - 1, region.width + 2, region.height + 2) &
            cv::Rect(cv::Point(), size);
-  cv::Mat part;
-  cv::Point origin;
-  if (!decodeRegion(bytes, header.channels, region, part, origin)) return std::nullopt;
+  cv::Mat pixels;
+  if (isHalving(size, box)) {
+    cv::Mat part;
+    cv::Point origin;
+    if (!decodeRegion(bytes, header.channels, region, part, origin)) return std::nullopt;
+    pixels = resizeWindowOfPart(part, origin, size, box, window);
+  } else {
+    // Row by row: only the two rows each output row reads are held.
+    RegionDecoder decoder(bytes);
+    if (!decoder.start(header.channels, region)) return std::nullopt;
+    pixels = resizeWindowOfRows([&](int y) { return decoder.row(y); }, decoder.left(),
+                                header.channels, size, box, window);
+    if (decoder.failed()) return std::nullopt;
+  }
   DerivedPicture picture;
   picture.pictureWidth = header.width;
   picture.pictureHeight = header.height;
   picture.path = DerivedPath::kReduce;
-  if (!encode(resizeWindowOfPart(part, origin, size, box, window), picture.bytes)) {
-    return std::nullopt;
-  }
+  if (!encode(pixels, picture.bytes)) return std::nullopt;
   picture.status = DerivedPicture::Status::kMade;
   return picture;
 }

@@ -55,12 +55,6 @@ std::vector<Tap> taps(int from, int count, int sourceSize, int targetSize, bool 
   return result;
 }
 
-// The library's rule for an exact halving: 2 x 2 blocks averaged, each
-// standing alone.
-bool isHalving(cv::Size picture, cv::Size box) {
-  return picture.width == 2 * box.width && picture.height == 2 * box.height;
-}
-
 // A column's two neighbours as offsets into a row of `part`, with their
 // weights; a single neighbour is read twice, the second time weighted 0.
 struct ColumnTap {
@@ -145,13 +139,12 @@ void resampleAny(const cv::Mat& picture, const std::vector<Tap>& columns,
   }
 }
 
-cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
-                    cv::Rect window) {
-  const int channels = part.channels();
+cv::Mat exactWindow(const PictureRows& row, int originX, int channels, cv::Size pictureSize,
+                    cv::Size box, cv::Rect window) {
   const auto columns = columnTaps(taps(window.x, window.width, pictureSize.width, box.width, true),
-                                  origin.x, channels);
+                                  originX, channels);
   const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
-  cv::Mat out(window.height, window.width, part.type());
+  cv::Mat out(window.height, window.width, CV_8UC(channels));
   const size_t width = columns.size() * static_cast<size_t>(channels);
   std::vector<int> upper(width), lower(width);
   int upperRow = -1, lowerRow = -1;
@@ -164,11 +157,11 @@ cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
       std::swap(upperRow, lowerRow);
     }
     if (first != upperRow) {
-      resampleRow(part.ptr<uchar>(first - origin.y), columns, channels, upper);
+      resampleRow(row(first), columns, channels, upper);
       upperRow = first;
     }
     if (second != lowerRow) {
-      resampleRow(part.ptr<uchar>(second - origin.y), columns, channels, lower);
+      resampleRow(row(second), columns, channels, lower);
       lowerRow = second;
     }
     combineRows(upper.data(), lower.data(), tap.near, tap.far, out.ptr<uchar>(static_cast<int>(y)),
@@ -177,7 +170,22 @@ cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
   return out;
 }
 
+cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
+                    cv::Rect window) {
+  return exactWindow([&](int y) { return part.ptr<uchar>(y - origin.y); }, origin.x,
+                     part.channels(), pictureSize, box, window);
+}
+
 }  // namespace
+
+bool isHalving(cv::Size picture, cv::Size box) {
+  return picture.width == 2 * box.width && picture.height == 2 * box.height;
+}
+
+cv::Mat resizeWindowOfRows(const PictureRows& row, int originX, int channels, cv::Size pictureSize,
+                           cv::Size box, cv::Rect window) {
+  return exactWindow(row, originX, channels, pictureSize, box, window);
+}
 
 cv::Rect sourcesOfWindow(cv::Size pictureSize, cv::Size box, cv::Rect window) {
   if (isHalving(pictureSize, box)) {

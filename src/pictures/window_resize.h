@@ -6,6 +6,7 @@
 // too large to hold, or a picture decoded only where the window reads it,
 // still yields the same pixels.
 
+#include <functional>
 #include <opencv2/core.hpp>
 
 namespace vellomar {
@@ -22,6 +23,18 @@ cv::Mat resizeWindow(const cv::Mat& picture, cv::Size box, cv::Rect window);
 // `origin` on, which must hold sourcesOfWindow(...) of the picture.
 cv::Mat resizeWindowOfPart(const cv::Mat& part, cv::Point origin, cv::Size pictureSize,
                            cv::Size box, cv::Rect window);
+
+// The rows of a picture, each from column `originX` on, handed out in order:
+// `row(y)` is called with y never smaller than in the call before, and its
+// pixels are read before the next call.
+using PictureRows = std::function<const uchar*(int y)>;
+
+// The same from rows read in order, for 8-bit pictures that are not halved.
+cv::Mat resizeWindowOfRows(const PictureRows& row, int originX, int channels, cv::Size pictureSize,
+                           cv::Size box, cv::Rect window);
+
+// Whether the library resizes a `picture` to `box` by averaging 2 x 2 blocks.
+bool isHalving(cv::Size picture, cv::Size box);
 
 // The pixels of a `pictureSize` picture that the window's samples read.
 cv::Rect sourcesOfWindow(cv::Size pictureSize, cv::Size box, cv::Rect window);
