@@ -94,6 +94,10 @@ TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
     const RunResult good = proof(dir_.file("proof"));
     EXPECT_EQ(good.status, 0) << good.err;
     EXPECT_NE(good.out.find(": 2 pages, 0 below the thresholds"), std::string::npos) << good.out;
+    const std::string index = readFile(dir_.file("proof/index.html"));
+    EXPECT_NE(index.find("Page 2: <span class=\"verdict\">passes</span></h2>\n<p>PSNR inside the "
+                         "masks: "),
+              std::string::npos);
   }
   const std::string shown = readFile(outputFile("p3.png"));
   const cv::Mat window = readPicture(outputFile("p3.png"));
