@@ -9,8 +9,13 @@ namespace {
 
 using Dimensions = std::optional<PictureDimensions>;
 
+// The `count` bytes at `at`, fewer (or none) past the end.
+std::string_view part(std::string_view bytes, size_t at, size_t count) {
+  return at > bytes.size() ? std::string_view() : bytes.substr(at, count);
+}
+
 bool startsWith(std::string_view bytes, std::string_view prefix) {
-  return bytes.substr(0, prefix.size()) == prefix;
+  return part(bytes, 0, prefix.size()) == prefix;
 }
 
 // Unsigned integers of `size` bytes at `at`, big- or little-endian; nullopt
@@ -52,7 +57,7 @@ Dimensions jpeg(std::string_view b) {
 }
 
 Dimensions webp(std::string_view b) {
-  const std::string_view chunk = b.substr(12, 4);
+  const std::string_view chunk = part(b, 12, 4);
   if (chunk == "VP8 ") {
     const auto w = number(b, 26, 2, false), h = number(b, 28, 2, false);
     if (!w || !h) return std::nullopt;
@@ -180,7 +185,7 @@ Dimensions exr(std::string_view b) {
     const auto size = number(b, typeEnd + 1, 4, false);
     if (!size) return std::nullopt;
     const size_t value = typeEnd + 5;
-    if (b.substr(at, nameEnd - at) == "dataWindow") {
+    if (part(b, at, nameEnd - at) == "dataWindow") {
       const auto x0 = number(b, value, 4, false), y0 = number(b, value + 4, 4, false);
       const auto x1 = number(b, value + 8, 4, false), y1 = number(b, value + 12, 4, false);
       if (!x0 || !y0 || !x1 || !y1) return std::nullopt;
@@ -199,7 +204,7 @@ Dimensions exr(std::string_view b) {
 std::optional<PictureDimensions> pictureDimensions(std::string_view b) {
   if (startsWith(b, "\xFF\xD8\xFF")) return jpeg(b);
   if (startsWith(b, "\x89PNG\r\n\x1A\n")) return of(number(b, 16, 4, true), number(b, 20, 4, true));
-  if (startsWith(b, "RIFF") && b.substr(8, 4) == "WEBP") return webp(b);
+  if (startsWith(b, "RIFF") && part(b, 8, 4) == "WEBP") return webp(b);
   if (startsWith(b, "BM")) return bmp(b);
   if (startsWith(b, std::string_view("II*\0", 4)) || startsWith(b, std::string_view("MM\0*", 4))) {
     return tiff(b);

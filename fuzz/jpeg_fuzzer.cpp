@@ -1,0 +1,26 @@
+// The JPEG path on hostile files: the first 8 bytes choose the box and the
+// window, the rest is the picture file. Nothing may crash, leak or read out of
+// bounds, whatever libjpeg makes of the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "pictures/jpeg_window.h"
+#include "pictures/picture_header.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 8) return 0;
+  const std::string_view file(reinterpret_cast<const char*>(data) + 8, size - 8);
+  // Pictures the test machine can hold many times over.
+  const auto declared = vellomar::pictureDimensions(file);
+  if (declared && declared->width * declared->height > (uint64_t{1} << 22)) return 0;
+  const int boxWidth = 1 + data[0] % 97, boxHeight = 1 + data[1] % 97;
+  const vellomar::PixelRegion region{static_cast<int8_t>(data[2]), static_cast<int8_t>(data[3]),
+                                     1 + data[4] % 97, 1 + data[5] % 97, boxWidth, boxHeight};
+  const vellomar::PictureJob job{"", data[6] % 2 ? "d.jpg" : "d.png", 1 + data[7] % 2, 1.0,
+                                 region};
+  (void)vellomar::jpegWindowPicture(file, job);
+  (void)vellomar::decodeJpeg(file);
+  return 0;
+}
