@@ -10,6 +10,7 @@
 #include "album/json_writer.h"
 #include "app/console_messages.h"
 #include "app/exit_status.h"
+#include "app/previous_run.h"
 #include "pictures/derived_files.h"
 #include "plan/album_plan.h"
 #include "plan/run_settings.h"
@@ -36,10 +37,20 @@ void report(Diagnostics& diagnostics, const Problem& problem, const std::string&
 std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& root,
                                    const RunSettings& settings, const std::string& outputDir,
                                    const std::string& albumFile, Diagnostics& diagnostics,
-                                   std::vector<ElementChange>& changes) {
-  std::vector<PictureJob> jobs;
+                                   std::vector<ElementChange>& changes,
+                                   std::vector<MadeFile>& madeFiles) {
+  std::vector<PictureJob> allJobs;
   for (const ElementPlan& element : plan.elements) {
-    if (element.job) jobs.push_back(*element.job);
+    if (element.job) allJobs.push_back(*element.job);
+  }
+  // What the last run left as this run would make it is taken as it is.
+  const std::string versions = pictureMakersVersion();
+  const std::vector<std::optional<DerivedFile>> taken =
+      settings.rebuild ? std::vector<std::optional<DerivedFile>>(allJobs.size())
+                       : filesToTake(allJobs, outputDir, versions, diagnostics);
+  std::vector<PictureJob> jobs;
+  for (size_t i = 0; i < allJobs.size(); ++i) {
+    if (!taken[i]) jobs.push_back(allJobs[i]);
   }
   // A few pictures need no progress line.
   constexpr size_t kFewPictures = 4;
@@ -54,7 +65,7 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
 
   DerivedFiles files(std::move(jobs), outputDir, settings.workerCount,
                      [&progress] { progress.advance(); });
-  size_t jobIndex = 0;
+  size_t jobIndex = 0, workIndex = 0;
   for (const ElementPlan& element : plan.elements) {
     ElementChange& change = changes.emplace_back();
     change.page = element.page;
@@ -62,7 +73,9 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
     change.reads = element.reads;
     if (element.problem) report(diagnostics, *element.problem, albumFile);
     if (!element.job) continue;
-    const DerivedFile file = files.take(jobIndex++);
+    const size_t job = jobIndex++;
+    const DerivedFile file = taken[job] ? *taken[job] : files.take(workIndex++);
+    if (auto made = recordOf(allJobs[job], file, versions)) madeFiles.push_back(std::move(*made));
     const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
     const DerivedPicture& picture = file.picture;
     switch (picture.status) {
@@ -146,8 +159,14 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);
     std::vector<ElementChange> changes;
-    std::optional<Problem> fatal =
-        runElements(plan, document.root, settings, outputDir, inputFile, diagnostics, changes);
+    std::vector<MadeFile> madeFiles;
+    std::optional<Problem> fatal = runElements(plan, document.root, settings, outputDir, inputFile,
+                                               diagnostics, changes, madeFiles);
+    // Recorded for the next run; a run that made nothing leaves no record
+    // where there was none.
+    if (!madeFiles.empty() || fileIdentity(outputDir + kStateFileName)) {
+      writeRunState(outputDir, madeFiles, diagnostics);
+    }
     if (!fatal) fatal = plan.fatal;
     if (fatal) {
       report(diagnostics, *fatal, inputFile);

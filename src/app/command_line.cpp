@@ -13,7 +13,7 @@ namespace vellomar {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vellomar [--jobs N] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
+    "usage: vellomar [--jobs N] [--rebuild] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
     "\n"
     "Reads SOURCE_DIR/album.desc, writes one derived picture for every picture\n"
     "element into OUTPUT_DIR (created when its parent exists) and the updated\n"
@@ -25,6 +25,9 @@ constexpr char kUsage[] =
     "\n"
     "      --jobs N   work on at most N pictures at once (default: one per\n"
     "                 processor); the output is the same for every N\n"
+    "      --rebuild  make every picture again, whatever an earlier run into\n"
+    "                 OUTPUT_DIR left (by default, a derived file that is still\n"
+    "                 as written from the same source and element is kept)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -56,19 +59,27 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
     return kExitSuccess;
   }
   RunSettings settings;
-  std::vector<std::string> positional = args;
-  if (args.size() == 6 && args[1] == "--jobs") {
+  // Options stand before the three arguments, which are taken as they come.
+  std::vector<std::string> positional = {args.front()};
+  size_t at = 1;
+  for (; args.size() - at > 3; ++at) {
+    if (args[at] == "--rebuild") {
+      settings.rebuild = true;
+      continue;
+    }
+    if (args[at] != "--jobs" || at + 1 == args.size()) break;
+    const std::string& count = args[++at];
     char* end = nullptr;
-    const long jobs = std::strtol(args[2].c_str(), &end, 10);
-    if (args[2].empty() || *end != '\0' || jobs < 1 || jobs > kMaxJobs) {
+    const long jobs = std::strtol(count.c_str(), &end, 10);
+    if (count.empty() || *end != '\0' || jobs < 1 || jobs > kMaxJobs) {
       err << diagnosticLine(
           "", "--jobs",
-          "not a number of pictures from 1 to " + std::to_string(kMaxJobs) + ": " + args[2]);
+          "not a number of pictures from 1 to " + std::to_string(kMaxJobs) + ": " + count);
       return kExitFailure;
     }
     settings.workerCount = static_cast<int>(jobs);
-    positional.erase(positional.begin() + 1, positional.begin() + 3);
   }
+  positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
   if (!readRunSettings(positional, settings)) return kExitFailure;
   if (settings.outputDir.empty()) {
     err << diagnosticLine("", "", "the output directory is empty");

@@ -8,6 +8,7 @@
 #include "pictures/ordered_map.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
+#include "util/content_hash.h"
 
 namespace vellomar {
 
@@ -21,6 +22,13 @@ struct DerivedFiles::Task {
   OrderedMap<std::vector<Made>> map;
 };
 
+bool readsFromOutputDirectory(const std::vector<PictureJob>& jobs, const std::string& outputDir) {
+  const auto output = directoryIdentity(outputDir);
+  return std::any_of(jobs.begin(), jobs.end(), [&](const PictureJob& job) {
+    return output && parentDirectoryIdentity(job.sourceFilePath) == output;
+  });
+}
+
 DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount,
                            std::function<void()> made)
     : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)), made_(std::move(made)) {
@@ -28,10 +36,7 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, 
   prepareImageLibrary();
   // A source the run may replace is read only after the elements before it
   // are done: one by one, on the calling thread.
-  const auto output = directoryIdentity(outputDir_);
-  const bool oneByOne = std::any_of(jobs_.begin(), jobs_.end(), [&](const PictureJob& job) {
-    return output && parentDirectoryIdentity(job.sourceFilePath) == output;
-  });
+  const bool oneByOne = readsFromOutputDirectory(jobs_, outputDir_);
   std::map<std::string, size_t> taskOfSource;
   for (size_t i = 0; i < jobs_.size(); ++i) {
     const auto found = taskOfSource.find(jobs_[i].sourceFilePath);
@@ -73,11 +78,10 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
     try {
       file.picture.problem = picture.problem;
       if (picture.status == DerivedPicture::Status::kMade) {
-        made[k].temporary.write(
-            outputDir_, jobs[k]->derivedName,
-            std::string_view(reinterpret_cast<const char*>(picture.bytes.data()),
-                             picture.bytes.size()),
-            file.writeError);
+        const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
+                                     picture.bytes.size());
+        made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, file.writeError);
+        file.writtenHash = contentHash(bytes);
       }
     } catch (const std::bad_alloc&) {
       // As any picture that cannot get its memory: made again alone in take().
@@ -89,6 +93,8 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
     file.picture.pictureWidth = picture.pictureWidth;
     file.picture.pictureHeight = picture.pictureHeight;
     file.picture.path = picture.path;
+    file.picture.source = picture.source;
+    file.picture.sourceHash = picture.sourceHash;
   });
   return made;
 }
@@ -106,6 +112,7 @@ DerivedFile DerivedFiles::take(size_t index) {
   DerivedFile& file = made.file;
   if (file.picture.status == DerivedPicture::Status::kMade && file.writeError.empty()) {
     file.written = made.temporary.commit(outputDir_, jobs_[index].derivedName, file.writeError);
+    if (file.written) file.writtenFile = fileIdentity(outputDir_ + jobs_[index].derivedName);
   }
   return std::move(file);
 }

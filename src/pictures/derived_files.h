@@ -23,7 +23,15 @@ struct DerivedFile {
   DerivedPicture picture;  // without its bytes
   bool written = false;
   std::string writeError;  // why the file could not be written
+  // What was written, when it was: the file as put in place, and a hash of
+  // its bytes.
+  std::optional<FileIdentity> writtenFile;
+  uint64_t writtenHash = 0;
 };
+
+// Whether a source of `jobs` lies in `outputDir` (or links into it), where a
+// derived file of the run may replace it.
+bool readsFromOutputDirectory(const std::vector<PictureJob>& jobs, const std::string& outputDir);
 
 class DerivedFiles {
  public:

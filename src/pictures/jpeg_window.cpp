@@ -285,6 +285,10 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   return picture;
 }
 
+std::string jpegLibraryVersion() {
+  return "libjpeg-turbo " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
+}
+
 bool jpegWindowAgreesWithLibrary() {
   static const bool agrees = [] {
     if (!windowResizeIsExact()) return false;

@@ -33,6 +33,9 @@ bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes);
 // Whether `name` is saved as JPEG by the library (by its extension).
 bool isJpegName(const std::string& name);
 
+// The version of libjpeg this path was built with.
+std::string jpegLibraryVersion();
+
 // Whether this path gives the library's bytes here: checked once, on small
 // pictures, against the library's own decoding, resizing and encoding.
 bool jpegWindowAgreesWithLibrary();

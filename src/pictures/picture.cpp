@@ -12,6 +12,7 @@
 #include "pictures/window_resize.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
+#include "util/content_hash.h"
 
 namespace vellomar {
 namespace {
@@ -37,11 +38,18 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
 void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made, size_t& next) {
   std::string loadProblem;
   cv::Mat picture;
+  // Found before it is read: a later run that finds the same file takes
+  // the bytes as the same (a file changed meanwhile is read again then).
+  const std::optional<FileIdentity> source = fileIdentity(jobs.front()->sourceFilePath);
+  uint64_t sourceHash = 0;
   {
     std::string bytes;
     if (readPictureFile(jobs.front()->sourceFilePath, bytes, loadProblem)) {
+      sourceHash = contentHash(bytes);
       if (jobs.size() == 1) {
-        if (const auto fast = jpegWindowPicture(bytes, *jobs.front())) {
+        if (auto fast = jpegWindowPicture(bytes, *jobs.front())) {
+          fast->source = source;
+          fast->sourceHash = sourceHash;
           made(next++, *fast);
           return;
         }
@@ -55,6 +63,8 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
     const PictureJob& job = *jobs[next];
     DerivedPicture result;
     result.problem = loadProblem;
+    result.source = source;
+    result.sourceHash = sourceHash;
     if (!picture.empty()) {
       result.pictureWidth = picture.cols;
       result.pictureHeight = picture.rows;
@@ -186,6 +196,11 @@ void prepareImageLibrary() {
     return true;
   }();
   (void)prepared;
+}
+
+std::string pictureMakersVersion() {
+  return std::string("vellomar ") + VELLOMAR_VERSION + ", OpenCV " + cv::getVersionString() + ", " +
+         jpegLibraryVersion() + (jpegWindowAgreesWithLibrary() ? ", JPEG path" : "");
 }
 
 }  // namespace vellomar

@@ -5,12 +5,15 @@
 // copy against its real size, encode. The only part of the tool that touches
 // pixels. Nothing here throws: every failure is a value.
 
+#include <cstdint>
 #include <functional>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "plan/album_plan.h"
+#include "platform/file_system.h"
 
 namespace vellomar {
 
@@ -31,6 +34,10 @@ struct DerivedPicture {
   int pictureHeight = 0;
   DerivedPath path = DerivedPath::kCopy;
   std::vector<unsigned char> bytes;
+  // The source file as found before it was read, and a hash of the bytes
+  // read; empty when it could not be read.
+  std::optional<FileIdentity> source;
+  uint64_t sourceHash = 0;
 };
 
 // The picture at `path` (a tool path), channels and depth as stored, refused
@@ -64,6 +71,11 @@ void limitPicturesToDecode(char** argv);
 // pictures at once instead. Also silences the library's console log and
 // registers its codecs. Called before the workers start.
 void prepareImageLibrary();
+
+// The versions of the tool and of the libraries that make pictures, and
+// which of the tool's paths they take: what a derived picture's bytes depend
+// on besides its source and its job.
+std::string pictureMakersVersion();
 
 }  // namespace vellomar
 

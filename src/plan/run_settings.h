@@ -19,6 +19,8 @@ struct RunSettings {
   int workerCount = 0;
   // The error stream is a terminal: show how far the picture work has come.
   bool showProgress = false;
+  // Make every picture, whatever an earlier run left.
+  bool rebuild = false;
 };
 
 }  // namespace vellomar

@@ -317,4 +317,12 @@ uint64_t fileSize(const std::string& path) {
   return static_cast<uint64_t>(info.st_size);
 }
 
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+  struct stat info;
+  if (::stat(toOsPath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                      static_cast<uint64_t>(info.st_size),
+                      int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+}
+
 }  // namespace vellomar

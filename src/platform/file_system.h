@@ -89,6 +89,23 @@ std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string
 // The size of the file in bytes, or 0 when it cannot be read.
 uint64_t fileSize(const std::string& path);
 
+// Which file a path names, and in which state: the same values mean the same
+// bytes unless something wrote them and set the time back.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNanoseconds = 0;
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modifiedNanoseconds == other.modifiedNanoseconds;
+  }
+};
+
+// The identity of the regular file at `path` (links followed); empty when
+// there is none.
+std::optional<FileIdentity> fileIdentity(const std::string& path);
+
 }  // namespace vellomar
 
 #endif  // VELLOMAR_PLATFORM_FILE_SYSTEM_H_

@@ -12,6 +12,7 @@
 
 #include "app/album_run.h"
 #include "plan/run_settings.h"
+#include "plan/run_state.h"
 #include "support/test_support.h"
 #include "util/progress.h"
 
@@ -111,6 +112,53 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
   EXPECT_EQ(outputAlbum(), expected);
   EXPECT_EQ(readFile(outputFile("shared.png")), readFile(sourceFile("pics/shared.png")));
   EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
+}
+
+// A run takes the derived files the last one left, as they are, when nothing
+// they were made from has changed (a source touched but holding the same
+// bytes included), and makes the others again: a changed source, a derived
+// file that lost its bytes, everything after a damaged state file. What it
+// leaves is what a full run leaves, diagnostics and status included.
+TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
+  for (const char* name : {"a.png", "b.jpg", "c.png"}) {
+    addPicture(name, makePicture(name[0] == 'c' ? 80 : 90, 60, CV_8UC3));
+  }
+  std::string elements;
+  for (const char* name : {"a.png", "b.jpg", "c.png", "none.png"}) {
+    elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + name +
+                R"(","width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3}}})";
+  }
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
+  const RunResult first = run();
+  const auto inode = [&](const char* name) { return fileIdentity(outputFile(name))->inode; };
+  const auto sameFiles = [&](const char* made) {
+    const uint64_t before[] = {inode("a.png"), inode("b.jpg"), inode("c.png")};
+    const RunResult again = run();
+    EXPECT_EQ(again.status, first.status);
+    EXPECT_EQ(again.err.substr(again.err.find("none.png")),
+              first.err.substr(first.err.find("none.png")));
+    std::string remade;
+    for (const char* name : {"a.png", "b.jpg", "c.png"}) {
+      if (inode(name) != before[name[0] - 'a']) remade += name;
+    }
+    EXPECT_EQ(remade, made);
+    // A full run into another directory leaves the same bytes.
+    std::ostringstream out, err;
+    runCommandLine({"v", "--rebuild", sourceDir(), dir_.file("full"), "0"}, out, err);
+    for (const char* name : {"a.png", "b.jpg", "c.png", "album.desc"}) {
+      EXPECT_EQ(readFile(outputFile(name)), readFile(dir_.file("full/") + name)) << name;
+    }
+    return again.err;
+  };
+  sameFiles("");
+  addPicture("c.png", makePicture(80, 61, CV_8UC3));
+  writeFile(sourceFile("a.png"), readFile(sourceFile("a.png")));  // touched, same bytes
+  sameFiles("c.png");
+  writeFile(outputFile("b.jpg"), std::string(fs::file_size(outputFile("b.jpg")), 'x'));
+  sameFiles("b.jpg");
+  writeFile(outputFile(kStateFileName), "vellomar-state 1\n2e 1 2\n");
+  EXPECT_NE(sameFiles("a.pngb.jpgc.png").find("state: is not a state file this tool can read"),
+            std::string::npos);
 }
 
 // An image library error (an extension it has no encoder for), a reduced box
@@ -241,9 +289,11 @@ TEST_F(AlbumRunTest, ASignalEndsTheRunWithoutLeavingItsFiles) {
       {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
   fs::create_directory(outputDir());
   const auto ownFiles = [&] {
-    return std::count_if(
-        fs::directory_iterator(outputDir()), fs::directory_iterator(),
-        [](const auto& entry) { return entry.path().filename().string()[0] == '.'; });
+    return std::count_if(fs::directory_iterator(outputDir()), fs::directory_iterator(),
+                         [](const auto& entry) {
+                           const std::string name = entry.path().filename().string();
+                           return name[0] == '.' && name != kStateFileName;
+                         });
   };
   const pid_t child = ::fork();
   if (child == 0) {
@@ -272,9 +322,11 @@ TEST_F(AlbumRunTest, RunsInOtherProcessNamespacesKeepTheirFiles) {
       {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
   fs::create_directory(outputDir());
   const auto ownFiles = [&] {
-    return std::count_if(
-        fs::directory_iterator(outputDir()), fs::directory_iterator(),
-        [](const auto& entry) { return entry.path().filename().string()[0] == '.'; });
+    return std::count_if(fs::directory_iterator(outputDir()), fs::directory_iterator(),
+                         [](const auto& entry) {
+                           const std::string name = entry.path().filename().string();
+                           return name[0] == '.' && name != kStateFileName;
+                         });
   };
   const pid_t first = ::fork();
   if (first == 0) {
