@@ -131,6 +131,9 @@ TEST(PictureHeaderTest, DimensionsComeFromTheHeaderOfEveryFormat) {
        {"", "GIF89a", "\xFF\xD8\xFF", "\x89PNG\r\n\x1A\n", "P6 12", "RIFF", "RIFF1234WEBP"}) {
     EXPECT_FALSE(pictureDimensions(unknown).has_value()) << unknown;
   }
+  // Cut inside the height.
+  EXPECT_FALSE(
+      pictureDimensions(std::string_view("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\x10\0\0", 22)));
 }
 
 // The window alone against the whole box resized by the library, on random
@@ -244,6 +247,9 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   for (const auto& [bytes, job] : left) {
     EXPECT_FALSE(jpegWindowPicture(bytes, job).has_value()) << job.derivedName;
   }
+  std::vector<uchar> bytes;
+  EXPECT_FALSE(encodeJpeg(makePicture(8, 8, CV_8UC4), bytes) ||
+               encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
 }
 
 // Every file of a directory by name, with its bytes.
