@@ -3,12 +3,12 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "pictures/picture.h"
+#include "pictures/image_codecs.h"
 #include "platform/error_stream.h"
 #include "platform/file_system.h"
 
 int main(int argc, char** argv) {
-  vellomar::limitPicturesToDecode(argv);  // may run the program again
+  vellomar::limitPicturesToDecode();  // before the image library is loaded
   vellomar::removeOwnFilesOnSignals();
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,

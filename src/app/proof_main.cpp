@@ -2,12 +2,12 @@
 #include <string>
 #include <vector>
 
-#include "pictures/picture.h"
+#include "pictures/image_codecs.h"
 #include "platform/error_stream.h"
 #include "proof/proof_run.h"
 
 int main(int argc, char** argv) {
-  vellomar::limitPicturesToDecode(argv);  // may run the program again
+  vellomar::limitPicturesToDecode();  // before the image library is loaded
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runProofCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
                                        err.stream, err.terminal);

@@ -12,8 +12,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <vector>
 
+#include "pictures/image_codecs.h"
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
+#include "platform/file_system.h"
+#include "platform/system.h"
 
 namespace vellomar {
 namespace {
@@ -289,27 +292,52 @@ std::string jpegLibraryVersion() {
   return "libjpeg-turbo " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
 }
 
+bool jpegPathMatchesLibrary() {
+  if (!windowResizeIsExact()) return false;
+  cv::RNG rng(7);
+  for (const int channels : {1, 3}) {
+    cv::Mat picture(29, 37, CV_8UC(channels));
+    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    std::vector<unsigned char> library, ours;
+    if (!libraryEncode(".jpg", picture, library) || !encode(picture, ours) || library != ours) {
+      return false;
+    }
+    const std::string file(library.begin(), library.end());
+    cv::Mat part;
+    cv::Point origin;
+    const cv::Mat decoded = libraryDecode(file, cv::IMREAD_UNCHANGED);
+    if (!decodeRegion(file, channels, cv::Rect(0, 0, 37, 29), part, origin) ||
+        decoded.type() != part.type() || cv::norm(decoded, part, cv::NORM_INF) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool jpegWindowAgreesWithLibrary() {
   static const bool agrees = [] {
     if (!windowResizeIsExact()) return false;
-    cv::RNG rng(7);
-    for (const int channels : {1, 3}) {
-      cv::Mat picture(29, 37, CV_8UC(channels));
-      rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
-      std::vector<unsigned char> library, ours;
-      if (!cv::imencode(".jpg", picture, library) || !encode(picture, ours) || library != ours) {
-        return false;
-      }
-      const std::string_view file(reinterpret_cast<const char*>(library.data()), library.size());
-      cv::Mat part;
-      cv::Point origin;
-      const cv::Mat decoded = cv::imdecode(library, cv::IMREAD_UNCHANGED);
-      if (!decodeRegion(file, channels, cv::Rect(0, 0, 37, 29), part, origin) ||
-          decoded.type() != part.type() || cv::norm(decoded, part, cv::NORM_INF) != 0) {
-        return false;
-      }
+    // The comparison needs the library's codecs, which an album of JPEG
+    // pictures does not otherwise load: its outcome is kept for the installed
+    // release of the library (known by its file) and of this tool.
+    const std::optional<FileIdentity> library = fileIdentity(imageCodecsFile());
+    const std::string directory = userCacheDirectory("vellomar");
+    if (!library || directory.empty()) return jpegPathMatchesLibrary();
+    const std::string key = std::string("vellomar ") + VELLOMAR_VERSION + ", " +
+                            jpegLibraryVersion() + ", " + imageCodecsFile() + " " +
+                            std::to_string(library->device) + " " + std::to_string(library->inode) +
+                            " " + std::to_string(library->size) + " " +
+                            std::to_string(library->modifiedNanoseconds) + "\n";
+    std::string kept;
+    if (readFileBytes(directory + "/jpeg-path", kept, nullptr, 4096) &&
+        kept.compare(0, key.size(), key) == 0) {
+      return kept.substr(key.size()) == "agrees\n";
     }
-    return true;
+    const bool matches = jpegPathMatchesLibrary();
+    std::string ignored;
+    writeFileAtomically(directory + "/", "jpeg-path", key + (matches ? "agrees\n" : "differs\n"),
+                        ignored);
+    return matches;
   }();
   return agrees;
 }

@@ -36,8 +36,12 @@ bool isJpegName(const std::string& name);
 // The version of libjpeg this path was built with.
 std::string jpegLibraryVersion();
 
-// Whether this path gives the library's bytes here: checked once, on small
-// pictures, against the library's own decoding, resizing and encoding.
+// Whether this path gives the library's bytes here: compared now, on small
+// pictures, with the library's own decoding, resizing and encoding.
+bool jpegPathMatchesLibrary();
+
+// The same, compared once per process and kept in the user's cache for the
+// installed releases of the library and the tool.
 bool jpegWindowAgreesWithLibrary();
 
 }  // namespace vellomar

@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
@@ -79,7 +80,7 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         // The name picks the encoder by its extension, as a save to that name does.
         const cv::Mat pixels = derivedPixels(picture, plan);
         const bool encoded = (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
-                             cv::imencode(job.derivedName, pixels, result.bytes);
+                             libraryEncode(job.derivedName, pixels, result.bytes);
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
       } catch (const cv::Exception& error) {
@@ -137,8 +138,7 @@ cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
   try {
     // Decoded from memory as it would be from the file: the same decoder,
     // chosen by the content.
-    picture = cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())),
-                           cv::IMREAD_UNCHANGED);
+    picture = libraryDecode(bytes, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception& error) {
     if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
     // The library checks the size its decoder read against its limits
@@ -181,18 +181,10 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
   }
 }
 
-void limitPicturesToDecode(char** argv) {
-  restartWithEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels), argv);
-}
-
 void prepareImageLibrary() {
   static const bool prepared = [] {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     cv::setNumThreads(1);
-    // The library registers its codecs on first use; done here, before the
-    // workers start, their tables do not land between the pictures' buffers
-    // (which costs tens of megabytes of memory, all threads sharing one heap).
-    cv::haveImageWriter(".jpg");
     return true;
   }();
   (void)prepared;

@@ -61,15 +61,9 @@ using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
 // copies. `made` must not throw.
 void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made);
 
-// The image library refuses, by its own reading of each header, to decode a
-// picture of more than kMaxPicturePixels pixels, when it is told the limit in
-// the environment before it is loaded: this puts the limit there, running the
-// program again when it was not. Called first thing in main.
-void limitPicturesToDecode(char** argv);
-
 // The library's own worker threads are not used: the tool runs several
-// pictures at once instead. Also silences the library's console log and
-// registers its codecs. Called before the workers start.
+// pictures at once instead. Also silences the library's console log. Called
+// before the workers start.
 void prepareImageLibrary();
 
 // The versions of the tool and of the libraries that make pictures, and

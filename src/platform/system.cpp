@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <malloc.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,12 +22,26 @@ void keepFreedMemory() {
   mallopt(M_TRIM_THRESHOLD, -1);
 }
 
-void restartWithEnvironment(const char* name, const std::string& value, char** argv) {
-  const char* current = std::getenv(name);
-  if (current != nullptr && value == current) return;
-  if (::setenv(name, value.c_str(), 1) != 0) return;
-  ::execv("/proc/self/exe", argv);
-  ::unsetenv(name);  // not run again: the caller goes on without it
+std::string userCacheDirectory(const std::string& program) {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (cache != nullptr && cache[0] == '/') {
+    base = cache;
+  } else if (home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.cache";
+    ::mkdir(base.c_str(), 0700);
+  } else {
+    return "";
+  }
+  const std::string directory = base + "/" + program;
+  ::mkdir(directory.c_str(), 0700);
+  struct stat info;
+  return ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? directory : "";
+}
+
+void setEnvironment(const char* name, const std::string& value) {
+  ::setenv(name, value.c_str(), 1);
 }
 
 }  // namespace vellomar

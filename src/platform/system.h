@@ -15,11 +15,13 @@ int onlineProcessorCount();
 // after another, and fresh pages for each would cost more than the decoding.
 void keepFreedMemory();
 
-// Makes sure the process has `name`=`value` in its environment from its very
-// start: when it has not, sets it and runs the same program again in its place
-// (same arguments, same streams). Returns only when it has it, or when the
-// program cannot be run again.
-void restartWithEnvironment(const char* name, const std::string& value, char** argv);
+// The user's cache directory for `program` ($XDG_CACHE_HOME/program, or
+// $HOME/.cache/program), created when missing; empty when there is none.
+std::string userCacheDirectory(const std::string& program);
+
+// Sets `name`=`value` in the process's environment. Only while the process
+// has one thread.
+void setEnvironment(const char* name, const std::string& value);
 
 }  // namespace vellomar
 

@@ -9,6 +9,7 @@
 
 #include "album/album_format.h"
 #include "album/json_reader.h"
+#include "pictures/image_codecs.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
 #include "plan/derived_image.h"
@@ -235,7 +236,7 @@ class PageProofer {
   void write(const std::string& name, const cv::Mat& drawing, PageFigures& figures) const {
     std::vector<unsigned char> bytes;
     std::string error = "the image library could not encode it";
-    if (!cv::imencode(name.substr(name.rfind('.')), drawing, bytes) ||
+    if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes) ||
         !writeFileAtomically(
             settings_.proofDir + '\\', name,
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error)) {
