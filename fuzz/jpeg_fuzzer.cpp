@@ -16,10 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto declared = vellomar::pictureDimensions(file);
   if (declared && declared->width * declared->height > (uint64_t{1} << 22)) return 0;
   const int boxWidth = 1 + data[0] % 97, boxHeight = 1 + data[1] % 97;
-  const vellomar::PixelRegion region{static_cast<int8_t>(data[2]), static_cast<int8_t>(data[3]),
-                                     1 + data[4] % 97, 1 + data[5] % 97, boxWidth, boxHeight};
-  const vellomar::PictureJob job{"", data[6] % 2 ? "d.jpg" : "d.png", 1 + data[7] % 2, 1.0,
-                                 region};
+  const vellomar::PixelRegion region{static_cast<int8_t>(data[2]),
+                                     static_cast<int8_t>(data[3]),
+                                     1 + data[4] % 97,
+                                     1 + data[5] % 97,
+                                     boxWidth,
+                                     boxHeight};
+  const vellomar::PictureJob job{"", data[6] % 2 ? "d.jpg" : "d.png", 1 + data[7] % 2, 1.0, region};
   (void)vellomar::jpegWindowPicture(file, job);
   (void)vellomar::decodeJpeg(file);
   return 0;
