@@ -5,6 +5,7 @@
 #include "album/json_writer.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
+#include "plan/run_state.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -194,6 +195,43 @@ TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindow) {
   EXPECT_EQ(originalSide(3, -10, 4), -7);
   EXPECT_EQ(originalSide(4000, 1e300, 1), 0);
   EXPECT_EQ(originalSide(4000, 2e9, 1), 0);
+}
+
+// The state a run leaves reads back as it was written; a text that is not
+// exactly such a state reads as nothing. The job's recipe tells apart what
+// makes other bytes.
+TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
+  const std::vector<MadeFile> files = {{"a b\n.jpg",
+                                        {1, 2, 3, -4},
+                                        0xFFFFFFFFFFFFFFFF,
+                                        7,
+                                        {5, 6, 7, 8},
+                                        9,
+                                        4000,
+                                        3000,
+                                        DerivedPath::kReduce},
+                                       {"c.png", {}, 0, 0, {}, 0, 0, 0, DerivedPath::kCopy}};
+  const std::string text = stateText(files);
+  const auto read = readState(text);
+  ASSERT_TRUE(read.has_value());
+  EXPECT_EQ(stateText(*read), text);
+  const std::string first = text.substr(0, text.find('\n', 17) + 1);
+  for (const std::string& damaged :
+       {std::string("vellomar-state 2\n"), text.substr(0, text.size() - 3),
+        first + "zz" + text.substr(first.size()), first + "-1" + text.substr(first.size() + 2),
+        text + "61 1 1 1 1 0 0 1 1 1 1 0 3000000000 1 copy\n",
+        text.substr(0, text.size() - 5) + "cop\n",
+        std::string("vellomar-state 1\n2e 1 2 3 4 0 0 5 6 7 8 0 1 1 +1\n")}) {
+    EXPECT_FALSE(readState(damaged).has_value()) << damaged;
+  }
+  PictureJob job{"in/a.jpg", "a.jpg", 1, 1200.0000000001, PixelRegion{1, 2, 3, 4, 5, 6}};
+  const uint64_t recipe = recipeOf(job, "v1");
+  EXPECT_NE(recipe, recipeOf(job, "v2"));
+  PictureJob area = job, window = job, name = job;
+  area.visibleArea = 1200;
+  window.region->targetHeight = 7;
+  name.derivedName = "a.jpeg";
+  for (const PictureJob& other : {area, window, name}) EXPECT_NE(recipeOf(other, "v1"), recipe);
 }
 
 }  // namespace
