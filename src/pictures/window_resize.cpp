@@ -77,11 +77,14 @@ std::vector<ColumnTap> columnTaps(const std::vector<Tap>& columns, int originX, 
 
 // One row of `part` resampled along the columns.
 template <int kChannels>
-void resampleRow(const uchar* row, const std::vector<ColumnTap>& columns, int* out) {
-  for (const ColumnTap& tap : columns) {
-    for (int c = 0; c < kChannels; ++c) {
-      *out++ = row[tap.first + c] * tap.near + row[tap.second + c] * tap.far;
-    }
+void resampleRow(const uchar* __restrict row, const std::vector<ColumnTap>& columns,
+                 int* __restrict out) {
+  const ColumnTap* __restrict tap = columns.data();
+  for (size_t x = 0; x < columns.size(); ++x, out += kChannels) {
+    const uchar* first = row + tap[x].first;
+    const uchar* second = row + tap[x].second;
+    const int near = tap[x].near, far = tap[x].far;
+    for (int c = 0; c < kChannels; ++c) out[c] = first[c] * near + second[c] * far;
   }
 }
 
@@ -106,7 +109,8 @@ void resampleRow(const uchar* row, const std::vector<ColumnTap>& columns, int ch
 // row's value (at most 255 << 11) shifted down to 16 bits, multiplied by its
 // weight keeping the high 16 bits of the product, the two added and rounded
 // off by two more bits. No step can leave its 16-bit lane.
-void combineRows(const int* upper, const int* lower, int near, int far, uchar* out, size_t count) {
+void combineRows(const int* __restrict upper, const int* __restrict lower, int near, int far,
+                 uchar* __restrict out, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     const int sum = (((upper[i] >> 4) * near) >> 16) + (((lower[i] >> 4) * far) >> 16);
     out[i] = static_cast<uchar>((sum + 2) >> 2);
