@@ -161,6 +161,26 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
             std::string::npos);
 }
 
+// An album of JPEG pictures never loads the image library's codecs once the
+// JPEG path's comparison with them is in the user's cache: the first run
+// makes it, the second runs without them.
+TEST_F(AlbumRunTest, JpegAlbumsRunWithoutTheCodecs) {
+  addPicture("a.jpg", makePicture(90, 60, CV_8UC3));
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"a.jpg",)"
+             R"("width":40,"height":30,"mask":{"width":20,"height":10}}}]}]}})");
+  const std::string cache = "XDG_CACHE_HOME=" + dir_.file("");
+  EXPECT_EQ(runBinary({sourceDir(), outputDir(), "0"}, cache + " ").status, 0);
+  fs::remove_all(outputDir());
+  const std::string trace = " LD_DEBUG=files LD_DEBUG_OUTPUT=" + dir_.file("loaded") + " ";
+  EXPECT_EQ(runBinary({sourceDir(), outputDir(), "0"}, cache + trace).status, 0);
+  std::string loaded;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    if (entry.path().filename().string().rfind("loaded", 0) == 0) loaded += readFile(entry.path());
+  }
+  EXPECT_NE(loaded.find("libopencv_core"), std::string::npos);  // the loader's own account
+  EXPECT_EQ(loaded.find("libopencv_imgcodecs"), std::string::npos);
+}
+
 // An image library error (an extension it has no encoder for), a reduced box
 // whose width is no 32-bit integer and a document error after them end the
 // run: no album.desc, and the files already written stay.
