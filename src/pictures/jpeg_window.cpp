@@ -51,7 +51,9 @@ struct Header {
   int channels = 0;  // 1 or 3; 0 when the picture is not for this path
 };
 
-// The picture's size and channels as the library would decode it.
+// The picture's size and channels as the library would decode it; no
+// channels when it is not for this path, or has more pixels than the library
+// decodes (the library refuses it then).
 Header readHeader(std::string_view bytes) {
   Header header;
   Failure failure;
@@ -69,7 +71,8 @@ Header readHeader(std::string_view bytes) {
   const bool grey = info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE;
   const bool colour = info.num_components == 3 &&
                       (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB);
-  if (!failure.warned && (grey || colour)) {
+  const uint64_t pixels = uint64_t{info.image_width} * info.image_height;
+  if (!failure.warned && (grey || colour) && pixels <= kMaxPicturePixels) {
     header = {static_cast<int>(info.image_width), static_cast<int>(info.image_height),
               grey ? 1 : 3};
   }
@@ -227,11 +230,7 @@ bool isJpegName(const std::string& name) {
 cv::Mat decodeJpeg(std::string_view bytes) {
   if (!jpegWindowAgreesWithLibrary()) return {};
   const Header header = readHeader(bytes);
-  if (header.channels == 0 ||
-      static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) >
-          kMaxPicturePixels) {
-    return {};
-  }
+  if (header.channels == 0) return {};
   cv::Mat picture;
   cv::Point origin;
   if (!decodeRegion(bytes, header.channels, cv::Rect(0, 0, header.width, header.height), picture,
@@ -249,11 +248,7 @@ bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job) {
   if (!isJpegName(job.derivedName) || !jpegWindowAgreesWithLibrary()) return std::nullopt;
   const Header header = readHeader(bytes);
-  if (header.channels == 0 ||
-      static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) >
-          kMaxPicturePixels) {
-    return std::nullopt;
-  }
+  if (header.channels == 0) return std::nullopt;
   const DerivedPlan plan =
       planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
   if (plan.path != DerivedPath::kReduce) return std::nullopt;

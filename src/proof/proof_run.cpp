@@ -98,9 +98,15 @@ cv::Mat drawable(const cv::Mat& picture) {
   return bgr;
 }
 
+// Read only, never inserting: null where the document has nothing.
+const Json::Value kNothing;
+
 const Json::Value& member(const Json::Value& value, const char* key) {
-  static const Json::Value kNull;
-  return value.isObject() ? value[key] : kNull;
+  return value.isObject() ? value[key] : kNothing;
+}
+
+const Json::Value& entry(const Json::Value& array, Json::ArrayIndex index) {
+  return array.isArray() && index < array.size() ? array[index] : kNothing;
 }
 
 const Json::Value& pagesOf(const Json::Value& root) {
@@ -108,8 +114,7 @@ const Json::Value& pagesOf(const Json::Value& root) {
 }
 
 const Json::Value& elementsOf(const Json::Value& pages, Json::ArrayIndex page) {
-  static const Json::Value kNull;
-  return pages.isArray() && page < pages.size() ? member(pages[page], keys::kElements) : kNull;
+  return member(entry(pages, page), keys::kElements);
 }
 
 class PageProofer {
@@ -128,9 +133,9 @@ class PageProofer {
     for (Json::ArrayIndex e = 0; e < count; ++e) {
       const std::string place = elementPlace(static_cast<int>(page), static_cast<int>(e));
       sides.emplace_back(
-          sideOf(elementAt(beforeElements, e), settings_.sourceDir, settings_.useOriginPath,
-                 codePage_, place),
-          sideOf(elementAt(afterElements, e), settings_.outputDir, false, codePage_, place));
+          sideOf(entry(beforeElements, e), settings_.sourceDir, settings_.useOriginPath, codePage_,
+                 place),
+          sideOf(entry(afterElements, e), settings_.outputDir, false, codePage_, place));
       for (const Side* side : {&sides.back().first, &sides.back().second}) {
         if (!side->drawn) continue;
         for (const cv::Point2d& corner : boxCorners(side->geometry)) corners.push_back(corner);
@@ -177,11 +182,6 @@ class PageProofer {
   }
 
  private:
-  static const Json::Value& elementAt(const Json::Value& elements, Json::ArrayIndex e) {
-    static const Json::Value kNull;
-    return elements.isArray() && e < elements.size() ? elements[e] : kNull;
-  }
-
   // Loads and draws one side of an element; returns its picture, if it has one.
   cv::Mat load(const Side& side, const char* which, const std::string& place, const Canvas& canvas,
                cv::Mat& page, cv::Mat& seen, PageFigures& figures) const {

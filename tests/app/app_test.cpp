@@ -301,20 +301,29 @@ TEST_F(AlbumRunTest, SpecialFilesAndStreamsAreRefusedWithoutWaiting) {
   EXPECT_NE(outputAlbum(), "");
 }
 
-// Ended by a signal, a run removes its own files first.
-TEST_F(AlbumRunTest, ASignalEndsTheRunWithoutLeavingItsFiles) {
-  addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
-  addPicture("small.png", makePicture(40, 30, CV_8UC3));
-  writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"big.png"}},
+// A run that stays busy with a big picture while the small ones' temporaries
+// and its lock file wait in the output directory.
+class RunFilesTest : public AlbumRunTest {
+ protected:
+  RunFilesTest() {
+    addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
+    addPicture("small.png", makePicture(40, 30, CV_8UC3));
+    writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"big.png"}},
       {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
-  fs::create_directory(outputDir());
-  const auto ownFiles = [&] {
+    fs::create_directory(outputDir());
+  }
+  // The runs' own files: lock files and temporaries.
+  long ownFiles() const {
     return std::count_if(fs::directory_iterator(outputDir()), fs::directory_iterator(),
                          [](const auto& entry) {
                            const std::string name = entry.path().filename().string();
                            return name[0] == '.' && name != kStateFileName;
                          });
-  };
+  }
+};
+
+// Ended by a signal, a run removes its own files first.
+TEST_F(RunFilesTest, ASignalEndsTheRunWithoutLeavingItsFiles) {
   const pid_t child = ::fork();
   if (child == 0) {
     ::execl(VELLOMAR_BINARY, VELLOMAR_BINARY, sourceDir().c_str(), outputDir().c_str(), "0",
@@ -334,20 +343,8 @@ TEST_F(AlbumRunTest, ASignalEndsTheRunWithoutLeavingItsFiles) {
 // (the first as its process 2, which the second's namespace does not have):
 // the first, stopped while it holds temporary files, keeps them while the
 // second runs whole, and then ends as if nothing had happened.
-TEST_F(AlbumRunTest, RunsInOtherProcessNamespacesKeepTheirFiles) {
+TEST_F(RunFilesTest, RunsInOtherProcessNamespacesKeepTheirFiles) {
   if (std::system("unshare -pf true 2>/dev/null") != 0) GTEST_SKIP() << "no process namespaces";
-  addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
-  addPicture("small.png", makePicture(40, 30, CV_8UC3));
-  writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"big.png"}},
-      {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
-  fs::create_directory(outputDir());
-  const auto ownFiles = [&] {
-    return std::count_if(fs::directory_iterator(outputDir()), fs::directory_iterator(),
-                         [](const auto& entry) {
-                           const std::string name = entry.path().filename().string();
-                           return name[0] == '.' && name != kStateFileName;
-                         });
-  };
   const pid_t first = ::fork();
   if (first == 0) {
     ::setpgid(0, 0);
