@@ -1,11 +1,11 @@
 #include "album/json_number.h"
 
-#include <locale.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/c_number.h"
 
 namespace vellomar {
 
@@ -38,10 +38,9 @@ std::string formatReal(double value) {
 }
 
 bool scanReal(std::string_view token, double& value) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
   std::string text(token);
   char* end = nullptr;
-  const double parsed = strtod_l(text.c_str(), &end, cLocale);
+  const double parsed = parseCNumber(text.c_str(), &end);
   if (end == text.c_str()) return false;
   value = parsed;
   return true;

@@ -2,8 +2,9 @@
 #define VELLOMAR_PLATFORM_CODE_PAGE_H_
 
 // The byte encoding used for file-system paths (the "ANSI code page"), and the
-// UTF-8 / UTF-16 conversions around it, in the manner of the Windows calls the
-// tool was first written against: invalid input becomes U+FFFD, a character the
+// UTF-8 / UTF-16 conversions around it. On Windows they are the system's own
+// calls (MultiByteToWideChar, WideCharToMultiByte); elsewhere iconv and our
+// own UTF-8 code do the same: invalid input becomes U+FFFD, a character the
 // code page cannot represent becomes '?'.
 
 #include <string>
@@ -13,11 +14,12 @@ namespace vellomar {
 
 class CodePage {
  public:
-  // The character set of the locale's LC_CTYPE; UTF-8 when that is plain ASCII
+  // The system's ANSI code page: on Windows the one GetACP names; elsewhere the
+  // character set of the locale's LC_CTYPE, or UTF-8 when that is plain ASCII
   // (C/POSIX) or a set iconv does not know.
   static CodePage fromLocale();
-  // A code page by its iconv name ("GBK", "CP936", "UTF-8"); UTF-8 when iconv
-  // does not know the name. Tests use this to choose the code page.
+  // A code page by name ("GBK", "CP936", "UTF-8"); UTF-8 when the system does
+  // not know the name. Tests use this to choose the code page.
   static CodePage named(std::string_view charset);
 
   const std::string& name() const { return name_; }
@@ -27,7 +29,8 @@ class CodePage {
   // page becomes U+FFFD.
   std::u16string toUtf16(std::string_view bytes) const;
   // UTF-16 to code-page bytes; a character the code page cannot represent (or a
-  // lone surrogate) becomes '?'.
+  // lone surrogate) becomes '?' (on Windows, one '?' for each half of a
+  // character outside the Basic Multilingual Plane).
   std::string fromUtf16(std::u16string_view text) const;
 
  private:

@@ -9,7 +9,8 @@
 
 namespace vellomar {
 
-// The path as the operating system takes it: every backslash turned into '/'.
+// The path as the operating system takes it: on Windows as it stands,
+// elsewhere with every backslash turned into '/'.
 std::string toOsPath(std::string path);
 
 }  // namespace vellomar

@@ -16,7 +16,8 @@ int onlineProcessorCount();
 void keepFreedMemory();
 
 // The user's cache directory for `program` ($XDG_CACHE_HOME/program, or
-// $HOME/.cache/program), created when missing; empty when there is none.
+// $HOME/.cache/program; on Windows %LOCALAPPDATA%\program), created when
+// missing; empty when there is none.
 std::string userCacheDirectory(const std::string& program);
 
 // Sets `name`=`value` in the process's environment. Only while the process
