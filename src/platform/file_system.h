@@ -24,6 +24,11 @@ bool makeDirectory(const std::string& path, std::string* error = nullptr);
 bool readFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr,
                    uint64_t maxBytes = UINT64_MAX);
 
+// The bytes of a file as the system's text mode reads them: each CR LF
+// arrives as LF (a CR on its own stays); on Windows a Ctrl-Z (0x1A) ends the
+// text, as the Windows C runtime's text mode has it.
+std::string textModeText(std::string bytes);
+
 // Files are written so that the target is either absent, the old file, or
 // complete: the bytes go to a temporary file in the target's directory, which
 // is then renamed over the target. Temporary names begin with

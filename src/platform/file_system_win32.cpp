@@ -226,6 +226,18 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string* err
   }
 }
 
+std::string textModeText(std::string bytes) {
+  const size_t end = bytes.find('\x1A');
+  if (end != std::string::npos) bytes.resize(end);
+  size_t out = 0;
+  for (size_t in = 0; in < bytes.size(); ++in) {
+    if (bytes[in] == '\r' && in + 1 < bytes.size() && bytes[in + 1] == '\n') continue;
+    bytes[out++] = bytes[in];
+  }
+  bytes.resize(out);
+  return bytes;
+}
+
 bool writeFileAtomically(const std::string& directory, const std::string& name,
                          std::string_view bytes, std::string& error) {
   std::string temporary;

@@ -22,9 +22,16 @@ void appendVisible(std::string& line, const std::string& part) {
 }
 
 // A path built as directory, separator, name shows its doubled separator as
-// one, as the system reads it.
+// one, as the system reads it; two at the start (a Windows network path) stay.
 std::string singleSeparators(std::string path) {
-  for (size_t at; (at = path.find("//")) != std::string::npos;) path.erase(at, 1);
+  const auto isSeparator = [](char c) { return c == '/' || c == '\\'; };
+  for (size_t at = 2; at < path.size();) {
+    if (isSeparator(path[at]) && isSeparator(path[at - 1])) {
+      path.erase(at, 1);
+    } else {
+      ++at;
+    }
+  }
   return path;
 }
 

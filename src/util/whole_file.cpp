@@ -5,13 +5,7 @@
 namespace vellomar {
 
 std::string wholeFileText(std::string data) {
-  // Text mode: CR LF becomes LF; a CR on its own stays.
-  size_t out = 0;
-  for (size_t in = 0; in < data.size(); ++in) {
-    if (data[in] == '\r' && in + 1 < data.size() && data[in + 1] == '\n') continue;
-    data[out++] = data[in];
-  }
-  data.resize(out);
+  data = textModeText(std::move(data));
 
   size_t start = 0;
   if (data.empty() || data[0] != '{') start = 3;

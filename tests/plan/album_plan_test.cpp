@@ -1,8 +1,7 @@
-#include "plan/album_plan.h"
-
 #include <cmath>
 
 #include "album/json_writer.h"
+#include "plan/album_plan.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"
@@ -40,6 +39,11 @@ std::string book(const std::string& elements) {
 
 TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
   const std::string longName = std::string(1016, 'a') + ".png";
+#ifdef _WIN32
+  const std::string lost = "??";  // one '?' for each half of a character outside the BMP
+#else
+  const std::string lost = "?";
+#endif
   const struct {
     std::string document;
     bool origin;
@@ -72,8 +76,9 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
             "{\"image\":{\"src\":\"\xE7\x85\xA7/\xE7\x89\x87.jpg\"}},"
             "{\"image\":{\"src\":\"\xF0\x9F\x98\x81.jpg\"}}"),
        false, "GBK",
-       "0.0 g ?.jpg>?.jpg x2\n0.1 g \xD5\xD5/\xC6\xAC.jpg>\xE7\x89\x87.jpg x1\n0.2 g ?.jpg>?.jpg "
-       "x2\n"},
+       "0.0 g " + lost + ".jpg>" + lost +
+           ".jpg x2\n0.1 g \xD5\xD5/\xC6\xAC.jpg>\xE7\x89\x87.jpg x1\n0.2 g " + lost + ".jpg>" +
+           lost + ".jpg x2\n"},
       // Paths are held to 1023 bytes: src, src after the origin rule, and the
       // path of the file (in\\ and the path).
       {book(R"({"image":{"src":")" + std::string(1024, 'a') + R"("}})"), false, "UTF-8",
@@ -81,7 +86,8 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
       {book(R"({"image":{"src":"thumb/s)" + std::string(1016, 'a') + R"("}})"), true, "UTF-8",
        "0.0 s |the source path is longer than 1023 bytes\n"},
       {book(R"({"image":{"src":")" + longName + R"("}})"), false, "UTF-8",
-       "0.0 g in//" + longName + "|the source file path is longer than 1023 bytes\n"},
+       std::string("0.0 g in") + kSeparator + kSeparator + longName +
+           "|the source file path is longer than 1023 bytes\n"},
       {book(R"({"image":{"src":")" + longName.substr(1) + R"("}})"), false, "UTF-8",
        "0.0 g " + longName.substr(1) + ">" + longName.substr(1) + " x1\n"},
       // Document errors end the run after the elements before them.
