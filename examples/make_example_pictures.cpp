@@ -3,9 +3,8 @@
 // with transparency used by two elements, and a small stamp that is smaller
 // than its window.
 
-#include <sys/stat.h>
-
 #include <cstdio>
+#include <filesystem>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -56,7 +55,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  ::mkdir((dir + "/photos").c_str(), 0777);
+  std::error_code ignored;
+  std::filesystem::create_directory(dir + "/photos", ignored);
   bool ok =
       cv::imwrite(dir + "/photos/beach.jpg", landscape(1600, 1200), {cv::IMWRITE_JPEG_QUALITY, 92});
   ok = cv::imwrite(dir + "/photos/logo.png", logo(256)) && ok;
