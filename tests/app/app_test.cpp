@@ -1,6 +1,8 @@
 // The command line and whole runs of the tool.
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -261,25 +263,58 @@ TEST_F(AlbumRunTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
       << err.str();
 }
 
-#ifndef _WIN32
-// The binary's status and streams, and the temporary files of a run that was
-// killed, removed by the next, while those of a live run stay.
-TEST_F(AlbumRunTest, BinaryExitsWith255AndTidiesAfterKilledRuns) {
-  const RunResult missing = runBinary({sourceDir(), outputDir(), "0"});
-  EXPECT_EQ(missing.status, 255);
-  EXPECT_EQ(missing.out, kFileOpenErrorLine);
+// A lock held on a file the way a live run holds its own.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& path) {
+#ifdef _WIN32
+    file_ = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    OVERLAPPED at = {};
+    EXPECT_TRUE(::LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at));
+  }
+  ~HeldLock() { ::CloseHandle(file_); }
 
-  // A run that was killed (its lock file is not held) left a temporary.
+ private:
+  HANDLE file_;
+#else
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+    EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+  }
+  ~HeldLock() { ::close(fd_); }
+
+ private:
+  int fd_;
+#endif
+};
+
+// The temporary file of a run that was killed (its lock file is not held) is
+// removed by the next run into the directory, whose own lock file goes at
+// its end; those of a live run stay.
+TEST_F(AlbumRunTest, ARunRemovesWhatKilledRunsLeft) {
   fs::create_directory(outputDir());
-  const std::string left = ".vellomar-partial-5f3759df5f3759df-1.jpg";
-  writeFile(outputFile(left), "");
+  writeFile(outputFile(".vellomar-partial-5f3759df5f3759df-1.jpg"), "");
+  writeFile(outputFile(".vellomar-run-5f3759df5f3759df.lock"), "");
+  const std::string live = ".vellomar-partial-0123456789abcdef-3.png";
+  writeFile(outputFile(live), "");
+  const HeldLock held(outputFile(".vellomar-run-0123456789abcdef.lock"));
   writeAlbum("{\"photoBook\":{\"scale\":0.5}}");
-  const RunResult done = runBinary({sourceDir(), outputDir(), "1"});
+  const RunResult done = run("1");
   EXPECT_EQ(done.status, 0);
   EXPECT_EQ(done.out + done.err, "");
   EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":0.50}}\r\n");
-  // album.desc alone: this run's lock file is gone too.
-  EXPECT_EQ(std::distance(fs::directory_iterator(outputDir()), fs::directory_iterator()), 1);
+  // album.desc, and the live run's lock file and temporary
+  EXPECT_EQ(std::distance(fs::directory_iterator(outputDir()), fs::directory_iterator()), 3);
+  EXPECT_TRUE(fs::exists(outputFile(live)));
+}
+
+#ifndef _WIN32
+// The binary's status (-1 is 255) and its standard output.
+TEST_F(AlbumRunTest, BinaryExitsWith255) {
+  const RunResult missing = runBinary({sourceDir(), outputDir(), "0"});
+  EXPECT_EQ(missing.status, 255);
+  EXPECT_EQ(missing.out, kFileOpenErrorLine);
 }
 
 // A named pipe is refused, never waited on, and so is a (sparse) file larger
