@@ -364,10 +364,14 @@ uint64_t fileSize(const std::string& path) {
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
   const std::optional<Information> information = informationOf(widePath(path));
   if (!information || information->directory()) return std::nullopt;
+  // In 100-nanosecond ticks since 1601, counted here from 1970 as elsewhere (in
+  // nanoseconds since 1601 it would not fit).
   const FILETIME& time = information->info.ftLastWriteTime;
-  const uint64_t ticks = (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;  // 100 ns
+  const int64_t ticks =
+      static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
+  constexpr int64_t kTicksBefore1970 = 116444736000000000;
   return FileIdentity{information->info.dwVolumeSerialNumber, information->index(),
-                      information->size(), static_cast<int64_t>(ticks) * 100};
+                      information->size(), (ticks - kTicksBefore1970) * 100};
 }
 
 }  // namespace vellomar

@@ -1,7 +1,8 @@
+#include "plan/album_plan.h"
+
 #include <cmath>
 
 #include "album/json_writer.h"
-#include "plan/album_plan.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"

@@ -1,4 +1,7 @@
 #include "platform/file_system.h"
+
+#include <ctime>
+
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -32,6 +35,12 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
   EXPECT_TRUE(readFileBytes(at + "b.jpg", bytes));
   EXPECT_EQ(bytes, "picture");
   EXPECT_EQ(fileSize(at + "b.jpg"), 7u);
+  // The time of the last write, in nanoseconds since 1970 on either system.
+  const std::optional<FileIdentity> identity = fileIdentity(at + "b.jpg");
+  ASSERT_TRUE(identity);
+  EXPECT_EQ(identity->size, 7u);
+  EXPECT_NEAR(static_cast<double>(identity->modifiedNanoseconds) / 1e9,
+              static_cast<double>(std::time(nullptr)), 600);
   for (const std::string& path : {dir.path(), dir.file("missing")}) {
     EXPECT_FALSE(readFileBytes(path, bytes));
     EXPECT_EQ(bytes, "");
