@@ -77,8 +77,10 @@ class RunClaim {
 };
 
 // From now on SIGINT, SIGTERM and SIGHUP end the process with the status
-// 128 + the signal, after removing its temporary files and lock files from
-// the directories it has claimed. Call before any other thread starts.
+// 128 + the signal (on Windows: Ctrl-C, Ctrl-Break and the console's closing,
+// with the status STATUS_CONTROL_C_EXIT), after removing its temporary files
+// and lock files from the directories it has claimed. Call before any other
+// thread starts.
 void removeOwnFilesOnSignals();
 
 // Removes from `directory` the temporary files and lock files of runs that

@@ -2,8 +2,9 @@
 # The Windows program under wine, as a print shop's script runs it: source
 # directories with backslashes and with forward slashes, all processors and
 # one worker, the two console messages byte for byte, the exit status, an
-# output directory that cannot be created, and an album whose pictures lie in
-# Chinese folders, found under code page 936 and reported under any other.
+# output directory that cannot be created, Ctrl-C, and an album whose
+# pictures lie in Chinese folders, found under code page 936 and reported
+# under any other.
 # usage: windows_end_to_end_test.sh BUILD_DIR CODE_PAGE [LINUX_VELLOMAR]
 #   BUILD_DIR holds vellomar.exe and examples/make_example_pictures.exe; run
 #   with WINEPREFIX and the locale of CODE_PAGE set. With LINUX_VELLOMAR, the
@@ -60,6 +61,32 @@ run 'books\summer' 'nowhere\deeper' 0
 [ "$status" = 255 ] || fail "an output directory in a missing one: status $status"
 grep -q 'nowhere\\deeper: cannot be created: No such file or directory' e ||
   fail "an output directory in a missing one: not reported"
+
+# Ctrl-C (wine turns SIGINT into it) ends a run after it has removed its own
+# temporary files and lock file: status 0xC000013A, of which a Linux parent
+# sees the low byte, 58.
+mkdir -p many/p
+elements=""
+for i in $(seq 1 300); do
+  cp books/summer/photos/beach.jpg many/p/$i.jpg
+  elements="$elements${elements:+,}{\"image\":{\"src\":\"p/$i.jpg\",\"width\":800,\"height\":600,\"mask\":{\"width\":400,\"height\":300}}}"
+done
+printf '{"photoBook":{"scale":0.5,"pages":[{"elements":[%s]}]}}' "$elements" >many/album.desc
+(
+  status=0
+  wine "$exe" --jobs 1 many many-out 0 2>/dev/null || status=$?
+  echo "$status" >interrupted
+) &
+for _ in $(seq 1 600); do
+  ls -a many-out 2>/dev/null | grep -q '^\.vellomar-partial-' && break
+  sleep 0.05
+done
+pkill -INT -x vellomar.exe || fail "Ctrl-C: the run ended before it could be interrupted"
+wait
+[ "$(cat interrupted)" = 58 ] || fail "Ctrl-C: status $(cat interrupted)"
+# Only whole pictures stay: no temporary, no lock file, no album.desc.
+left=$(ls -A many-out | grep -E '^[.]vellomar-(partial|run)-|^album[.]desc$' || true)
+[ -z "$left" ] || fail "Ctrl-C: left $left"
 
 # 照片/中文.png, named in UTF-8 in the album; on disk in the locale's
 # character set, which is how wine hands names to Windows programs.
