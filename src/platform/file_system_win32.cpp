@@ -4,13 +4,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdio>
-#include <map>
-#include <mutex>
-#include <random>
 #include <vector>
 
+#include "platform/file_system_parts.h"
 #include "platform/win32_path.h"
 
 namespace vellomar {
@@ -53,42 +49,11 @@ bool writeAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-std::atomic<unsigned> temporaryCounter{0};
-
-constexpr char kTemporaryPrefix[] = ".vellomar-partial-";
-constexpr char kLockPrefix[] = ".vellomar-run-";
-
-// This process's token, in the names of its temporaries and lock files.
-const std::string& runToken() {
-  static const std::string token = [] {
-    std::random_device random;
-    char text[17];
-    std::snprintf(text, sizeof text, "%08x%08x", random(), random());
-    return std::string(text);
-  }();
-  return token;
-}
-
-// The directories this process has claimed, where its files are.
-std::mutex claimedMutex;
-std::vector<std::string> claimedDirectories;
-
-std::string lockFileOf(const std::string& directory, const std::string& token) {
-  return directory + kLockPrefix + token + ".lock";
-}
-
-std::string extensionOf(const std::string& name) {
-  size_t dot = name.rfind('.');
-  if (dot == std::string::npos || name.size() - dot > 16) return "";
-  return name.substr(dot);
-}
-
 // Creates a new temporary file for `name` in `directory`; sets `temporary`.
 HANDLE createTemporary(const std::string& directory, const std::string& name,
                        std::string& temporary) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    temporary = directory + kTemporaryPrefix + runToken() + "-" +
-                std::to_string(temporaryCounter++) + extensionOf(name);
+    temporary = temporaryNameFor(directory, name);
     HANDLE file = ::CreateFileW(widePath(temporary).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -119,6 +84,8 @@ std::optional<std::pair<uint64_t, uint64_t>> identityOf(const std::wstring& path
   return std::make_pair(uint64_t{information->info.dwVolumeSerialNumber}, information->index());
 }
 
+}  // namespace
+
 bool writeTemporaryFile(const std::string& directory, const std::string& name,
                         std::string_view bytes, std::string& temporary, std::string& error) {
   HANDLE file = createTemporary(directory, name, temporary);
@@ -139,7 +106,6 @@ bool writeTemporaryFile(const std::string& directory, const std::string& name,
   return ok;
 }
 
-// Moves `temporary` over `name` in `directory`; removes it on failure.
 bool commitTemporaryFile(const std::string& temporary, const std::string& directory,
                          const std::string& name, std::string& error) {
   const std::wstring from = widePath(temporary);
@@ -151,30 +117,37 @@ bool commitTemporaryFile(const std::string& temporary, const std::string& direct
   return false;
 }
 
-// Calls `visit` with the name of each entry of `directory` (which ends with a
-// separator).
-template <typename Visit>
-void forEachEntry(const std::string& directory, Visit visit) {
+void removeFile(const std::string& path) { ::DeleteFileW(widePath(path).c_str()); }
+
+std::vector<std::string> directoryEntries(const std::string& directory) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAW entry;
   HANDLE listing = ::FindFirstFileW(widePath(directory + "*").c_str(), &entry);
-  if (listing == INVALID_HANDLE_VALUE) return;
+  if (listing == INVALID_HANDLE_VALUE) return names;
   do {
-    visit(narrowName(entry.cFileName));
+    names.push_back(narrowName(entry.cFileName));
   } while (::FindNextFileW(listing, &entry));
   ::FindClose(listing);
+  return names;
 }
 
-// Removes this process's lock files and temporaries from the directories it
-// claimed, on Ctrl-C, Ctrl-Break or the console's closing, and ends it.
+// The lock is a byte-range lock on the open lock file, which the system drops
+// when the process ends, however it ends.
+bool lockIsHeld(const std::string& lockFile) {
+  Handle lock(::CreateFileW(widePath(lockFile).c_str(), GENERIC_READ, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OVERLAPPED at = {};
+  return lock.valid() && !::LockFileEx(lock.get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+}
+
+// The C runtime's text mode.
+const bool kCtrlZEndsText = true;
+
+namespace {
+
+// On Ctrl-C, Ctrl-Break or the console's closing.
 BOOL WINAPI onConsoleEvent(DWORD) {
-  const std::lock_guard<std::mutex> lock(claimedMutex);
-  const std::string own = kTemporaryPrefix + runToken() + "-";
-  for (const std::string& directory : claimedDirectories) {
-    ::DeleteFileW(widePath(lockFileOf(directory, runToken())).c_str());
-    forEachEntry(directory, [&](const std::string& name) {
-      if (name.compare(0, own.size(), own) == 0) ::DeleteFileW(widePath(directory + name).c_str());
-    });
-  }
+  removeOwnFiles();
   ::TerminateProcess(::GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
   return TRUE;
 }
@@ -226,56 +199,6 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string* err
   }
 }
 
-std::string textModeText(std::string bytes) {
-  const size_t end = bytes.find('\x1A');
-  if (end != std::string::npos) bytes.resize(end);
-  size_t out = 0;
-  for (size_t in = 0; in < bytes.size(); ++in) {
-    if (bytes[in] == '\r' && in + 1 < bytes.size() && bytes[in + 1] == '\n') continue;
-    bytes[out++] = bytes[in];
-  }
-  bytes.resize(out);
-  return bytes;
-}
-
-bool writeFileAtomically(const std::string& directory, const std::string& name,
-                         std::string_view bytes, std::string& error) {
-  std::string temporary;
-  return writeTemporaryFile(directory, name, bytes, temporary, error) &&
-         commitTemporaryFile(temporary, directory, name, error);
-}
-
-TemporaryFile::~TemporaryFile() {
-  if (!path_.empty()) ::DeleteFileW(widePath(path_).c_str());
-}
-
-TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
-  if (this != &other) {
-    if (!path_.empty()) ::DeleteFileW(widePath(path_).c_str());
-    path_ = std::move(other.path_);
-    other.path_.clear();
-  }
-  return *this;
-}
-
-bool TemporaryFile::write(const std::string& directory, const std::string& name,
-                          std::string_view bytes, std::string& error) {
-  std::string path;
-  if (!writeTemporaryFile(directory, name, bytes, path, error)) return false;
-  *this = TemporaryFile();
-  path_ = std::move(path);
-  return true;
-}
-
-bool TemporaryFile::commit(const std::string& directory, const std::string& name,
-                           std::string& error) {
-  const std::string path = std::move(path_);
-  path_.clear();
-  return commitTemporaryFile(path, directory, name, error);
-}
-
-// The lock is a byte-range lock on the open lock file, which the system
-// drops when the process ends, however it ends.
 RunClaim::RunClaim(const std::string& directory)
     : directory_(directory), lockFile_(lockFileOf(directory_, runToken())) {
   const std::wstring fresh = widePath(lockFile_ + ".new");
@@ -287,8 +210,7 @@ RunClaim::RunClaim(const std::string& directory)
       ::MoveFileExW(fresh.c_str(), widePath(lockFile_).c_str(), 0)) {
     fd_ = ::_open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
     if (fd_ >= 0) {
-      const std::lock_guard<std::mutex> lock(claimedMutex);
-      claimedDirectories.push_back(directory_);
+      addClaimedDirectory(directory_);
       return;
     }
     ::DeleteFileW(widePath(lockFile_).c_str());
@@ -300,43 +222,12 @@ RunClaim::RunClaim(const std::string& directory)
 
 RunClaim::~RunClaim() {
   if (fd_ < 0) return;
-  {
-    const std::lock_guard<std::mutex> lock(claimedMutex);
-    const auto claimed =
-        std::find(claimedDirectories.begin(), claimedDirectories.end(), directory_);
-    if (claimed != claimedDirectories.end()) claimedDirectories.erase(claimed);
-  }
+  dropClaimedDirectory(directory_);
   ::DeleteFileW(widePath(lockFile_).c_str());
   ::_close(fd_);
 }
 
 void removeOwnFilesOnSignals() { ::SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
-
-void removeStaleTemporaries(const std::string& directory) {
-  std::map<std::string, bool> alive;  // by token
-  const auto isAlive = [&](const std::string& token) {
-    const auto [known, fresh] = alive.emplace(token, true);
-    if (fresh && token != runToken()) {
-      // A lock that can be had has no live run behind it.
-      Handle lock(::CreateFileW(widePath(lockFileOf(directory, token)).c_str(), GENERIC_READ,
-                                kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      OVERLAPPED at = {};
-      known->second =
-          lock.valid() && !::LockFileEx(lock.get(), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
-    }
-    return known->second;
-  };
-  std::vector<std::string> stale;
-  forEachEntry(directory, [&](const std::string& name) {
-    for (const std::string_view prefix : {kTemporaryPrefix, kLockPrefix}) {
-      if (name.compare(0, prefix.size(), prefix) != 0) continue;
-      const std::string token(
-          name.substr(prefix.size(), name.find_first_of("-.", prefix.size()) - prefix.size()));
-      if (!isAlive(token)) stale.push_back(name);
-    }
-  });
-  for (const std::string& name : stale) ::DeleteFileW(widePath(directory + name).c_str());
-}
 
 std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path) {
   // A link is followed to the file it names.
