@@ -1,6 +1,5 @@
 #include "plan/derived_image.h"
 
-#include <algorithm>
 #include <cstdint>
 
 namespace vellomar {
@@ -18,16 +17,14 @@ bool isUnusableDerivedName(const std::string& derivedName) {
   return derivedName.empty() || derivedName == "." || derivedName == "..";
 }
 
-std::optional<Window> clippedWindow(const PixelRegion& region) {
-  if (region.targetWidth <= 0 || region.targetHeight <= 0) return std::nullopt;
-  const int64_t left = std::max<int64_t>(region.left, 0);
-  const int64_t top = std::max<int64_t>(region.top, 0);
-  const int64_t right = std::min<int64_t>(int64_t{region.left} + region.width, region.targetWidth);
-  const int64_t bottom =
-      std::min<int64_t>(int64_t{region.top} + region.height, region.targetHeight);
-  if (right <= left || bottom <= top) return std::nullopt;
-  return Window{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
-                static_cast<int>(bottom - top)};
+std::optional<Window> windowInBox(const PixelRegion& region) {
+  const int64_t right = int64_t{region.left} + region.width;
+  const int64_t bottom = int64_t{region.top} + region.height;
+  if (region.width <= 0 || region.height <= 0 || region.left < 0 || region.top < 0 ||
+      right > region.targetWidth || bottom > region.targetHeight) {
+    return std::nullopt;
+  }
+  return Window{region.left, region.top, region.width, region.height};
 }
 
 DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeight,
@@ -36,7 +33,7 @@ DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeigh
   const int64_t pixels = int64_t{pictureWidth} * pictureHeight;
   // A visible area that is not a number fails the comparison: copy.
   if (censusCount != 1 || !(static_cast<double>(pixels) > visibleArea) || !region) return plan;
-  const std::optional<Window> window = clippedWindow(*region);
+  const std::optional<Window> window = windowInBox(*region);
   if (!window) return plan;
   plan.path = DerivedPath::kReduce;
   plan.region = *region;

@@ -36,17 +36,18 @@ struct Window {
 struct DerivedPlan {
   DerivedPath path = DerivedPath::kCopy;
   PixelRegion region;  // reduce only
-  Window window;       // reduce only: the region's window clipped to the box
+  Window window;       // reduce only: the region's window
 };
 
-// The region's window clipped to the scaled picture (0, 0, targetWidth,
-// targetHeight), as a region of interest is clipped; empty when the box has no
-// pixels or the clipped window is empty.
-std::optional<Window> clippedWindow(const PixelRegion& region);
+// The region's window, when it is not empty and lies wholly inside the
+// picture scaled to its box (0, 0, targetWidth, targetHeight); empty
+// otherwise. A window reaching past the picture cannot be cut from it: the
+// rewritten record would stretch what is left over the whole mask.
+std::optional<Window> windowInBox(const PixelRegion& region);
 
 // Reduce when the picture is used by one element only, has more pixels than
-// the window needs, and the window is sound (`region` present, box and
-// clipped window not empty); copy otherwise.
+// the window needs, and the window is sound (`region` present, its window in
+// the box); copy otherwise.
 DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeight,
                              double visibleArea, const std::optional<PixelRegion>& region);
 

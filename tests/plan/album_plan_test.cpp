@@ -160,10 +160,17 @@ TEST(AlbumPlanTest, ReduceOnlyASoleUseWithMorePixelsThanItsSoundWindow) {
       {1, 4000, 3000, 480000, std::nullopt, {}},
       // 50000 x 50000 overflows a 32-bit product; the pixel count is still right.
       {1, 50000, 50000, 480000, inside, {100, 100, 800, 600}},
-      // The window is clipped to the box, as a region of interest is.
-      {1, 4000, 3000, 1, PixelRegion{-10, -20, 30, 40, 100, 100}, {0, 0, 20, 20}},
-      {1, 4000, 3000, 1, PixelRegion{-10, -10, 300, 300, 100, 100}, {0, 0, 100, 100}},
-      {1, 4000, 3000, 1, PixelRegion{100, 0, 30, 40, 100, 100}, {}},
+      // Only a window wholly inside the box is cut: touching each edge, not
+      // reaching past one, not empty.
+      {1, 4000, 3000, 1, PixelRegion{0, 0, 100, 100, 100, 100}, {0, 0, 100, 100}},
+      {1, 4000, 3000, 1, PixelRegion{70, 60, 30, 40, 100, 100}, {70, 60, 30, 40}},
+      {1, 4000, 3000, 1, PixelRegion{-1, 0, 30, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, -1, 30, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{71, 0, 30, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, 61, 30, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{-10, -10, 300, 300, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, 0, 0, 40, 100, 100}, {}},
+      {1, 4000, 3000, 1, PixelRegion{0, 0, 30, 0, 100, 100}, {}},
       {1, 4000, 3000, 1, PixelRegion{0, 0, -5, 40, 100, 100}, {}},
       {1, 4000, 3000, 1, PixelRegion{2147483600, 0, 2147483600, 1, 100, 100}, {}},
   };
