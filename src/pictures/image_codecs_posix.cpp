@@ -60,7 +60,9 @@ void limitPicturesToDecode() {
 }
 
 cv::Mat libraryDecode(const std::string& bytes, int flags) {
-  return codecs().decode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())), flags);
+  return codecs().decode(
+      cv::_InputArray(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size())),
+      flags);
 }
 
 bool libraryEncode(const std::string& extension, const cv::Mat& pixels,

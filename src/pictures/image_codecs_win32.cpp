@@ -16,7 +16,9 @@ void limitPicturesToDecode() {
 }
 
 cv::Mat libraryDecode(const std::string& bytes, int flags) {
-  return cv::imdecode(cv::_InputArray(bytes.data(), static_cast<int>(bytes.size())), flags);
+  return cv::imdecode(
+      cv::_InputArray(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size())),
+      flags);
 }
 
 bool libraryEncode(const std::string& extension, const cv::Mat& pixels,
