@@ -13,7 +13,8 @@ namespace vellomar {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: vellomar [--jobs N] [--rebuild] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n"
+    "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] SOURCE_DIR OUTPUT_DIR\n"
+    "                ORIGIN_FLAG\n"
     "\n"
     "Reads SOURCE_DIR/album.desc, writes one derived picture for every picture\n"
     "element into OUTPUT_DIR (created when its parent exists) and the updated\n"
@@ -28,6 +29,9 @@ constexpr char kUsage[] =
     "      --rebuild  make every picture again, whatever an earlier run into\n"
     "                 OUTPUT_DIR left (by default, a derived file that is still\n"
     "                 as written from the same source and element is kept)\n"
+    "      --exif-orientation\n"
+    "                 turn every picture upright by its EXIF orientation before\n"
+    "                 its window is cut (by default pictures are used as stored)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -65,6 +69,10 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
   for (; args.size() - at > 3; ++at) {
     if (args[at] == "--rebuild") {
       settings.rebuild = true;
+      continue;
+    }
+    if (args[at] == "--exif-orientation") {
+      settings.exifOrientation = true;
       continue;
     }
     if (args[at] != "--jobs" || at + 1 == args.size()) break;

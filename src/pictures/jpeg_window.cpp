@@ -48,13 +48,15 @@ void listen(Failure& failure) {
 struct Header {
   int width = 0;
   int height = 0;
-  int channels = 0;  // 1 or 3; 0 when the picture is not for this path
+  int channels = 0;  // 1, 3 or 4 (ink); 0 when the picture is not for this path
+  JpegInk ink;       // for 4 channels
 };
 
-// The picture's size and channels as the library would decode it; no
-// channels when it is not for this path, or has more pixels than the library
-// decodes (the library refuses it then).
-Header readHeader(std::string_view bytes) {
+// The picture's size and channels as the library would decode it (or as its
+// ink, with `ink`, for a CMYK or YCCK picture); no channels when it is not
+// for this path, or has more pixels than the library decodes (the library
+// refuses it then).
+Header readHeader(std::string_view bytes, bool ink = false) {
   Header header;
   Failure failure;
   jpeg_decompress_struct info;
@@ -71,10 +73,15 @@ Header readHeader(std::string_view bytes) {
   const bool grey = info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE;
   const bool colour = info.num_components == 3 &&
                       (info.jpeg_color_space == JCS_YCbCr || info.jpeg_color_space == JCS_RGB);
+  const bool cmyk = ink && info.num_components == 4 &&
+                    (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK);
   const uint64_t pixels = uint64_t{info.image_width} * info.image_height;
-  if (!failure.warned && (grey || colour) && pixels <= kMaxPicturePixels) {
+  if (!failure.warned && (grey || colour || cmyk) && pixels <= kMaxPicturePixels) {
     header = {static_cast<int>(info.image_width), static_cast<int>(info.image_height),
-              grey ? 1 : 3};
+              grey     ? 1
+              : colour ? 3
+                       : 4,
+              JpegInk{info.jpeg_color_space == JCS_YCCK, info.saw_Adobe_marker != 0}};
   }
   jpeg_destroy_decompress(&info);
   return header;
@@ -105,7 +112,7 @@ class RegionDecoder {
     jpeg_mem_src(&info_, reinterpret_cast<const unsigned char*>(bytes_.data()),
                  static_cast<unsigned long>(bytes_.size()));
     jpeg_read_header(&info_, TRUE);
-    info_.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    info_.out_color_space = channels == 1 ? JCS_GRAYSCALE : channels == 3 ? JCS_EXT_BGR : JCS_CMYK;
     jpeg_start_decompress(&info_);
     left_ = static_cast<JDIMENSION>(region.x);
     width_ = static_cast<JDIMENSION>(region.width);
@@ -184,8 +191,9 @@ bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat
   return true;
 }
 
-// `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG.
-bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
+// `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG;
+// 4 channels are ink, stored as `ink` says.
+bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk& ink = {}) {
   Failure failure;
   jpeg_compress_struct info;
   info.err = &failure.manager;
@@ -202,8 +210,14 @@ bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
   info.image_width = static_cast<JDIMENSION>(pixels.cols);
   info.image_height = static_cast<JDIMENSION>(pixels.rows);
   info.input_components = pixels.channels();
-  info.in_color_space = pixels.channels() == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  info.in_color_space = pixels.channels() == 1   ? JCS_GRAYSCALE
+                        : pixels.channels() == 3 ? JCS_EXT_BGR
+                                                 : JCS_CMYK;
   jpeg_set_defaults(&info);
+  if (pixels.channels() == 4) {
+    if (ink.ycck) jpeg_set_colorspace(&info, JCS_YCCK);
+    info.write_Adobe_marker = ink.adobeMarker ? TRUE : FALSE;
+  }
   jpeg_set_quality(&info, kLibraryQuality, TRUE);
   jpeg_start_compress(&info, TRUE);
   for (int y = 0; y < pixels.rows; ++y) {
@@ -227,10 +241,16 @@ bool isJpegName(const std::string& name) {
   return extension == "jpg" || extension == "jpeg" || extension == "jpe";
 }
 
-cv::Mat decodeJpeg(std::string_view bytes) {
-  if (!jpegWindowAgreesWithLibrary()) return {};
-  const Header header = readHeader(bytes);
-  if (header.channels == 0) return {};
+std::optional<JpegInk> jpegInkOf(std::string_view bytes) {
+  const Header header = readHeader(bytes, true);
+  if (header.channels != 4) return std::nullopt;
+  return header.ink;
+}
+
+cv::Mat decodeJpeg(std::string_view bytes, bool ink) {
+  const Header header = readHeader(bytes, ink);
+  // Ink has no library decoding to agree with.
+  if (header.channels == 0 || (header.channels != 4 && !jpegWindowAgreesWithLibrary())) return {};
   cv::Mat picture;
   cv::Point origin;
   if (!decodeRegion(bytes, header.channels, cv::Rect(0, 0, header.width, header.height), picture,
@@ -240,14 +260,16 @@ cv::Mat decodeJpeg(std::string_view bytes) {
   return picture;
 }
 
-bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes) {
-  return pixels.depth() == CV_8U && (pixels.channels() == 1 || pixels.channels() == 3) &&
-         jpegWindowAgreesWithLibrary() && encode(pixels, bytes);
+bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk* ink) {
+  if (pixels.depth() != CV_8U) return false;
+  if (ink != nullptr && pixels.channels() == 4) return encode(pixels, bytes, *ink);
+  return (pixels.channels() == 1 || pixels.channels() == 3) && jpegWindowAgreesWithLibrary() &&
+         encode(pixels, bytes);
 }
 
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job) {
   if (!isJpegName(job.derivedName) || !jpegWindowAgreesWithLibrary()) return std::nullopt;
-  const Header header = readHeader(bytes);
+  const Header header = readHeader(bytes, true);
   if (header.channels == 0) return std::nullopt;
   const DerivedPlan plan =
       planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
@@ -278,7 +300,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   picture.pictureWidth = header.width;
   picture.pictureHeight = header.height;
   picture.path = DerivedPath::kReduce;
-  if (!encode(pixels, picture.bytes)) return std::nullopt;
+  if (!encode(pixels, picture.bytes, header.ink)) return std::nullopt;
   picture.status = DerivedPicture::Status::kMade;
   return picture;
 }

@@ -17,18 +17,33 @@
 
 namespace vellomar {
 
+// How a JPEG picture of four channels of ink (CMYK) is stored.
+struct JpegInk {
+  bool ycck = false;         // as YCCK rather than as CMYK
+  bool adobeMarker = false;  // with Adobe's marker, which tells readers how to take the values
+};
+
+// How the JPEG file `bytes` stores its ink, when it is a CMYK or YCCK picture
+// that libjpeg reads without a warning; nothing otherwise.
+std::optional<JpegInk> jpegInkOf(std::string_view bytes);
+
 // The derived picture of `job` from the JPEG file `bytes`, when the job
-// reduces a 1- or 3-channel JPEG picture to a JPEG name and libjpeg reads the
-// file without a warning; nothing otherwise.
+// reduces a 1- or 3-channel JPEG picture (or a CMYK one, kept as CMYK) to a
+// JPEG name and libjpeg reads the file without a warning; nothing otherwise.
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job);
 
 // The whole JPEG picture `bytes` decoded as the library decodes it, when it
 // has 1 or 3 channels and libjpeg reads it without a warning; empty otherwise.
-cv::Mat decodeJpeg(std::string_view bytes);
+// With `ink`, a CMYK or YCCK picture is decoded too: its four channels of ink
+// as the file stores them (YCCK turned into CMYK).
+cv::Mat decodeJpeg(std::string_view bytes, bool ink = false);
 
 // `pixels` encoded to `bytes` as the library encodes JPEG, when they are
-// 8-bit with 1 or 3 channels; false otherwise (or when libjpeg fails).
-bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes);
+// 8-bit with 1 or 3 channels; with `ink`, 8-bit pixels of 4 channels are
+// encoded as CMYK ink stored as `ink` says. False otherwise (or when libjpeg
+// fails).
+bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes,
+                const JpegInk* ink = nullptr);
 
 // Whether `name` is saved as JPEG by the library (by its extension).
 bool isJpegName(const std::string& name);

@@ -10,6 +10,7 @@
 #include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
+#include "pictures/picture_metadata.h"
 #include "pictures/window_resize.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
@@ -37,25 +38,38 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
 // Makes the pictures of `jobs`, from job `next` on, advancing it past each
 // picture handed to `made`.
 void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made, size_t& next) {
+  // The jobs share their source file, and so their derived name.
+  const PictureJob& first = *jobs.front();
   std::string loadProblem;
   cv::Mat picture;
+  PictureMetadata metadata;
+  std::optional<JpegInk> ink;  // a CMYK picture kept as CMYK in a JPEG file
   // Found before it is read: a later run that finds the same file takes
   // the bytes as the same (a file changed meanwhile is read again then).
-  const std::optional<FileIdentity> source = fileIdentity(jobs.front()->sourceFilePath);
+  const std::optional<FileIdentity> source = fileIdentity(first.sourceFilePath);
   uint64_t sourceHash = 0;
   {
     std::string bytes;
-    if (readPictureFile(jobs.front()->sourceFilePath, bytes, loadProblem)) {
+    if (readPictureFile(first.sourceFilePath, bytes, loadProblem)) {
       sourceHash = contentHash(bytes);
-      if (jobs.size() == 1) {
-        if (auto fast = jpegWindowPicture(bytes, *jobs.front())) {
+      metadata = readPictureMetadata(bytes);
+      const bool turn = first.upright && metadata.orientation != 1;
+      if (jobs.size() == 1 && !turn) {
+        if (auto fast = jpegWindowPicture(bytes, first)) {
+          carryColourProfile(metadata.colourProfile, fast->bytes);
           fast->source = source;
           fast->sourceHash = sourceHash;
           made(next++, *fast);
           return;
         }
       }
-      picture = decodePicture(bytes, loadProblem);
+      if (isJpegName(first.derivedName)) ink = jpegInkOf(bytes);
+      if (ink) picture = decodeJpeg(bytes, true);
+      if (picture.empty()) {
+        ink.reset();
+        picture = decodePicture(bytes, loadProblem);
+      }
+      if (turn && !picture.empty()) picture = uprightPicture(picture, metadata.orientation);
     }
   }
   DerivedPicture copy;  // every copy is the same picture under the same name
@@ -77,10 +91,14 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         continue;
       }
       try {
-        // The name picks the encoder by its extension, as a save to that name does.
+        // The name picks the encoder by its extension, as a save to that name
+        // does; ink stays ink.
         const cv::Mat pixels = derivedPixels(picture, plan);
-        const bool encoded = (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
-                             libraryEncode(job.derivedName, pixels, result.bytes);
+        const bool encoded =
+            ink ? encodeJpeg(pixels, result.bytes, &*ink)
+                : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
+                      libraryEncode(job.derivedName, pixels, result.bytes);
+        if (encoded) carryColourProfile(metadata.colourProfile, result.bytes);
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
       } catch (const cv::Exception& error) {
@@ -101,10 +119,16 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
 
 }  // namespace
 
-cv::Mat loadPicture(const std::string& path, std::string& problem) {
+LoadedPicture loadPicture(const std::string& path, bool upright) {
+  LoadedPicture picture;
   std::string bytes;
-  if (!readPictureFile(path, bytes, problem)) return {};
-  return decodePicture(bytes, problem);
+  if (!readPictureFile(path, bytes, picture.problem)) return picture;
+  picture.metadata = readPictureMetadata(bytes);
+  picture.colourSpace = storedColourSpace(bytes);
+  picture.pixels = decodePicture(bytes, picture.problem);
+  picture.storedSize = picture.pixels.size();
+  if (upright) picture.pixels = uprightPicture(picture.pixels, picture.metadata.orientation);
+  return picture;
 }
 
 namespace {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "pictures/picture_metadata.h"
 #include "plan/album_plan.h"
 #include "platform/file_system.h"
 
@@ -40,10 +41,19 @@ struct DerivedPicture {
   uint64_t sourceHash = 0;
 };
 
-// The picture at `path` (a tool path), channels and depth as stored, refused
-// before it is decoded as makeDerivedPictures refuses it; empty when it does
-// not load, with `problem` saying why when there is more to say.
-cv::Mat loadPicture(const std::string& path, std::string& problem);
+// A picture as it is to be shown, and what its file says besides its pixels.
+struct LoadedPicture {
+  cv::Mat pixels;       // channels and depth as stored; empty when it does not load
+  std::string problem;  // why it does not load, when there is more to say
+  PictureMetadata metadata;
+  std::string colourSpace;  // as the file stores it; "" when not known
+  cv::Size storedSize;      // before it was turned upright
+};
+
+// The picture at `path` (a tool path), refused before it is decoded as
+// makeDerivedPictures refuses it, and turned upright by its EXIF orientation
+// when `upright`.
+LoadedPicture loadPicture(const std::string& path, bool upright);
 // The two steps of loadPicture: the file read (and refused when its header
 // declares too many pixels), then decoded.
 bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);
@@ -54,11 +64,13 @@ using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
 
 // Makes the derived pictures of `jobs`, which share one source file, handing
 // each to `made` in job order: the picture is loaded once (refused before decoding when it declares
-// more than kMaxPicturePixels pixels), then each job is reduced or copied and encoded by the
-// extension of its derived name with the library's default settings. On the reduce path the whole
-// picture is resized bilinearly to the box, then cut to the window (a box too large to hold is
-// computed for the window only); on the copy path the picture is encoded as loaded, once for all
-// copies. `made` must not throw.
+// more than kMaxPicturePixels pixels) and turned upright when the jobs ask, then each job is
+// reduced or copied and encoded by the extension of its derived name with the library's default
+// settings, carrying the source's colour profile where the format holds it and the colours match (a
+// CMYK JPEG picture stays CMYK in a JPEG file). On the reduce path the whole picture is resized
+// bilinearly to the box, then cut to the window (a box too large to hold is computed for the window
+// only); on the copy path the picture is encoded as loaded, once for all copies. `made` must not
+// throw.
 void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made);
 
 // The library's own worker threads are not used: the tool runs several

@@ -4,31 +4,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "pictures/file_bytes.h"
+
 namespace vellomar {
 namespace {
 
 using Dimensions = std::optional<PictureDimensions>;
-
-// The `count` bytes at `at`, fewer (or none) past the end.
-std::string_view part(std::string_view bytes, size_t at, size_t count) {
-  return at > bytes.size() ? std::string_view() : bytes.substr(at, count);
-}
-
-bool startsWith(std::string_view bytes, std::string_view prefix) {
-  return part(bytes, 0, prefix.size()) == prefix;
-}
-
-// Unsigned integers of `size` bytes at `at`, big- or little-endian; nullopt
-// past the end.
-std::optional<uint64_t> number(std::string_view b, size_t at, int size, bool bigEndian) {
-  if (at + static_cast<size_t>(size) > b.size()) return std::nullopt;
-  uint64_t value = 0;
-  for (int i = 0; i < size; ++i) {
-    const uint64_t byte = static_cast<unsigned char>(b[at + (bigEndian ? i : size - 1 - i)]);
-    value = (value << 8) | byte;
-  }
-  return value;
-}
 
 Dimensions of(std::optional<uint64_t> width, std::optional<uint64_t> height) {
   if (!width || !height) return std::nullopt;

@@ -74,6 +74,7 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   job.derivedName = derivedName;
   job.visibleArea = visibleArea(plan.geometry, scale);
   job.region = pixelRegionOf(plan.geometry, scale);
+  job.upright = settings.exifOrientation;
   plan.job = std::move(job);
   plan.newSrc = convertAnsiToUtf8(codePage, derivedName);
   return std::nullopt;

@@ -29,6 +29,7 @@ struct PictureJob {
   int censusCount = 0;         // picture elements of the book using this source
   double visibleArea = 0;
   std::optional<PixelRegion> region;  // empty when the window is not sound
+  bool upright = false;               // the picture is turned upright by its EXIF orientation first
 };
 
 // One picture element, as the run reads it.

@@ -21,6 +21,8 @@ struct RunSettings {
   bool showProgress = false;
   // Make every picture, whatever an earlier run left.
   bool rebuild = false;
+  // Turn every picture upright by its EXIF orientation before it is used.
+  bool exifOrientation = false;
 };
 
 }  // namespace vellomar

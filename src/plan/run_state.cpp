@@ -78,7 +78,7 @@ uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
     recipe << r.left << ' ' << r.top << ' ' << r.width << ' ' << r.height << ' ' << r.targetWidth
            << ' ' << r.targetHeight;
   }
-  recipe << '\n' << job.derivedName;
+  recipe << '\n' << job.derivedName << '\n' << job.upright;
   return contentHash(recipe.str());
 }
 

@@ -19,6 +19,7 @@
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
 #include "pictures/picture_header.h"
+#include "pictures/picture_metadata.h"
 #include "pictures/window_resize.h"
 #include "support/test_support.h"
 
@@ -203,7 +204,7 @@ std::string jpegFile(const cv::Mat& picture, int across, int down, bool progress
 
 // A JPEG window decoded only where the window reads gives the library's
 // bytes, on random geometries (reductions, enlargements, halvings, windows at
-// and over every edge) and JPEG pictures of every kind; what it does not cover
+// every edge) and JPEG pictures of every kind; what it does not cover
 // is left to the library.
 TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   ASSERT_TRUE(jpegPathMatchesLibrary());
@@ -221,14 +222,17 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
     const cv::Size box = trial % 11 == 0 && size.width % 2 == 0 && size.height % 2 == 0
                              ? size / 2
                              : cv::Size(rng.uniform(1, 200), rng.uniform(1, 200));
-    const PixelRegion region{rng.uniform(-box.width / 4, box.width),
-                             rng.uniform(-box.height / 4, box.height),
-                             rng.uniform(1, box.width + 1),
-                             rng.uniform(1, box.height + 1),
+    // Windows anywhere in the box, a third of them touching its far edges.
+    const int width = rng.uniform(1, box.width + 1), height = rng.uniform(1, box.height + 1);
+    const bool far = trial % 3 == 0;
+    const PixelRegion region{far ? box.width - width : rng.uniform(0, box.width - width + 1),
+                             far ? box.height - height : rng.uniform(0, box.height - height + 1),
+                             width,
+                             height,
                              box.width,
                              box.height};
-    const auto window = clippedWindow(region);
-    if (!window) continue;
+    const auto window = windowInBox(region);
+    ASSERT_TRUE(window.has_value());
     const auto made = jpegWindowPicture(file, {"", "d.JPG", 1, 1.0, region});
     ASSERT_TRUE(made.has_value()) << trial;
     cv::Mat whole;
@@ -252,6 +256,264 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   std::vector<uchar> bytes;
   EXPECT_FALSE(encodeJpeg(makePicture(8, 8, CV_8UC4), bytes) ||
                encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
+}
+
+// Each format the library reads here, reduced to a window and copied whole:
+// the derived file is the library's own encoding of what it decodes. (JPEG
+// 2000 encodes nothing under 32 pixels a side.)
+TEST(PictureTest, EveryFormatTheLibraryReadsIsReducedAndCopied) {
+  ScopedTempDir dir;
+  const cv::Mat colour = makePicture(120, 90, CV_8UC3);
+  cv::Mat grey, floats;
+  cv::extractChannel(colour, grey, 0);
+  colour.convertTo(floats, CV_32FC3, 1 / 255.0);
+  const std::pair<const char*, cv::Mat> formats[] = {
+      {".jpg", colour}, {".png", colour}, {".webp", colour}, {".bmp", colour},
+      {".tif", colour}, {".jp2", colour}, {".ppm", colour},  {".pgm", grey},
+      {".pfm", floats}, {".ras", colour}, {".hdr", floats},  {".exr", floats}};
+  for (const auto& [extension, picture] : formats) {
+    SCOPED_TRACE(extension);
+    std::vector<uchar> bytes;
+    try {
+      if (!cv::imencode(extension, picture, bytes)) continue;
+    } catch (const cv::Exception&) {
+      continue;  // this build of the library has no codec for it
+    }
+    const std::string name = std::string("p") + extension;
+    writeFile(dir.file(name), std::string(bytes.begin(), bytes.end()));
+    const cv::Mat decoded = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
+    cv::Mat box;
+    cv::resize(decoded, box, {100, 80}, 0, 0, cv::INTER_LINEAR);
+    for (const int count : {1, 2}) {
+      const PictureJob job{dir.file(name), name, count, 1200.0,
+                           PixelRegion{10, 8, 48, 40, 100, 80}};
+      DerivedPicture made;
+      makeDerivedPictures({&job}, [&](size_t, const DerivedPicture& p) { made = p; });
+      ASSERT_EQ(made.status, DerivedPicture::Status::kMade) << made.problem;
+      const cv::Mat expected = count == 1 ? box(cv::Rect(10, 8, 48, 40)) : decoded;
+      EXPECT_TRUE(std::string(made.bytes.begin(), made.bytes.end()) == encoded(extension, expected))
+          << count;
+    }
+  }
+}
+
+// A colour profile of `size` bytes for the colour space `space` ("RGB ",
+// "GRAY", "CMYK"): the header readers check (a display profile, D50, no
+// tags), then bytes of no meaning.
+std::string iccProfile(const char* space, size_t size) {
+  std::string profile(size, '\0');
+  for (size_t i = 132; i < size; ++i) profile[i] = static_cast<char>(i * 7 + 3);
+  for (int i = 0; i < 4; ++i) profile[i] = static_cast<char>(size >> (24 - 8 * i));
+  profile.replace(8, 16, std::string("\x02\x10\0\0mntr", 8) + space + "XYZ ");
+  profile.replace(36, 4, "acsp");
+  profile.replace(68, 12, std::string("\0\0\xF6\xD6\0\x01\0\0\0\0\xD3\x2D", 12));
+  return profile;
+}
+
+// `file` (a JPEG file) with an Exif block stating `orientation` after its SOI.
+std::string withOrientation(const std::string& file, int orientation) {
+  const std::string exif =
+      std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25) +
+      static_cast<char>(orientation) + std::string(6, '\0');
+  return file.substr(0, 2) + "\xFF\xE1" + static_cast<char>(0) +
+         static_cast<char>(exif.size() + 2) + exif + file.substr(2);
+}
+
+// The profile libjpeg itself reads from a JPEG file; "" when none.
+std::string libjpegProfile(const std::string& file) {
+  jpeg_decompress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(file.data()), file.size());
+  jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+  jpeg_read_header(&info, TRUE);
+  JOCTET* data = nullptr;
+  unsigned int size = 0;
+  std::string profile;
+  if (jpeg_read_icc_profile(&info, &data, &size)) profile.assign(data, data + size);
+  std::free(data);
+  jpeg_destroy_decompress(&info);
+  return profile;
+}
+
+// A profile goes into each format that holds one, when its colour space is
+// the one the file stores, and reads back byte for byte; the file decodes to
+// the same pixels. libjpeg reads the JPEG segments (a profile of two), and
+// ours reads libjpeg's.
+TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
+  const std::string rgb = iccProfile("RGB ", 70000), gray = iccProfile("GRAY", 300);
+  const cv::Mat colour = makePicture(31, 17, CV_8UC3), alpha = makePicture(31, 17, CV_8UC4);
+  cv::Mat grey;
+  cv::extractChannel(colour, grey, 1);
+  const struct {
+    const char* extension;
+    cv::Mat picture;
+    const std::string& profile;
+    bool carried;
+  } rows[] = {
+      {".jpg", colour, rgb, true},  {".jpg", grey, gray, true},   {".jpg", colour, gray, false},
+      {".png", colour, rgb, true},  {".png", grey, gray, true},   {".png", alpha, rgb, true},
+      {".png", grey, rgb, false},   {".webp", colour, rgb, true}, {".webp", alpha, rgb, true},
+      {".webp", grey, gray, false}, {".tif", colour, rgb, true},  {".tif", grey, gray, true},
+      {".bmp", colour, rgb, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.extension) + " " + std::to_string(row.picture.channels()));
+    const std::string plain = encoded(row.extension, row.picture);
+    std::vector<uchar> file(plain.begin(), plain.end());
+    EXPECT_EQ(carryColourProfile(row.profile, file), row.carried);
+    const std::string bytes(file.begin(), file.end());
+    EXPECT_EQ(readPictureMetadata(bytes).colourProfile, row.carried ? row.profile : "");
+    if (row.extension == std::string(".jpg")) {
+      EXPECT_EQ(libjpegProfile(bytes), row.carried ? row.profile : "");
+    }
+    EXPECT_EQ(
+        cv::norm(cv::imdecode(file, cv::IMREAD_UNCHANGED),
+                 cv::imdecode(std::vector<uchar>(plain.begin(), plain.end()), cv::IMREAD_UNCHANGED),
+                 cv::NORM_INF),
+        0);
+  }
+  // A profile written by libjpeg, and a damaged one (not "acsp").
+  std::string damaged = iccProfile("RGB ", 400);
+  damaged[36] = 'x';
+  for (const std::string* profile : {&rgb, static_cast<const std::string*>(&damaged)}) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = info.image_height = 8;
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    jpeg_start_compress(&info, TRUE);
+    jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(profile->data()),
+                           static_cast<unsigned>(profile->size()));
+    std::vector<uchar> row(8, 128);
+    for (JSAMPROW line = row.data(); info.next_scanline < 8;) jpeg_write_scanlines(&info, &line, 1);
+    jpeg_finish_compress(&info);
+    const std::string file(reinterpret_cast<char*>(buffer), size);
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    EXPECT_EQ(readPictureMetadata(file).colourProfile, profile == &rgb ? rgb : "");
+  }
+}
+
+// Where the stored picture's first pixel, and the one right of it, land once
+// the picture is turned upright, for each orientation; and the orientation
+// read from a JPEG file's Exif block.
+TEST(PictureMetadataTest, OrientationsTurnPicturesUpright) {
+  const cv::Mat stored = (cv::Mat_<uchar>(2, 3) << 1, 2, 3, 4, 5, 6);
+  const struct {
+    int orientation;
+    cv::Point first, second;  // where 1 and 2 land
+  } rows[] = {{1, {0, 0}, {1, 0}}, {2, {2, 0}, {1, 0}}, {3, {2, 1}, {1, 1}}, {4, {0, 1}, {1, 1}},
+              {5, {0, 0}, {0, 1}}, {6, {1, 0}, {1, 1}}, {7, {1, 2}, {1, 1}}, {8, {0, 2}, {0, 1}}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.orientation);
+    const cv::Mat upright = uprightPicture(stored, row.orientation);
+    EXPECT_EQ(upright.size(), turnsSideways(row.orientation) ? cv::Size(2, 3) : cv::Size(3, 2));
+    EXPECT_EQ(upright.at<uchar>(row.first), 1);
+    EXPECT_EQ(upright.at<uchar>(row.second), 2);
+    const std::string file =
+        withOrientation(encoded(".jpg", makePicture(8, 8, CV_8UC3)), row.orientation);
+    EXPECT_EQ(readPictureMetadata(file).orientation, row.orientation);
+  }
+  EXPECT_EQ(readPictureMetadata(withOrientation(encoded(".jpg", stored), 9)).orientation, 1);
+}
+
+// A picture stored turned is used as stored, or turned upright before its
+// window is cut when the job asks; the JPEG path leaves it to the library's.
+TEST(PictureTest, PicturesAreTurnedUprightWhenAsked) {
+  ScopedTempDir dir;
+  const cv::Mat stored = makePicture(60, 90, CV_8UC3);
+  writeFile(dir.file("p.jpg"), withOrientation(encoded(".jpg", stored), 6));
+  const cv::Mat decoded = readPicture(dir.file("p.jpg"));
+  for (const bool upright : {false, true}) {
+    SCOPED_TRACE(upright);
+    PictureJob job{dir.file("p.jpg"), "p.jpg", 1, 1200.0, PixelRegion{10, 8, 40, 30, 80, 60}};
+    job.upright = upright;
+    DerivedPicture made;
+    makeDerivedPictures({&job}, [&](size_t, const DerivedPicture& p) { made = p; });
+    EXPECT_EQ(cv::Size(made.pictureWidth, made.pictureHeight),
+              upright ? cv::Size(90, 60) : cv::Size(60, 90));
+    cv::Mat box;
+    cv::resize(upright ? uprightPicture(decoded, 6) : decoded, box, {80, 60}, 0, 0,
+               cv::INTER_LINEAR);
+    EXPECT_TRUE(std::string(made.bytes.begin(), made.bytes.end()) ==
+                encoded(".jpg", box(cv::Rect(10, 8, 40, 30))));
+  }
+}
+
+// A CMYK or YCCK JPEG picture stays so in a JPEG file, cut or copied: four
+// channels, the Adobe marker as the source had it, its profile; the ink is
+// the source's resized. Another format takes the library's conversion.
+TEST(PictureTest, CmykJpegPicturesStayCmyk) {
+  ScopedTempDir dir;
+  cv::Mat ink = makePicture(90, 60, CV_8UC4);
+  cv::GaussianBlur(ink, ink, {15, 15}, 5);
+  const std::string profile = iccProfile("CMYK", 1000);
+  for (const auto& [ycck, adobe] : {std::pair{false, true}, {true, true}, {false, false}}) {
+    SCOPED_TRACE(std::to_string(ycck) + std::to_string(adobe));
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 90;
+    info.image_height = 60;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    if (ycck) jpeg_set_colorspace(&info, JCS_YCCK);
+    info.write_Adobe_marker = adobe;
+    jpeg_start_compress(&info, TRUE);
+    jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(profile.data()),
+                           static_cast<unsigned>(profile.size()));
+    for (int y = 0; y < 60; ++y) {
+      JSAMPROW row = ink.ptr<uchar>(y);
+      jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    writeFile(dir.file("c.jpg"), std::string(reinterpret_cast<char*>(buffer), size));
+    writeFile(dir.file("c.png"), std::string(reinterpret_cast<char*>(buffer), size));
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+    const cv::Mat source = decodeJpeg(readFile(dir.file("c.jpg")), true);
+    ASSERT_EQ(source.channels(), 4);
+    EXPECT_LT(cv::norm(source, ink, cv::NORM_L1) / ink.total() / 4, 3.0);
+    const PixelRegion region{10, 8, 40, 30, 80, 60};
+    const PictureJob cut{dir.file("c.jpg"), "c.jpg", 1, 1200.0, region};
+    const PictureJob copy{dir.file("c.jpg"), "c.jpg", 2, 1200.0, region};
+    const PictureJob png{dir.file("c.png"), "c.png", 1, 1200.0, region};
+    for (const PictureJob* job : {&cut, &copy, &png}) {
+      DerivedPicture made;
+      makeDerivedPictures({job}, [&](size_t, const DerivedPicture& p) { made = p; });
+      const std::string file(made.bytes.begin(), made.bytes.end());
+      if (job == &png) {
+        EXPECT_EQ(readPicture(dir.file("c.png")).channels(), 3);
+        EXPECT_EQ(readPictureMetadata(file).colourProfile, "");
+        continue;
+      }
+      EXPECT_EQ(jpegInkOf(file).has_value() && jpegInkOf(file)->ycck == ycck &&
+                    jpegInkOf(file)->adobeMarker == adobe,
+                true);
+      EXPECT_EQ(readPictureMetadata(file).colourProfile, profile);
+      cv::Mat expected = source;
+      if (job == &cut) {
+        cv::resize(source, expected, {80, 60}, 0, 0, cv::INTER_LINEAR);
+        expected = expected(cv::Rect(10, 8, 40, 30));
+      }
+      const cv::Mat derived = decodeJpeg(file, true);
+      ASSERT_EQ(derived.size(), expected.size());
+      EXPECT_LT(cv::norm(derived, expected, cv::NORM_L1) / expected.total() / 4, 3.0);
+    }
+  }
 }
 
 // Every file of a directory by name, with its bytes.

@@ -1,0 +1,55 @@
+#ifndef VELLOMAR_PICTURES_PICTURE_METADATA_H_
+#define VELLOMAR_PICTURES_PICTURE_METADATA_H_
+
+// What a picture file says besides its pixels that decides how it prints: the
+// colour profile its colours are measured in, and how the camera was held.
+// Read from JPEG, PNG, WebP and TIFF files, and a profile written into them.
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellomar {
+
+// The largest profile a JPEG file can hold (255 segments), and so the largest
+// carried from any file.
+constexpr size_t kMaxColourProfileBytes = 255 * 65519;
+
+struct PictureMetadata {
+  std::string colourProfile;  // an ICC profile, byte for byte; empty when none
+  int orientation = 1;        // EXIF orientation: 1 (as stored) to 8
+};
+
+// The metadata of a picture file, by its content: JPEG (APP2 ICC_PROFILE
+// segments, APP1 Exif), PNG (iCCP, eXIf), WebP (ICCP, EXIF) and TIFF (its own
+// tags). What is missing, damaged or not understood reads as none (an
+// orientation of 1).
+PictureMetadata readPictureMetadata(std::string_view file);
+
+// The colour space an ICC profile describes ("RGB", "GRAY", "CMYK", ...);
+// empty when `profile` is no ICC profile.
+std::string profileColourSpace(std::string_view profile);
+
+// The colour space in which a JPEG, PNG, WebP or TIFF file stores its pixels
+// ("RGB", "GRAY", "CMYK"); empty for other formats.
+std::string storedColourSpace(std::string_view file);
+
+// Writes `profile` into the encoded picture `file` when its format holds one
+// here (JPEG: APP2 segments after the JFIF or Adobe marker; PNG: iCCP; WebP:
+// ICCP in the extended format; TIFF: its ICC tag) and the profile describes
+// the colour space the file stores. Returns whether it did; `file` is left
+// as it was otherwise.
+bool carryColourProfile(std::string_view profile, std::vector<unsigned char>& file);
+
+// `picture` turned upright by the EXIF `orientation` (mirrored and turned as
+// the eight values say); as it is for 1 or an unknown value.
+cv::Mat uprightPicture(const cv::Mat& picture, int orientation);
+
+// Whether the orientation turns the stored picture on its side (5 to 8):
+// upright, its width is the stored height.
+bool turnsSideways(int orientation);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PICTURES_PICTURE_METADATA_H_
