@@ -1,5 +1,6 @@
 #include "app/album_run.h"
 
+#include <map>
 #include <new>
 #include <optional>
 #include <vector>
@@ -31,6 +32,29 @@ void report(Diagnostics& diagnostics, const Problem& problem, const std::string&
   diagnostics.problem(problem.file.empty() ? albumFile : problem.file, problem.place, problem.text);
 }
 
+// For each of `jobs`, the job whose source picture its derived file would
+// replace (itself included), when there is one.
+std::vector<std::optional<size_t>> replacedSources(const std::vector<PictureJob>& jobs,
+                                                   const std::string& outputDir) {
+  std::map<std::pair<uint64_t, uint64_t>, size_t> sources;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (const auto source = fileIdentity(jobs[i].sourceFilePath)) {
+      sources.emplace(std::make_pair(source->device, source->inode), i);
+    }
+  }
+  std::vector<std::optional<size_t>> replaced(jobs.size());
+  for (size_t i = 0; i < jobs.size() && !sources.empty(); ++i) {
+    const auto target = fileIdentity(outputDir + jobs[i].derivedName);
+    if (!target) continue;
+    const auto found = sources.find({target->device, target->inode});
+    if (found == sources.end()) continue;
+    const auto own = fileIdentity(jobs[i].sourceFilePath);
+    const bool itself = own && own->device == target->device && own->inode == target->inode;
+    replaced[i] = itself ? i : found->second;
+  }
+  return replaced;
+}
+
 // The picture work of the planned elements, taken back in element order:
 // problems reported and records rewritten as each element's turn comes.
 // Returns the error that ends the run there, if one does.
@@ -40,17 +64,22 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
                                    std::vector<ElementChange>& changes,
                                    std::vector<MadeFile>& madeFiles) {
   std::vector<PictureJob> allJobs;
+  std::vector<const ElementPlan*> elementOfJob;
   for (const ElementPlan& element : plan.elements) {
-    if (element.job) allJobs.push_back(*element.job);
+    if (!element.job) continue;
+    allJobs.push_back(*element.job);
+    elementOfJob.push_back(&element);
   }
   // What the last run left as this run would make it is taken as it is.
   const std::string versions = pictureMakersVersion();
   const std::vector<std::optional<DerivedFile>> taken =
       settings.rebuild ? std::vector<std::optional<DerivedFile>>(allJobs.size())
                        : filesToTake(allJobs, outputDir, versions, diagnostics);
+  // Nothing of the customer's is replaced.
+  const std::vector<std::optional<size_t>> replaced = replacedSources(allJobs, outputDir);
   std::vector<PictureJob> jobs;
   for (size_t i = 0; i < allJobs.size(); ++i) {
-    if (!taken[i]) jobs.push_back(allJobs[i]);
+    if (!taken[i] && !replaced[i]) jobs.push_back(allJobs[i]);
   }
   // A few pictures need no progress line.
   constexpr size_t kFewPictures = 4;
@@ -74,9 +103,17 @@ std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& roo
     if (element.problem) report(diagnostics, *element.problem, albumFile);
     if (!element.job) continue;
     const size_t job = jobIndex++;
+    const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
+    if (replaced[job]) {
+      diagnostics.problem(derivedFile, element.place,
+                          *replaced[job] == job
+                              ? "the derived picture would replace its own source"
+                              : "the derived picture would replace the source picture of " +
+                                    elementOfJob[*replaced[job]]->place);
+      continue;
+    }
     const DerivedFile file = taken[job] ? *taken[job] : files.take(workIndex++);
     if (auto made = recordOf(allJobs[job], file, versions)) madeFiles.push_back(std::move(*made));
-    const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
     const DerivedPicture& picture = file.picture;
     switch (picture.status) {
       case DerivedPicture::Status::kLibraryFailed:
@@ -125,6 +162,13 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
   Diagnostics diagnostics(err);
   const std::string inputPath = settings.sourceDir + kAlbumFileName;
   const std::string inputFile = toOsPath(inputPath);
+  // The output would replace the source album's pictures and description.
+  const auto sourceDirectory = directoryIdentity(settings.sourceDir);
+  if (sourceDirectory && sourceDirectory == directoryIdentity(settings.outputDir)) {
+    diagnostics.problem(toOsPath(settings.outputDir), "",
+                        "is the source directory: nothing is written into it");
+    return kExitFailure;
+  }
   try {
     AlbumDocument document;
     {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <set>
+#include <sstream>
 
 #include "album/album_format.h"
 #include "album/json_reader.h"
@@ -41,6 +43,8 @@ constexpr char kUsage[] =
     "  --max-shift PX    largest misplacement of a derived picture, in its pixels\n"
     "                    (default 2.5)\n"
     "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
+    "  --exif-orientation  pictures are turned upright by their EXIF orientation,\n"
+    "                    as vellomar --exif-orientation turns them\n"
     "  --jobs N          pages drawn at once (default: one per processor)\n"
     "  -h, --help        print this help\n"
     "      --version     print the version\n";
@@ -80,22 +84,40 @@ Side sideOf(const Json::Value& element, const std::string& directory, bool useOr
   return side;
 }
 
-// Pictures as the drawings take them: 8-bit BGR.
+// Pictures as the drawings take them: 8-bit BGR, what is transparent in them
+// shown as paper.
 cv::Mat drawable(const cv::Mat& picture) {
   if (picture.empty()) return picture;
   cv::Mat eight = picture;
   if (picture.depth() == CV_16U) picture.convertTo(eight, CV_8U, 1 / 257.0);
   if (picture.depth() == CV_32F || picture.depth() == CV_64F) picture.convertTo(eight, CV_8U, 255);
   if (eight.depth() != CV_8U) picture.convertTo(eight, CV_8U);
-  cv::Mat bgr;
-  if (eight.channels() == 1) {
-    cv::cvtColor(eight, bgr, cv::COLOR_GRAY2BGR);
-  } else if (eight.channels() == 4) {
-    cv::cvtColor(eight, bgr, cv::COLOR_BGRA2BGR);
-  } else {
-    bgr = eight;
+  std::vector<cv::Mat> planes;
+  cv::split(eight, planes);
+  cv::Mat alpha;
+  if (planes.size() == 2 || planes.size() == 4) {
+    alpha = planes.back();
+    planes.pop_back();
   }
-  return bgr;
+  if (planes.size() == 1) planes.assign(3, planes.front());
+  cv::Mat bgr;
+  cv::merge(planes.data(), 3, bgr);
+  if (alpha.empty()) return bgr;
+  cv::Mat colour, opacity, blended;
+  bgr.convertTo(colour, CV_32FC3);
+  cv::Mat alphas[] = {alpha, alpha, alpha};
+  cv::merge(alphas, 3, opacity);
+  opacity.convertTo(opacity, CV_32FC3, 1 / 255.0);
+  const cv::Mat paper(colour.size(), CV_32FC3, cv::Scalar::all(255));
+  colour = colour.mul(opacity) + paper.mul(cv::Scalar::all(1) - opacity);
+  colour.convertTo(blended, CV_8UC3);
+  return blended;
+}
+
+// How far the proportions of a box (width / height) are from a picture's.
+double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
+  return std::abs(std::log(std::abs(boxWidth / boxHeight) *
+                           (static_cast<double>(picture.height) / picture.width)));
 }
 
 // Read only, never inserting: null where the document has nothing.
@@ -117,11 +139,57 @@ const Json::Value& elementsOf(const Json::Value& pages, Json::ArrayIndex page) {
   return member(entry(pages, page), keys::kElements);
 }
 
+// The files a proof writes into its directory: its own, never one it did not
+// make. The names it made are listed in the directory (kMadeFilesName) before
+// they are written, so that a later proof replaces them; a file of another
+// name that is there already is left as it is.
+class ProofFiles {
+ public:
+  static constexpr char kMadeFilesName[] = ".vellomar-proof";
+
+  ProofFiles(std::string directory, const std::vector<std::string>& names)
+      : directory_(std::move(directory) + '\\') {
+    std::string listed;
+    readFileBytes(directory_ + kMadeFilesName, listed, nullptr, uint64_t{16} << 20);
+    std::istringstream lines(listed);
+    std::set<std::string> made;
+    for (std::string line; std::getline(lines, line);) made.insert(line);
+    for (const std::string& name : names) {
+      if (made.count(name) == 0 && fileIdentity(directory_ + name)) {
+        foreign_.insert(name);
+      } else {
+        made.insert(name);
+      }
+    }
+    for (const std::string& name : made) list_ += name + '\n';
+  }
+
+  // Lists the names first; false when the list cannot be written.
+  bool start(std::string& error) const {
+    return writeFileAtomically(directory_, kMadeFilesName, list_, error);
+  }
+
+  bool write(const std::string& name, std::string_view bytes, std::string& error) const {
+    if (foreign_.count(name) != 0) {
+      error = "a file the proof did not make is there, and is left as it is";
+      return false;
+    }
+    return writeFileAtomically(directory_, name, bytes, error);
+  }
+
+  std::string path(const std::string& name) const { return toOsPath(directory_ + name); }
+
+ private:
+  std::string directory_;
+  std::set<std::string> foreign_;
+  std::string list_;
+};
+
 class PageProofer {
  public:
   PageProofer(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
-              const Json::Value& after)
-      : settings_(settings), codePage_(codePage), before_(before), after_(after) {}
+              const Json::Value& after, const ProofFiles& files)
+      : settings_(settings), codePage_(codePage), before_(before), after_(after), files_(files) {}
 
   PageFigures proof(Json::ArrayIndex page) const {
     const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
@@ -150,8 +218,16 @@ class PageProofer {
     for (size_t e = 0; e < sides.size(); ++e) {
       const std::string place = elementPlace(static_cast<int>(page), static_cast<int>(e));
       const auto& [was, is] = sides[e];
-      const cv::Mat wasPicture = load(was, "before", place, canvas, before, seenBefore, figures);
-      const cv::Mat isPicture = load(is, "after", place, canvas, after, seenAfter, figures);
+      const LoadedPicture wasLoaded =
+          load(was, "before", place, canvas, before, seenBefore, figures);
+      const LoadedPicture isLoaded = load(is, "after", place, canvas, after, seenAfter, figures);
+      const cv::Mat& wasPicture = wasLoaded.pixels;
+      const cv::Mat& isPicture = isLoaded.pixels;
+      if (wasLoaded.colourSpace == "CMYK" && !isPicture.empty() && isLoaded.colourSpace != "CMYK") {
+        figures.notes.push_back(place +
+                                ": the prepared picture is no longer CMYK: its ink was converted "
+                                "to RGB by a plain formula, and prints in other colours");
+      }
       if (!wasPicture.empty() && isPicture.empty()) {
         figures.failures.push_back(place + ": the prepared book has no picture here");
       }
@@ -183,28 +259,60 @@ class PageProofer {
 
  private:
   // Loads and draws one side of an element; returns its picture, if it has one.
-  cv::Mat load(const Side& side, const char* which, const std::string& place, const Canvas& canvas,
-               cv::Mat& page, cv::Mat& seen, PageFigures& figures) const {
+  LoadedPicture load(const Side& side, const char* which, const std::string& place,
+                     const Canvas& canvas, cv::Mat& page, cv::Mat& seen,
+                     PageFigures& figures) const {
+    const auto note = [&](const std::string& text) {
+      figures.notes.push_back(std::string(which) + ": " + place + ": " + text);
+    };
     if (!side.drawn) {
-      if (!side.label.empty())
-        figures.notes.push_back(std::string(which) + ": " + place + ": " + side.label);
+      if (!side.label.empty()) note(side.label);
       return {};
     }
-    std::string reason;
-    cv::Mat picture = side.path.empty() ? cv::Mat() : drawable(loadPicture(side.path, reason));
-    if (!picture.empty()) {
-      drawPicture(picture, side.geometry, canvas, page, seen);
+    LoadedPicture loaded;
+    if (!side.path.empty()) loaded = loadPicture(side.path, settings_.exifOrientation);
+    loaded.pixels = drawable(loaded.pixels);
+    if (!loaded.pixels.empty()) {
+      drawPicture(loaded.pixels, side.geometry, canvas, page, seen);
+      noteHowStored(side, loaded, note);
     } else if (side.path.empty()) {
       drawBox(side.geometry, {side.label}, side.crossed, canvas, page);
-      figures.notes.push_back(std::string(which) + ": " + place + ": " + side.label);
+      note(side.label);
     } else {
+      std::string& reason = loaded.problem;
       if (reason.empty()) reason = "the image library cannot decode it";
       drawBox(side.geometry, {side.path.substr(side.path.find_last_of("/\\") + 1), reason}, true,
               canvas, page);
-      figures.notes.push_back(std::string(which) + ": " + place + ": " + toOsPath(side.path) +
-                              ": the picture cannot be loaded: " + reason);
+      note(toOsPath(side.path) + ": the picture cannot be loaded: " + reason);
     }
-    return picture;
+    return loaded;
+  }
+
+  // Notes a picture stored turned, and one stored as CMYK ink.
+  template <typename Note>
+  void noteHowStored(const Side& side, const LoadedPicture& loaded, const Note& note) const {
+    const int orientation = loaded.metadata.orientation;
+    if (orientation != 1) {
+      std::string text = "stored turned (EXIF orientation " + std::to_string(orientation) +
+                         "): " + toOsPath(side.path);
+      const cv::Size stored = loaded.storedSize;
+      const cv::Size upright(stored.height, stored.width);
+      constexpr double kSameProportions = 0.03;
+      const ElementGeometry& g = side.geometry;
+      if (turnsSideways(orientation) &&
+          proportionGap(g.boxWidth, g.boxHeight, upright) < kSameProportions &&
+          proportionGap(g.boxWidth, g.boxHeight, stored) >= kSameProportions) {
+        text +=
+            "; its box has the proportions of the upright picture, not of the stored one: "
+            "the book was likely laid out with it upright";
+        if (!settings_.exifOrientation) text += " (--exif-orientation)";
+      }
+      note(text);
+    }
+    if (loaded.colourSpace == "CMYK") {
+      note("stored as CMYK ink: drawn in the image library's plain conversion to RGB: " +
+           toOsPath(side.path));
+    }
   }
 
   // The figures of the two drawings, and the difference drawing: white where
@@ -237,11 +345,10 @@ class PageProofer {
     std::vector<unsigned char> bytes;
     std::string error = "the image library could not encode it";
     if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes) ||
-        !writeFileAtomically(
-            settings_.proofDir + '\\', name,
-            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error)) {
-      figures.failures.push_back(toOsPath(settings_.proofDir + '\\' + name) +
-                                 ": cannot be written: " + error);
+        !files_.write(name,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                      error)) {
+      figures.failures.push_back(files_.path(name) + ": cannot be written: " + error);
     }
   }
 
@@ -249,6 +356,7 @@ class PageProofer {
   const CodePage& codePage_;
   const Json::Value& before_;
   const Json::Value& after_;
+  const ProofFiles& files_;
 };
 
 }  // namespace
@@ -266,6 +374,15 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
       return kProofNotMade;
     }
   }
+  // Nothing of the books is replaced: the proof goes beside them.
+  const auto proofDirectory = directoryIdentity(settings.proofDir);
+  for (const std::string* directory : directories) {
+    if (proofDirectory && proofDirectory == directoryIdentity(*directory)) {
+      diagnostics.problem(toOsPath(settings.proofDir), "",
+                          "is the directory of an album: the proof is not written into it");
+      return kProofNotMade;
+    }
+  }
   std::string error;
   if (!makeDirectory(settings.proofDir, &error) && !error.empty()) {
     diagnostics.problem(toOsPath(settings.proofDir), "", "cannot be created: " + error);
@@ -273,11 +390,22 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
   }
   const Json::Value& pages = pagesOf(albums[0]);
   const size_t count = pages.isArray() ? pages.size() : 0;
+  std::vector<std::string> names = {"index.html"};
+  for (size_t p = 1; p <= count; ++p) {
+    for (const char* drawing : {"-before.jpg", "-after.jpg", "-difference.png"}) {
+      names.push_back("page-" + std::to_string(p) + drawing);
+    }
+  }
+  const ProofFiles files(settings.proofDir, names);
+  if (!files.start(error)) {
+    diagnostics.problem(files.path(ProofFiles::kMadeFilesName), "", "cannot be written: " + error);
+    return kProofNotMade;
+  }
   prepareImageLibrary();
   Progress progress(err, settings.showProgress && count > 1);
   progress.start(static_cast<int>(count));
   diagnostics.setProgress(&progress);
-  const PageProofer proofer(settings, codePage, albums[0], albums[1]);
+  const PageProofer proofer(settings, codePage, albums[0], albums[1], files);
   std::vector<size_t> order(count);
   for (size_t p = 0; p < count; ++p) order[p] = p;
   const size_t workers =
@@ -304,16 +432,15 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
   }
   diagnostics.setProgress(nullptr);
   progress.clear();
-  const std::string index = settings.proofDir + "\\index.html";
-  if (!writeFileAtomically(
-          settings.proofDir + '\\', "index.html",
-          proofIndexHtml(figures, settings.thresholds, toOsPath(settings.sourceDir),
-                         toOsPath(settings.outputDir)),
-          error)) {
-    diagnostics.problem(toOsPath(index), "", "cannot be written: " + error);
+  if (!files.write("index.html",
+                   proofIndexHtml(figures, settings.thresholds, toOsPath(settings.sourceDir),
+                                  toOsPath(settings.outputDir)),
+                   error)) {
+    diagnostics.problem(files.path("index.html"), "", "cannot be written: " + error);
     return kProofNotMade;
   }
-  out << toOsPath(index) << ": " << count << " pages, " << failing << " below the thresholds\n";
+  out << files.path("index.html") << ": " << count << " pages, " << failing
+      << " below the thresholds\n";
   return failing > 0 ? kProofFails : kProofPasses;
 }
 
@@ -338,6 +465,10 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
     }
     if (arg == "--origin-path") {
       settings.useOriginPath = true;
+      continue;
+    }
+    if (arg == "--exif-orientation") {
+      settings.exifOrientation = true;
       continue;
     }
     if (arg == "--size" || arg == "--min-psnr" || arg == "--max-shift" || arg == "--jobs") {

@@ -24,8 +24,9 @@ struct ProofSettings {
   std::string sourceDir;  // tool paths, as given
   std::string outputDir;
   std::string proofDir;
-  bool useOriginPath = false;  // the source album's paths as the tool read them
-  int longSide = 1600;         // pixels of a page drawing's long side
+  bool useOriginPath = false;    // the source album's paths as the tool read them
+  bool exifOrientation = false;  // pictures turned upright by their EXIF orientation
+  int longSide = 1600;           // pixels of a page drawing's long side
   ProofThresholds thresholds;
   int workerCount = 0;  // pages drawn at once; 0 for one per processor
   bool showProgress = false;

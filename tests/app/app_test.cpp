@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <map>
 #include <thread>
 
 #include "app/album_run.h"
@@ -261,6 +262,55 @@ TEST_F(AlbumRunTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
   EXPECT_NE(err.str().find(settings.outputDir + kSeparator + "album.desc: cannot be written"),
             std::string::npos)
       << err.str();
+}
+
+// Every file under `dir`, by path, with its bytes.
+std::map<std::string, std::string> treeOf(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) files[entry.path().string()] = readFile(entry.path().string());
+  }
+  return files;
+}
+
+// An output directory that is the source directory, however it is named, is
+// refused before anything is read or written. A derived picture that would
+// replace a source picture of the album (its own, or another element's) is
+// its element's problem, and the source stays as it was.
+TEST_F(AlbumRunTest, NothingOfTheCustomersIsReplaced) {
+  addPicture("print/p.png", makePicture(40, 30, CV_8UC3));
+  addPicture("other/p.png", makePicture(20, 10, CV_8UC1));
+  addPicture("q.png", makePicture(20, 10, CV_8UC3));
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"print/p.png"}},
+      {"image":{"src":"other/p.png"}},{"image":{"src":"q.png"}}]}]}})");
+  const auto source = treeOf(sourceDir());
+  std::vector<std::string> spellings = {sourceDir(), sourceDir() + kSeparator + "." + kSeparator,
+                                        dir_.file("in") + kSeparator + ".." + kSeparator + "in"};
+#ifndef _WIN32
+  fs::create_directory_symlink("in", dir_.file("link"));
+  spellings.push_back(dir_.file("link"));
+#endif
+  for (const std::string& spelling : spellings) {
+    std::ostringstream out, err;
+    EXPECT_EQ(runCommandLine({"vellomar", sourceDir(), spelling, "0"}, out, err), -1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_NE(err.str().find(": is the source directory: nothing is written into it\n"),
+              std::string::npos)
+        << spelling << ": " << err.str();
+    EXPECT_TRUE(treeOf(sourceDir()) == source);
+  }
+  std::ostringstream out, err;
+  const std::string print = sourceFile("print");
+  EXPECT_EQ(runCommandLine({"vellomar", sourceDir(), print, "0"}, out, err), -1);
+  const std::string line =
+      "vellomar: " + print + kSeparator + "p.png: photoBook.pages[0].elements[";
+  EXPECT_EQ(err.str(), line + "0]: the derived picture would replace its own source\n" + line +
+                           "1]: the derived picture would replace the source picture of "
+                           "photoBook.pages[0].elements[0]\n");
+  for (const auto& [path, bytes] : source) EXPECT_EQ(readFile(path), bytes) << path;
+  EXPECT_NE(readFile(print + kSeparator + "album.desc").find(R"("src":"print/p.png")"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(print + kSeparator + "q.png"));
 }
 
 // A lock held on a file the way a live run holds its own.

@@ -310,15 +310,6 @@ std::string iccProfile(const char* space, size_t size) {
   return profile;
 }
 
-// `file` (a JPEG file) with an Exif block stating `orientation` after its SOI.
-std::string withOrientation(const std::string& file, int orientation) {
-  const std::string exif =
-      std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25) +
-      static_cast<char>(orientation) + std::string(6, '\0');
-  return file.substr(0, 2) + "\xFF\xE1" + static_cast<char>(0) +
-         static_cast<char>(exif.size() + 2) + exif + file.substr(2);
-}
-
 // The profile libjpeg itself reads from a JPEG file; "" when none.
 std::string libjpegProfile(const std::string& file) {
   jpeg_decompress_struct info;

@@ -136,5 +136,59 @@ TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
   EXPECT_GT(cv::countNonZero(green), 1200 * 900 / 100);
 }
 
+// A proof is never written into an album's directory, and never replaces a
+// file it did not make. Transparent parts of a picture are drawn as paper; a
+// picture stored turned is named, with a word when its box has the upright
+// picture's proportions.
+TEST_F(ProofTest, ProofsReplaceNothingAndShowHowPicturesAreStored) {
+  cv::Mat clear = texture(200, 100, 1), alpha(100, 200, CV_8UC1, cv::Scalar(255));
+  cv::cvtColor(clear, clear, cv::COLOR_BGR2BGRA);
+  alpha(cv::Rect(0, 0, 100, 100)).setTo(0);  // the left half is transparent
+  cv::insertChannel(alpha, clear, 3);
+  addPicture("clear.png", clear);
+  // Stored 100 x 75 on its side, in a box of the upright picture's proportions.
+  writeFile(sourceFile("turned.jpg"), withOrientation(encoded(".jpg", texture(100, 75, 2)), 6));
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[
+      {"image":{"src":"clear.png","width":200,"height":100,
+                "mask":{"width":200,"height":100}}},
+      {"image":{"src":"turned.jpg","width":75,"height":100,"positionY":120,
+                "mask":{"width":75,"height":100,"positionY":120}}}]}]}})");
+  ASSERT_EQ(run().status, 0);
+  for (const std::string& directory : {sourceDir(), outputDir()}) {
+    const auto files = std::distance(fs::directory_iterator(directory), fs::directory_iterator());
+    const RunResult refused = proof(directory);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find(": is the directory of an album: the proof is not written into it"),
+              std::string::npos);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), files);
+  }
+  fs::create_directory(dir_.file("proof"));
+  writeFile(dir_.file("proof/page-1-after.jpg"), "a picture of the user's own");
+  const RunResult result = proof(dir_.file("proof"));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("page-1-after.jpg: cannot be written: a file the proof did not make is "
+                            "there, and is left as it is"),
+            std::string::npos)
+      << result.err;
+  EXPECT_EQ(readFile(dir_.file("proof/page-1-after.jpg")), "a picture of the user's own");
+  const std::string index = readFile(dir_.file("proof/index.html"));
+  EXPECT_NE(index.find("before: photoBook.pages[0].elements[1]: stored turned (EXIF orientation "
+                       "6): " +
+                       sourceFile("turned.jpg") +
+                       "; its box has the proportions of the upright picture, not of the stored "
+                       "one"),
+            std::string::npos)
+      << index;
+  // The drawing's transparent half is paper; the other half is the picture.
+  const cv::Mat before = readPicture(dir_.file("proof/page-1-before.jpg"));
+  const double scale = before.cols / 200.0;
+  const cv::Vec3b paper = before.at<cv::Vec3b>(cv::Point(50 * scale, 50 * scale));
+  const cv::Vec3b picture = before.at<cv::Vec3b>(cv::Point(150 * scale, 50 * scale));
+  EXPECT_GT(std::min({paper[0], paper[1], paper[2]}), 240) << paper;
+  EXPECT_LT(picture[0], 200) << picture;
+  // The second proof into it replaces its own files.
+  EXPECT_EQ(proof(dir_.file("proof")).status, 1);
+}
+
 }  // namespace
 }  // namespace vellomar

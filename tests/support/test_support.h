@@ -98,6 +98,15 @@ inline std::string encoded(const char* extension, const cv::Mat& picture) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// `file` (a JPEG file) with an Exif block stating `orientation` after its SOI.
+inline std::string withOrientation(const std::string& file, int orientation) {
+  const std::string exif =
+      std::string("Exif\0\0MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0", 25) +
+      static_cast<char>(orientation) + std::string(6, '\0');
+  return file.substr(0, 2) + "\xFF\xE1" + static_cast<char>(0) +
+         static_cast<char>(exif.size() + 2) + exif + file.substr(2);
+}
+
 // As stored; empty when absent.
 inline cv::Mat readPicture(const std::string& path) {
   return cv::imread(path, cv::IMREAD_UNCHANGED);
