@@ -1,13 +1,17 @@
-// The JPEG path on hostile files: the first 8 bytes choose the box and the
-// window, the rest is the picture file. Nothing may crash, leak or read out of
-// bounds, whatever libjpeg makes of the file.
+// The JPEG path and the metadata reader on hostile files: the first 8 bytes
+// choose the box and the window, the rest is the picture file. Nothing may
+// crash, leak or read out of bounds, whatever libjpeg makes of the file; a
+// profile read from a file goes back into it as into any derived file.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
+#include "pictures/picture_metadata.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
@@ -24,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      boxHeight};
   const vellomar::PictureJob job{"", data[6] % 2 ? "d.jpg" : "d.png", 1 + data[7] % 2, 1.0, region};
   (void)vellomar::jpegWindowPicture(file, job);
-  (void)vellomar::decodeJpeg(file);
+  (void)vellomar::decodeJpeg(file, data[6] % 4 < 2);
+  const vellomar::PictureMetadata metadata = vellomar::readPictureMetadata(file);
+  std::vector<unsigned char> derived(file.begin(), file.end());
+  const std::string profile =
+      metadata.colourProfile.empty() ? std::string(file.substr(0, 300)) : metadata.colourProfile;
+  if (vellomar::carryColourProfile(profile, derived)) {
+    const std::string_view again(reinterpret_cast<const char*>(derived.data()), derived.size());
+    (void)vellomar::readPictureMetadata(again);
+  }
   return 0;
 }
