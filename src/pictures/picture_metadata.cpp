@@ -244,7 +244,8 @@ bool intoJpeg(std::string_view profile, std::vector<unsigned char>& file) {
 }
 
 bool intoPng(std::string_view profile, std::vector<unsigned char>& file) {
-  if (part(view(file), 12, 4) != "IHDR") return false;
+  constexpr size_t kAfterHeader = 8 + 12 + 13;  // the signature, then IHDR
+  if (file.size() < kAfterHeader || part(view(file), 12, 4) != "IHDR") return false;
   uLongf size = compressBound(static_cast<uLong>(profile.size()));
   std::string data = std::string("ICC profile\0\0", 13);
   const size_t start = data.size();
@@ -259,8 +260,7 @@ bool intoPng(std::string_view profile, std::vector<unsigned char>& file) {
   const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4),
                           static_cast<uInt>(chunk.size() - 4));
   chunk += bytesOf(crc, 4, true);
-  const size_t afterHeader = 8 + 12 + 13;
-  file.insert(file.begin() + afterHeader, chunk.begin(), chunk.end());
+  file.insert(file.begin() + kAfterHeader, chunk.begin(), chunk.end());
   return true;
 }
 
@@ -271,7 +271,7 @@ bool intoWebp(std::string_view profile, std::vector<unsigned char>& file) {
   size_t at = 12;
   if (first == "VP8X") {
     const auto length = number(b, 16, 4, false);
-    if (!length || *length < 10 || (b[20] & 0x20) != 0) return false;
+    if (!length || *length < 10 || b.size() < 30 || (b[20] & 0x20) != 0) return false;
     at = 12 + 8 + *length + (*length & 1);
   } else if (first == "VP8 " || first == "VP8L") {
     // The simple format holds no profile: the extended one, with the canvas

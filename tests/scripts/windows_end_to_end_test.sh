@@ -1,8 +1,9 @@
 #!/bin/sh
 # The Windows program under wine, as a print shop's script runs it: source
 # directories with backslashes and with forward slashes, all processors and
-# one worker, the two console messages byte for byte, the exit status, an
-# output directory that cannot be created, Ctrl-C, and an album whose
+# one worker, the two console messages byte for byte, the exit status, the
+# source directory refused as the output directory, an output directory that
+# cannot be created, Ctrl-C, and an album whose
 # pictures lie in Chinese folders, found under code page 936 and reported
 # under any other.
 # usage: windows_end_to_end_test.sh BUILD_DIR CODE_PAGE [LINUX_VELLOMAR]
@@ -55,6 +56,17 @@ mkdir broken && printf '{"photoBook":' >broken/album.desc
 run broken out-broken 0
 [ "$status" = 255 ] || fail "a broken album.desc: status $status"
 cmp -s o parse-error || fail "a broken album.desc: not the message"
+
+# The source directory, however it is spelled, is never the output directory:
+# nothing is read, nothing written.
+for spelling in 'books\summer' 'books/summer/' 'books\summer\..\summer'; do
+  before=$(ls -lR books/summer | md5sum)
+  run 'books\summer' "$spelling" 0
+  [ "$status" = 255 ] && [ ! -s o ] || fail "$spelling as the output directory: status $status"
+  grep -q ': is the source directory: nothing is written into it' e ||
+    fail "$spelling as the output directory: not reported"
+  [ "$(ls -lR books/summer | md5sum)" = "$before" ] || fail "$spelling: the source was changed"
+done
 
 # Only the last component of the output directory is created.
 run 'books\summer' 'nowhere\deeper' 0
