@@ -359,12 +359,32 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
     if (row.extension == std::string(".jpg")) {
       EXPECT_EQ(libjpegProfile(bytes), row.carried ? row.profile : "");
     }
+    if (row.extension == std::string(".webp") && row.carried) {  // VP8X: a profile, alpha
+      EXPECT_EQ(file[20], row.picture.channels() == 4 ? 0x30 : 0x20);
+    }
+    if (row.extension == std::string(".tif") && row.carried) {  // one profile tag only
+      EXPECT_FALSE(carryColourProfile(row.profile, file));
+    }
     EXPECT_EQ(
         cv::norm(cv::imdecode(file, cv::IMREAD_UNCHANGED),
                  cv::imdecode(std::vector<uchar>(plain.begin(), plain.end()), cv::IMREAD_UNCHANGED),
                  cv::NORM_INF),
         0);
   }
+  // A TIFF file written by hand: 1 x 1, grey, with the profile's tag (34675).
+  std::string tiff("II*\0\x08\0\0\0\x02\0", 10);
+  const auto entry = [](int tag, int type, uint32_t count, uint32_t value) {
+    std::string bytes;
+    for (const uint64_t field : {uint64_t(tag), uint64_t(type)}) {
+      bytes += static_cast<char>(field), bytes += static_cast<char>(field >> 8);
+    }
+    for (const uint32_t field : {count, value}) {
+      for (int i = 0; i < 4; ++i) bytes += static_cast<char>(field >> (8 * i));
+    }
+    return bytes;
+  };
+  tiff += entry(262, 3, 1, 1) + entry(34675, 7, 300, 38) + std::string(4, '\0') + gray;
+  EXPECT_EQ(readPictureMetadata(tiff).colourProfile, gray);
   // A profile written by libjpeg, and a damaged one (not "acsp").
   std::string damaged = iccProfile("RGB ", 400);
   damaged[36] = 'x';
