@@ -14,7 +14,7 @@ namespace vellomar {
 
 // The largest profile a JPEG file can hold (255 segments), and so the largest
 // carried from any file.
-constexpr size_t kMaxColourProfileBytes = 255 * 65519;
+constexpr size_t kMaxColourProfileBytes = size_t{255} * 65519;
 
 struct PictureMetadata {
   std::string colourProfile;  // an ICC profile, byte for byte; empty when none
