@@ -15,6 +15,7 @@
 #include "pictures/derived_files.h"
 #include "plan/album_plan.h"
 #include "plan/run_settings.h"
+#include "plan/run_state.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/diagnostics.h"
@@ -36,115 +37,135 @@ void report(Diagnostics& diagnostics, const Problem& problem, const std::string&
 // replace (itself included), when there is one.
 std::vector<std::optional<size_t>> replacedSources(const std::vector<PictureJob>& jobs,
                                                    const std::string& outputDir) {
-  std::map<std::pair<uint64_t, uint64_t>, size_t> sources;
+  using Identity = std::pair<uint64_t, uint64_t>;
+  const auto identityOf = [](const std::string& path) -> std::optional<Identity> {
+    const auto file = fileIdentity(path);
+    if (!file) return std::nullopt;
+    return Identity(file->device, file->inode);
+  };
+  std::map<std::string, std::optional<Identity>> sourceFiles, targets;
+  std::map<Identity, size_t> sources;
   for (size_t i = 0; i < jobs.size(); ++i) {
-    if (const auto source = fileIdentity(jobs[i].sourceFilePath)) {
-      sources.emplace(std::make_pair(source->device, source->inode), i);
-    }
+    const auto [at, fresh] = sourceFiles.emplace(jobs[i].sourceFilePath, std::nullopt);
+    if (fresh) at->second = identityOf(jobs[i].sourceFilePath);
+    if (at->second) sources.emplace(*at->second, i);
   }
   std::vector<std::optional<size_t>> replaced(jobs.size());
   for (size_t i = 0; i < jobs.size() && !sources.empty(); ++i) {
-    const auto target = fileIdentity(outputDir + jobs[i].derivedName);
-    if (!target) continue;
-    const auto found = sources.find({target->device, target->inode});
+    const auto [at, fresh] = targets.emplace(jobs[i].derivedName, std::nullopt);
+    if (fresh) at->second = identityOf(outputDir + jobs[i].derivedName);
+    const std::optional<Identity>& target = at->second;
+    const auto found = target ? sources.find(*target) : sources.end();
     if (found == sources.end()) continue;
-    const auto own = fileIdentity(jobs[i].sourceFilePath);
-    const bool itself = own && own->device == target->device && own->inode == target->inode;
-    replaced[i] = itself ? i : found->second;
+    replaced[i] = sourceFiles[jobs[i].sourceFilePath] == target ? i : found->second;
   }
   return replaced;
 }
 
-// The picture work of the planned elements, taken back in element order:
-// problems reported and records rewritten as each element's turn comes.
-// Returns the error that ends the run there, if one does.
-std::optional<Problem> runElements(const AlbumPlan& plan, const Json::Value& root,
-                                   const RunSettings& settings, const std::string& outputDir,
-                                   const std::string& albumFile, Diagnostics& diagnostics,
-                                   std::vector<ElementChange>& changes,
-                                   std::vector<MadeFile>& madeFiles) {
-  std::vector<PictureJob> allJobs;
+// What the run works with, for the walk over its elements.
+struct Run {
+  const RunSettings& settings;
+  const std::string& outputDir;  // a tool path ending with a separator
+  const std::string& albumFile;  // album.desc, as diagnostics name it
+  Diagnostics& diagnostics;
+};
+
+// What the walk over the elements leaves.
+struct ElementsDone {
+  std::vector<ElementChange> changes;  // in element order
+  std::vector<DerivedFile> files;      // made or kept, one for each name
+  std::optional<Problem> fatal;        // the error that ended the walk
+};
+
+// The derived files of the planned elements, taken in element order:
+// problems reported and records rewritten as each element's turn comes, up to
+// an error that ends the run.
+ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Value& root) {
+  ElementsDone done;
+  std::vector<PictureJob> jobs;
   std::vector<const ElementPlan*> elementOfJob;
   for (const ElementPlan& element : plan.elements) {
     if (!element.job) continue;
-    allJobs.push_back(*element.job);
+    jobs.push_back(*element.job);
     elementOfJob.push_back(&element);
   }
-  // What the last run left as this run would make it is taken as it is.
-  const std::string versions = pictureMakersVersion();
-  const std::vector<std::optional<DerivedFile>> taken =
-      settings.rebuild ? std::vector<std::optional<DerivedFile>>(allJobs.size())
-                       : filesToTake(allJobs, outputDir, versions, diagnostics);
   // Nothing of the customer's is replaced.
-  const std::vector<std::optional<size_t>> replaced = replacedSources(allJobs, outputDir);
-  std::vector<PictureJob> jobs;
-  for (size_t i = 0; i < allJobs.size(); ++i) {
-    if (!taken[i] && !replaced[i]) jobs.push_back(allJobs[i]);
+  const std::vector<std::optional<size_t>> replaced = replacedSources(jobs, run.outputDir);
+  std::vector<PictureJob> work;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    if (!replaced[i]) work.push_back(jobs[i]);
   }
+  // What the last run left as this run would make it is kept as it is.
+  std::vector<std::optional<DerivedFile>> kept =
+      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>(work.size())
+                           : filesToKeep(work, run.outputDir, run.diagnostics);
   // A few pictures need no progress line.
-  constexpr size_t kFewPictures = 4;
-  Progress progress(diagnostics.stream(), settings.showProgress && jobs.size() > kFewPictures);
-  progress.start(static_cast<int>(jobs.size()));
+  constexpr int kFewPictures = 4;
+  Progress progress(run.diagnostics.stream(), run.settings.showProgress, kFewPictures);
   // The diagnostics erase the line before each of theirs, while it lives.
   struct Attachment {
     Diagnostics& diagnostics;
     ~Attachment() { diagnostics.setProgress(nullptr); }
-  } attachment{diagnostics};
-  diagnostics.setProgress(&progress);
+  } attachment{run.diagnostics};
+  run.diagnostics.setProgress(&progress);
+  DerivedFiles files(std::move(work), std::move(kept), run.outputDir, run.settings.workerCount,
+                     &progress);
 
-  DerivedFiles files(std::move(jobs), outputDir, settings.workerCount,
-                     [&progress] { progress.advance(); });
-  size_t jobIndex = 0, workIndex = 0;
+  std::map<std::string, size_t> fileOfName;  // in done.files
+  size_t job = 0;
   for (const ElementPlan& element : plan.elements) {
-    ElementChange& change = changes.emplace_back();
+    ElementChange& change = done.changes.emplace_back();
     change.page = element.page;
     change.element = element.element;
     change.reads = element.reads;
-    if (element.problem) report(diagnostics, *element.problem, albumFile);
+    if (element.problem) report(run.diagnostics, *element.problem, run.albumFile);
     if (!element.job) continue;
-    const size_t job = jobIndex++;
-    const std::string derivedFile = toOsPath(outputDir + element.job->derivedName);
-    if (replaced[job]) {
-      diagnostics.problem(derivedFile, element.place,
-                          *replaced[job] == job
-                              ? "the derived picture would replace its own source"
-                              : "the derived picture would replace the source picture of " +
-                                    elementOfJob[*replaced[job]]->place);
+    const std::string derivedFile = toOsPath(run.outputDir + element.job->derivedName);
+    const std::optional<size_t> replacing = replaced[job++];
+    if (replacing) {
+      run.diagnostics.problem(derivedFile, element.place,
+                              *replacing == job - 1
+                                  ? "the derived picture would replace its own source"
+                                  : "the derived picture would replace the source picture of " +
+                                        elementOfJob[*replacing]->place);
       continue;
     }
-    const DerivedFile file = taken[job] ? *taken[job] : files.take(workIndex++);
-    if (auto made = recordOf(allJobs[job], file, versions)) madeFiles.push_back(std::move(*made));
-    const DerivedPicture& picture = file.picture;
+    const DerivedPicture picture = files.next();
     switch (picture.status) {
       case DerivedPicture::Status::kLibraryFailed:
-        return Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
+        done.fatal =
+            Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
+        return done;
       case DerivedPicture::Status::kOutOfMemory:
       case DerivedPicture::Status::kNotLoaded:
-        diagnostics.problem(toOsPath(element.job->sourceFilePath), element.place,
-                            "the picture cannot be loaded" +
-                                (picture.problem.empty() ? "" : ": " + picture.problem));
+        run.diagnostics.problem(toOsPath(element.job->sourceFilePath), element.place,
+                                "the picture cannot be loaded" +
+                                    (picture.problem.empty() ? "" : ": " + picture.problem));
         continue;
       case DerivedPicture::Status::kNotEncoded:
-        diagnostics.problem(derivedFile, element.place,
-                            "cannot be written: the image library could not encode it");
+        run.diagnostics.problem(derivedFile, element.place,
+                                "cannot be written: the image library could not encode it");
         continue;
-      case DerivedPicture::Status::kMade: break;
+      case DerivedPicture::Status::kNotWritten:
+        run.diagnostics.problem(derivedFile, element.place,
+                                "cannot be written: " + picture.problem);
+        continue;
+      case DerivedPicture::Status::kMade:
+      case DerivedPicture::Status::kKept: break;
     }
-    if (!file.written) {
-      diagnostics.problem(derivedFile, element.place, "cannot be written: " + file.writeError);
-      continue;
-    }
+    const auto [at, fresh] = fileOfName.emplace(picture.file.derivedName, done.files.size());
+    if (fresh) done.files.push_back(picture.file);
+    done.files[at->second] = picture.file;  // the last one written under the name
     Json::Value image;
     const Json::Value& elementValue =
         root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
             [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
-    if (auto fatal = rewrittenImage(element, elementValue, picture.path, picture.pictureWidth,
-                                    picture.pictureHeight, image)) {
-      return fatal;
-    }
+    done.fatal = rewrittenImage(element, elementValue, picture.file.path, picture.file.pictureWidth,
+                                picture.file.pictureHeight, image);
+    if (done.fatal) return done;
     change.image = std::move(image);
   }
-  return std::nullopt;
+  return done;
 }
 
 // The document's text as the file holds it: the final line feed is stored as
@@ -202,21 +223,19 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
     removeStaleTemporaries(outputDir);
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);
-    std::vector<ElementChange> changes;
-    std::vector<MadeFile> madeFiles;
-    std::optional<Problem> fatal = runElements(plan, document.root, settings, outputDir, inputFile,
-                                               diagnostics, changes, madeFiles);
+    const Run run{settings, outputDir, inputFile, diagnostics};
+    ElementsDone done = runElements(run, plan, document.root);
     // Recorded for the next run; a run that made nothing leaves no record
     // where there was none.
-    if (!madeFiles.empty() || fileIdentity(outputDir + kStateFileName)) {
-      writeRunState(outputDir, madeFiles, diagnostics);
+    if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
+      writeRunState(outputDir, done.files, diagnostics);
     }
-    if (!fatal) fatal = plan.fatal;
+    std::optional<Problem> fatal = done.fatal ? done.fatal : plan.fatal;
     if (fatal) {
       report(diagnostics, *fatal, inputFile);
       return kExitFailure;
     }
-    document.applyChanges(changes);
+    document.applyChanges(done.changes);
 
     if (!writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error)) {
       diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);

@@ -3,6 +3,8 @@
 #include <climits>
 #include <map>
 
+#include "pictures/picture.h"
+#include "plan/run_state.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/content_hash.h"
@@ -14,85 +16,63 @@ namespace {
 // not one.
 constexpr uint64_t kMaxStateBytes = uint64_t{256} << 20;
 
-// Whether the file at `path`, found as `now`, holds the bytes hashed `hash`:
-// at once when it is the very file `identity` describes, by reading it
-// otherwise.
-bool holds(const std::string& path, const std::optional<FileIdentity>& now,
-           const FileIdentity& identity, uint64_t hash, bool readAlways) {
-  if (!now) return false;
-  if (*now == identity && !readAlways) return true;
+// The identity of the file at `path`, and the hash of its bytes when they are
+// not known by that identity to be the ones hashed `was`.
+void find(const std::string& path, const FileIdentity& was, std::optional<FileIdentity>& identity,
+          std::optional<uint64_t>& hash) {
+  identity = fileIdentity(path);
   std::string bytes;
-  return readFileBytes(path, bytes, nullptr, INT_MAX) && contentHash(bytes) == hash;
+  if (identity && !(*identity == was) && readFileBytes(path, bytes, nullptr, INT_MAX)) {
+    hash = contentHash(bytes);
+  }
 }
 
 }  // namespace
 
-std::vector<std::optional<DerivedFile>> filesToTake(const std::vector<PictureJob>& jobs,
+std::vector<std::optional<DerivedFile>> filesToKeep(const std::vector<PictureJob>& jobs,
                                                     const std::string& outputDir,
-                                                    const std::string& versions,
                                                     Diagnostics& diagnostics) {
-  std::vector<std::optional<DerivedFile>> taken(jobs.size());
+  std::vector<std::optional<DerivedFile>> kept(jobs.size());
   const std::string path = outputDir + kStateFileName;
+  if (!fileIdentity(path) || jobs.empty()) return kept;
   std::string text;
-  if (!fileIdentity(path) || jobs.empty()) return taken;
-  std::optional<std::vector<MadeFile>> previous;
+  std::optional<std::vector<DerivedFile>> previous;
   if (readFileBytes(path, text, nullptr, kMaxStateBytes)) previous = readState(text);
   if (!previous) {
     diagnostics.note(toOsPath(path), "",
                      "is not a state file this tool can read: every picture is made again");
-    return taken;
+    return kept;
   }
-  if (readsFromOutputDirectory(jobs, outputDir)) return taken;
-  std::map<std::string, int> writers;
-  for (const PictureJob& job : jobs) ++writers[job.derivedName];
-  std::map<std::string, const MadeFile*> byName;
-  for (const MadeFile& file : *previous) byName[file.derivedName] = &file;
+  std::map<std::string, const DerivedFile*> byName;
+  for (const DerivedFile& file : *previous) byName[file.derivedName] = &file;
+  const std::vector<bool> alone = writesItsNameAlone(jobs);
+  const std::string versions = pictureMakersVersion();
+  // The jobs of one source file writing their name alone are one file: it is
+  // looked at once.
+  std::map<std::string, std::optional<DerivedFile>> decided;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const PictureJob& job = jobs[i];
     const auto found = byName.find(job.derivedName);
-    if (writers[job.derivedName] != 1 || found == byName.end()) continue;
-    const MadeFile& made = *found->second;
-    // The file is read whole: a file that lost its bytes but kept its size
-    // and time is made again.
-    const std::string written = outputDir + job.derivedName;
-    const std::optional<FileIdentity> source = fileIdentity(job.sourceFilePath);
-    if (made.recipe != recipeOf(job, versions) ||
-        !holds(job.sourceFilePath, source, made.source, made.sourceHash, false) ||
-        !holds(written, fileIdentity(written), made.written, made.writtenHash, true)) {
-      continue;
+    const uint64_t recipe = recipeOf(job, versions);
+    if (found == byName.end() || !alone[i] || found->second->recipe != recipe) continue;
+    const auto [done, fresh] = decided.emplace(job.derivedName, std::nullopt);
+    if (fresh) {
+      const DerivedFile& previousFile = *found->second;
+      FilesNow now;
+      find(job.sourceFilePath, previousFile.source, now.source, now.sourceHash);
+      find(outputDir + job.derivedName, previousFile.written, now.written, now.writtenHash);
+      if (keepsFile(previousFile, recipe, alone[i], now)) {
+        done->second = previousFile;
+        done->second->source = *now.source;
+        done->second->written = *now.written;
+      }
     }
-    DerivedFile file;
-    file.picture.status = DerivedPicture::Status::kMade;
-    file.picture.pictureWidth = made.pictureWidth;
-    file.picture.pictureHeight = made.pictureHeight;
-    file.picture.path = made.path;
-    file.picture.source = source;
-    file.picture.sourceHash = made.sourceHash;
-    file.written = true;
-    file.writtenFile = made.written;
-    file.writtenHash = made.writtenHash;
-    taken[i] = std::move(file);
+    kept[i] = done->second;
   }
-  return taken;
+  return kept;
 }
 
-std::optional<MadeFile> recordOf(const PictureJob& job, const DerivedFile& file,
-                                 const std::string& versions) {
-  if (!file.written || !file.picture.source || !file.writtenFile) return std::nullopt;
-  MadeFile made;
-  made.derivedName = job.derivedName;
-  made.source = *file.picture.source;
-  made.sourceHash = file.picture.sourceHash;
-  made.recipe = recipeOf(job, versions);
-  made.written = *file.writtenFile;
-  made.writtenHash = file.writtenHash;
-  made.pictureWidth = file.picture.pictureWidth;
-  made.pictureHeight = file.picture.pictureHeight;
-  made.path = file.picture.path;
-  return made;
-}
-
-void writeRunState(const std::string& outputDir, const std::vector<MadeFile>& files,
+void writeRunState(const std::string& outputDir, const std::vector<DerivedFile>& files,
                    Diagnostics& diagnostics) {
   std::string error;
   if (!writeFileAtomically(outputDir, kStateFileName, stateText(files), error)) {

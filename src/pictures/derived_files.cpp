@@ -6,62 +6,67 @@
 #include <numeric>
 
 #include "pictures/ordered_map.h"
+#include "plan/run_state.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 #include "util/content_hash.h"
+#include "util/progress.h"
 
 namespace vellomar {
 
-// One job's result, as a worker leaves it.
+// One picture's result, as a worker leaves it.
 struct DerivedFiles::Made {
-  DerivedFile file;
+  DerivedPicture picture;  // without its bytes
   TemporaryFile temporary;
 };
 
-struct DerivedFiles::Task {
+struct DerivedFiles::Running {
   OrderedMap<std::vector<Made>> map;
 };
 
-bool readsFromOutputDirectory(const std::vector<PictureJob>& jobs, const std::string& outputDir) {
-  const auto output = directoryIdentity(outputDir);
-  return std::any_of(jobs.begin(), jobs.end(), [&](const PictureJob& job) {
-    return output && parentDirectoryIdentity(job.sourceFilePath) == output;
-  });
-}
-
-DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount,
-                           std::function<void()> made)
-    : jobs_(std::move(jobs)), outputDir_(std::move(outputDir)), made_(std::move(made)) {
+DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
+                           std::vector<std::optional<DerivedFile>> kept, std::string outputDir,
+                           int workerCount, Progress* progress)
+    : jobs_(std::move(jobs)),
+      kept_(std::move(kept)),
+      outputDir_(std::move(outputDir)),
+      progress_(progress) {
   // Before any worker starts: the library must not start threads of its own.
   prepareImageLibrary();
-  // A source the run may replace is read only after the elements before it
-  // are done: one by one, on the calling thread.
-  const bool oneByOne = readsFromOutputDirectory(jobs_, outputDir_);
+  const std::string versions = pictureMakersVersion();
+  const std::vector<bool> alone = writesItsNameAlone(jobs_);
   std::map<std::string, size_t> taskOfSource;
+  size_t pictures = 0;
   for (size_t i = 0; i < jobs_.size(); ++i) {
-    const auto found = taskOfSource.find(jobs_[i].sourceFilePath);
-    size_t task = tasks_.size();
-    if (!oneByOne && found != taskOfSource.end()) {
-      task = found->second;
-    } else {
-      tasks_.emplace_back();
-      taskOfSource[jobs_[i].sourceFilePath] = task;
+    recipes_.push_back(recipeOf(jobs_[i], versions));
+    slots_.emplace_back();
+    if (kept_[i]) continue;
+    const auto [found, fresh] = taskOfSource.emplace(jobs_[i].sourceFilePath, tasks_.size());
+    if (fresh) tasks_.emplace_back();
+    std::vector<size_t>& task = tasks_[found->second];
+    const bool copy =
+        alone[i] && !task.empty() && jobs_[task.front()].derivedName == jobs_[i].derivedName;
+    slots_.back() = {found->second, task.size(), copy};
+    if (slots_.back().copy) {
+      slots_.back().place = 0;
+      continue;
     }
-    taskOfJob_.emplace_back(task, tasks_[task].size());
-    tasks_[task].push_back(i);
+    task.push_back(i);
+    ++pictures;
   }
+  written_.resize(tasks_.size());
   // Largest pictures first, so that no large one is left for the end.
   std::vector<uint64_t> sizes(tasks_.size());
-  for (size_t t = 0; t < tasks_.size() && !oneByOne; ++t) {
+  for (size_t t = 0; t < tasks_.size(); ++t)
     sizes[t] = fileSize(jobs_[tasks_[t].front()].sourceFilePath);
-  }
   std::vector<size_t> order(tasks_.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
+  if (progress_ != nullptr) progress_->start(static_cast<int>(pictures));
   const size_t workers =
-      oneByOne ? 0 : static_cast<size_t>(workerCount > 0 ? workerCount : onlineProcessorCount());
-  running_.reset(new Task{OrderedMap<std::vector<Made>>(
+      static_cast<size_t>(workerCount > 0 ? workerCount : onlineProcessorCount());
+  running_.reset(new Running{OrderedMap<std::vector<Made>>(
       std::move(order), workers, [this](size_t task) { return runTask(task); })});
 }
 
@@ -73,48 +78,59 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   std::vector<Made> made(jobs.size());
   // Each picture is written as soon as it is made, and its bytes let go.
   makeDerivedPictures(jobs, [&](size_t k, const DerivedPicture& picture) {
-    if (made_) made_();
-    DerivedFile& file = made[k].file;
+    if (progress_ != nullptr) progress_->advance();
+    DerivedPicture& result = made[k].picture;
     try {
-      file.picture.problem = picture.problem;
+      result.problem = picture.problem;
+      result.file = picture.file;
+      result.status = picture.status;
       if (picture.status == DerivedPicture::Status::kMade) {
         const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
                                      picture.bytes.size());
-        made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, file.writeError);
-        file.writtenHash = contentHash(bytes);
+        result.file.writtenHash = contentHash(bytes);
+        if (!made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, result.problem)) {
+          result.status = DerivedPicture::Status::kNotWritten;
+        }
       }
     } catch (const std::bad_alloc&) {
-      // As any picture that cannot get its memory: made again alone in take().
-      file.picture.status = DerivedPicture::Status::kOutOfMemory;
-      file.picture.problem = "out of memory";  // no allocation: it fits the string itself
-      return;
+      // As any picture that cannot get its memory: made again alone in next().
+      result.status = DerivedPicture::Status::kOutOfMemory;
+      result.problem = "out of memory";  // no allocation: it fits the string itself
     }
-    file.picture.status = picture.status;
-    file.picture.pictureWidth = picture.pictureWidth;
-    file.picture.pictureHeight = picture.pictureHeight;
-    file.picture.path = picture.path;
-    file.picture.source = picture.source;
-    file.picture.sourceHash = picture.sourceHash;
   });
   return made;
 }
 
-DerivedFile DerivedFiles::take(size_t index) {
-  const auto [task, place] = taskOfJob_[index];
-  std::vector<Made>& results = running_->map.get(task);
+DerivedPicture DerivedFiles::next() {
+  const size_t job = next_++;
+  if (kept_[job]) {
+    DerivedPicture kept;
+    kept.status = DerivedPicture::Status::kKept;
+    kept.file = *kept_[job];
+    return kept;
+  }
+  const Slot& slot = slots_[job];
+  if (slot.copy) return *written_[slot.task];
+  std::vector<Made>& results = running_->map.get(slot.task);
   // A picture that could not get its memory while the workers held theirs is
   // made again with the machine to itself; failing then, it is its element's
   // problem.
-  if (results[place].file.picture.status == DerivedPicture::Status::kOutOfMemory) {
-    results = running_->map.rerunAlone(task);
+  if (results[slot.place].picture.status == DerivedPicture::Status::kOutOfMemory) {
+    results = running_->map.rerunAlone(slot.task);
   }
-  Made& made = results[place];
-  DerivedFile& file = made.file;
-  if (file.picture.status == DerivedPicture::Status::kMade && file.writeError.empty()) {
-    file.written = made.temporary.commit(outputDir_, jobs_[index].derivedName, file.writeError);
-    if (file.written) file.writtenFile = fileIdentity(outputDir_ + jobs_[index].derivedName);
+  Made& made = results[slot.place];
+  DerivedPicture picture = std::move(made.picture);
+  picture.file.recipe = recipes_[job];
+  if (picture.status == DerivedPicture::Status::kMade) {
+    const std::string& name = jobs_[job].derivedName;
+    if (made.temporary.commit(outputDir_, name, picture.problem)) {
+      picture.file.written = fileIdentity(outputDir_ + name).value_or(FileIdentity());
+    } else {
+      picture.status = DerivedPicture::Status::kNotWritten;
+    }
   }
-  return std::move(file);
+  written_[slot.task] = picture;
+  return picture;
 }
 
 }  // namespace vellomar

@@ -1,16 +1,16 @@
 #ifndef VELLOMAR_PICTURES_DERIVED_FILES_H_
 #define VELLOMAR_PICTURES_DERIVED_FILES_H_
 
-// The derived files of a run. Workers make each element's derived picture and
-// write it to a temporary file beside its name; the run takes them back in
-// element order and each is renamed into place as it is taken, so the output
-// directory changes as running the elements one by one would change it. A
-// picture several elements share is decoded once. When a source picture lies
-// in the output directory (which a derived file may replace), the elements
-// are run one by one on the calling thread instead.
+// The derived files of a run. Workers make the pictures and write each to a
+// temporary file beside its name; the run asks for them in element order and
+// each is renamed into place as its turn comes, so the output directory
+// changes as running the elements one by one would change it. A picture
+// several elements share is decoded once; when its elements alone write its
+// name, they are copies of one file, made and written once.
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,49 +18,49 @@
 
 namespace vellomar {
 
-// One element's derived file, once taken.
-struct DerivedFile {
-  DerivedPicture picture;  // without its bytes
-  bool written = false;
-  std::string writeError;  // why the file could not be written
-  // What was written, when it was: the file as put in place, and a hash of
-  // its bytes.
-  std::optional<FileIdentity> writtenFile;
-  uint64_t writtenHash = 0;
-};
-
-// Whether a source of `jobs` lies in `outputDir` (or links into it), where a
-// derived file of the run may replace it.
-bool readsFromOutputDirectory(const std::vector<PictureJob>& jobs, const std::string& outputDir);
+class Progress;
 
 class DerivedFiles {
  public:
-  // Starts the work on `jobs` (in element order) for `outputDir` (a tool
-  // path ending with a separator) on `workerCount` workers (0: one per online
-  // processor). `made`, when given, is called, on the worker, as each job's
-  // picture is done with.
-  DerivedFiles(std::vector<PictureJob> jobs, std::string outputDir, int workerCount,
-               std::function<void()> made = nullptr);
-  // Stops the workers; files not taken are not made.
+  // Starts making the derived files of `jobs` (in element order) in
+  // `outputDir` (a tool path ending with a separator) on `workerCount`
+  // workers (0: one per online processor). A job with a file in `kept` (the
+  // last run's, found as it was made; aligned with `jobs`) is not made.
+  // `progress`, when given, counts the pictures made.
+  DerivedFiles(std::vector<PictureJob> jobs, std::vector<std::optional<DerivedFile>> kept,
+               std::string outputDir, int workerCount, Progress* progress = nullptr);
+  // Stops the workers; files not asked for are not made.
   ~DerivedFiles();
   DerivedFiles(const DerivedFiles&) = delete;
   DerivedFiles& operator=(const DerivedFiles&) = delete;
 
-  // Waits for job `index` and puts its file in place. Jobs are taken in
-  // ascending order, each once.
-  DerivedFile take(size_t index);
+  // The file of the next job, in job order, without its bytes: the kept one,
+  // or the one made, put in place now (or why there is none). The file's
+  // recipe is its job's.
+  DerivedPicture next();
 
  private:
   struct Made;
-  struct Task;
+  struct Running;
+  // Where a job's file comes from: a task's result at `place`, put in place
+  // by this job unless `copy` (an earlier job of the task wrote the same file).
+  struct Slot {
+    size_t task = 0;
+    size_t place = 0;
+    bool copy = false;
+  };
   std::vector<Made> runTask(size_t task) const;
 
   const std::vector<PictureJob> jobs_;
+  const std::vector<std::optional<DerivedFile>> kept_;
   const std::string outputDir_;
-  const std::function<void()> made_;
-  std::vector<std::vector<size_t>> tasks_;            // the jobs of each task
-  std::vector<std::pair<size_t, size_t>> taskOfJob_;  // task, and place in it
-  std::unique_ptr<Task> running_;
+  Progress* const progress_;
+  std::vector<uint64_t> recipes_;
+  std::vector<std::vector<size_t>> tasks_;  // the jobs each task makes, of one source file
+  std::vector<Slot> slots_;
+  std::vector<std::optional<DerivedPicture>> written_;  // each task's file, once put in place
+  size_t next_ = 0;
+  std::unique_ptr<Running> running_;
 };
 
 }  // namespace vellomar

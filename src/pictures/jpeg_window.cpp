@@ -297,9 +297,9 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
     if (decoder.failed()) return std::nullopt;
   }
   DerivedPicture picture;
-  picture.pictureWidth = header.width;
-  picture.pictureHeight = header.height;
-  picture.path = DerivedPath::kReduce;
+  picture.file.pictureWidth = header.width;
+  picture.file.pictureHeight = header.height;
+  picture.file.path = DerivedPath::kReduce;
   if (!encode(pixels, picture.bytes, header.ink)) return std::nullopt;
   picture.status = DerivedPicture::Status::kMade;
   return picture;

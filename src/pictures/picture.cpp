@@ -57,8 +57,9 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
       if (jobs.size() == 1 && !turn) {
         if (auto fast = jpegWindowPicture(bytes, first)) {
           carryColourProfile(metadata.colourProfile, fast->bytes);
-          fast->source = source;
-          fast->sourceHash = sourceHash;
+          fast->file.derivedName = first.derivedName;
+          fast->file.source = source.value_or(FileIdentity());
+          fast->file.sourceHash = sourceHash;
           made(next++, *fast);
           return;
         }
@@ -78,14 +79,15 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
     const PictureJob& job = *jobs[next];
     DerivedPicture result;
     result.problem = loadProblem;
-    result.source = source;
-    result.sourceHash = sourceHash;
+    result.file.derivedName = job.derivedName;
+    result.file.source = source.value_or(FileIdentity());
+    result.file.sourceHash = sourceHash;
     if (!picture.empty()) {
-      result.pictureWidth = picture.cols;
-      result.pictureHeight = picture.rows;
+      result.file.pictureWidth = picture.cols;
+      result.file.pictureHeight = picture.rows;
       const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
                                                 job.visibleArea, job.region);
-      result.path = plan.path;
+      result.file.path = plan.path;
       if (plan.path == DerivedPath::kCopy && copied) {
         made(next, copy);
         continue;

@@ -14,31 +14,30 @@
 
 #include "pictures/picture_metadata.h"
 #include "plan/album_plan.h"
+#include "plan/derived_file.h"
 #include "platform/file_system.h"
 
 namespace vellomar {
 
-// One element's derived picture, encoded.
+// One job's derived picture: the file it makes (or keeps), and how that went.
 struct DerivedPicture {
   enum class Status {
-    kMade,           // `bytes` hold the derived file
+    kMade,           // `bytes` hold the derived file (until it is written)
+    kKept,           // the last run's file, kept as it is
     kNotLoaded,      // the source picture cannot be loaded
     kNotEncoded,     // the encoder declined
+    kNotWritten,     // the file cannot be written
     kLibraryFailed,  // the image library failed: the run ends
     kOutOfMemory,    // the picture could not get its memory
   };
   Status status = Status::kNotLoaded;
-  // kNotLoaded: more on why, or ""; kLibraryFailed: the library's message;
-  // kOutOfMemory: "out of memory".
+  // kNotLoaded: more on why, or ""; kNotWritten: the system's reason;
+  // kLibraryFailed: the library's message; kOutOfMemory: "out of memory".
   std::string problem;
-  int pictureWidth = 0;
-  int pictureHeight = 0;
-  DerivedPath path = DerivedPath::kCopy;
+  // What it is made from, once the source was read; what was written, once
+  // it was.
+  DerivedFile file;
   std::vector<unsigned char> bytes;
-  // The source file as found before it was read, and a hash of the bytes
-  // read; empty when it could not be read.
-  std::optional<FileIdentity> source;
-  uint64_t sourceHash = 0;
 };
 
 // A picture as it is to be shown, and what its file says besides its pixels.

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "util/content_hash.h"
@@ -13,7 +15,7 @@
 namespace vellomar {
 namespace {
 
-constexpr char kHeader[] = "vellomar-state 1";
+constexpr char kHeader[] = "vellomar-state 2";
 
 std::string hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -58,7 +60,8 @@ bool field(const std::string& text, int64_t& value) {
 
 std::string identityText(const FileIdentity& file) {
   return std::to_string(file.device) + ' ' + std::to_string(file.inode) + ' ' +
-         std::to_string(file.size) + ' ' + std::to_string(file.modifiedNanoseconds);
+         std::to_string(file.size) + ' ' + std::to_string(file.modifiedNanoseconds) + ' ' +
+         std::to_string(file.changedNanoseconds);
 }
 
 std::string hashText(uint64_t hash) {
@@ -72,8 +75,13 @@ std::string hashText(uint64_t hash) {
 uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
   std::ostringstream recipe;
   recipe.precision(17);
-  recipe << versions << '\n' << job.censusCount << ' ' << job.visibleArea << '\n';
-  if (job.region) {
+  // A picture used more than once is copied, whatever its windows: all its
+  // copies are one file.
+  const bool copy = job.censusCount != 1;
+  recipe << versions << '\n' << (copy ? "copy" : "one") << ' ';
+  if (!copy) recipe << job.visibleArea;
+  recipe << '\n';
+  if (job.region && !copy) {
     const PixelRegion& r = *job.region;
     recipe << r.left << ' ' << r.top << ' ' << r.width << ' ' << r.height << ' ' << r.targetWidth
            << ' ' << r.targetHeight;
@@ -82,46 +90,67 @@ uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
   return contentHash(recipe.str());
 }
 
-std::string stateText(const std::vector<MadeFile>& files) {
+std::vector<bool> writesItsNameAlone(const std::vector<PictureJob>& jobs) {
+  std::map<std::string, std::set<std::string>> sourcesOfName;
+  for (const PictureJob& job : jobs) sourcesOfName[job.derivedName].insert(job.sourceFilePath);
+  std::vector<bool> alone;
+  for (const PictureJob& job : jobs) alone.push_back(sourcesOfName[job.derivedName].size() == 1);
+  return alone;
+}
+
+bool keepsFile(const DerivedFile& previous, uint64_t recipe, bool writesNameAlone,
+               const FilesNow& now) {
+  const auto holds = [](const std::optional<FileIdentity>& identity,
+                        const std::optional<uint64_t>& hash, const FileIdentity& was,
+                        uint64_t wasHash) {
+    return identity && (*identity == was || (hash && *hash == wasHash));
+  };
+  return writesNameAlone && previous.recipe == recipe &&
+         holds(now.source, now.sourceHash, previous.source, previous.sourceHash) &&
+         holds(now.written, now.writtenHash, previous.written, previous.writtenHash);
+}
+
+std::string stateText(const std::vector<DerivedFile>& files) {
   std::string text = std::string(kHeader) + '\n';
-  for (const MadeFile& file : files) {
-    text += hex(file.derivedName) + ' ' + identityText(file.source) + ' ' +
-            hashText(file.sourceHash) + ' ' + hashText(file.recipe) + ' ' +
-            identityText(file.written) + ' ' + hashText(file.writtenHash) + ' ' +
-            std::to_string(file.pictureWidth) + ' ' + std::to_string(file.pictureHeight) + ' ' +
+  for (const DerivedFile& file : files) {
+    text += hex(file.derivedName) + ' ' + hashText(file.recipe) + ' ' + identityText(file.source) +
+            ' ' + hashText(file.sourceHash) + ' ' + identityText(file.written) + ' ' +
+            hashText(file.writtenHash) + ' ' + std::to_string(file.pictureWidth) + ' ' +
+            std::to_string(file.pictureHeight) + ' ' +
             (file.path == DerivedPath::kReduce ? "reduce" : "copy") + '\n';
   }
   return text;
 }
 
-std::optional<std::vector<MadeFile>> readState(std::string_view text) {
+std::optional<std::vector<DerivedFile>> readState(std::string_view text) {
   std::istringstream lines{std::string(text)};
   std::string line;
   if (!std::getline(lines, line) || line != kHeader) return std::nullopt;
-  std::vector<MadeFile> files;
+  std::vector<DerivedFile> files;
   while (std::getline(lines, line)) {
     std::istringstream words(line);
     std::vector<std::string> w;
     for (std::string word; words >> word;) w.push_back(word);
-    constexpr size_t kFields = 15;
+    constexpr size_t kFields = 17;
     if (w.size() != kFields) return std::nullopt;
-    MadeFile file;
+    DerivedFile file;
     const auto name = unhex(w[0]);
     uint64_t width = 0, height = 0;
     const auto identity = [&](size_t at, FileIdentity& into) {
       return field(w[at], into.device) && field(w[at + 1], into.inode) &&
-             field(w[at + 2], into.size) && field(w[at + 3], into.modifiedNanoseconds);
+             field(w[at + 2], into.size) && field(w[at + 3], into.modifiedNanoseconds) &&
+             field(w[at + 4], into.changedNanoseconds);
     };
-    if (!name || !identity(1, file.source) || !field(w[5], file.sourceHash, 16) ||
-        !field(w[6], file.recipe, 16) || !identity(7, file.written) ||
-        !field(w[11], file.writtenHash, 16) || !field(w[12], width) || !field(w[13], height) ||
-        width > INT32_MAX || height > INT32_MAX || (w[14] != "reduce" && w[14] != "copy")) {
+    if (!name || !field(w[1], file.recipe, 16) || !identity(2, file.source) ||
+        !field(w[7], file.sourceHash, 16) || !identity(8, file.written) ||
+        !field(w[13], file.writtenHash, 16) || !field(w[14], width) || !field(w[15], height) ||
+        width > INT32_MAX || height > INT32_MAX || (w[16] != "reduce" && w[16] != "copy")) {
       return std::nullopt;
     }
     file.derivedName = *name;
     file.pictureWidth = static_cast<int>(width);
     file.pictureHeight = static_cast<int>(height);
-    file.path = w[14] == "reduce" ? DerivedPath::kReduce : DerivedPath::kCopy;
+    file.path = w[16] == "reduce" ? DerivedPath::kReduce : DerivedPath::kCopy;
     files.push_back(std::move(file));
   }
   return files;

@@ -97,15 +97,18 @@ std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string
 uint64_t fileSize(const std::string& path);
 
 // Which file a path names, and in which state: the same values mean the same
-// bytes unless something wrote them and set the time back.
+// bytes. A user can set a file's modification time back, but not its change
+// time, which the system sets whenever the file is written (or renamed).
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
   uint64_t size = 0;
   int64_t modifiedNanoseconds = 0;
+  int64_t changedNanoseconds = 0;
   bool operator==(const FileIdentity& other) const {
     return device == other.device && inode == other.inode && size == other.size &&
-           modifiedNanoseconds == other.modifiedNanoseconds;
+           modifiedNanoseconds == other.modifiedNanoseconds &&
+           changedNanoseconds == other.changedNanoseconds;
   }
 };
 

@@ -215,7 +215,8 @@ std::optional<FileIdentity> fileIdentity(const std::string& path) {
   if (::stat(toOsPath(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
                       static_cast<uint64_t>(info.st_size),
-                      int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec};
+                      int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec,
+                      int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec};
 }
 
 }  // namespace vellomar

@@ -64,6 +64,7 @@ HANDLE createTemporary(const std::string& directory, const std::string& name,
 
 struct Information {
   BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;  // for the change time, which no user sets back
   bool directory() const { return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
   uint64_t index() const { return (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow; }
   uint64_t size() const { return (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow; }
@@ -72,7 +73,9 @@ struct Information {
 std::optional<Information> informationOf(const std::wstring& path) {
   Handle file(openExisting(path, 0));
   Information information;
-  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &information.info)) {
+  if (!file.valid() || !::GetFileInformationByHandle(file.get(), &information.info) ||
+      !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &information.basic,
+                                      sizeof information.basic)) {
     return std::nullopt;
   }
   return information;
@@ -257,12 +260,14 @@ std::optional<FileIdentity> fileIdentity(const std::string& path) {
   if (!information || information->directory()) return std::nullopt;
   // In 100-nanosecond ticks since 1601, counted here from 1970 as elsewhere (in
   // nanoseconds since 1601 it would not fit).
+  constexpr int64_t kTicksBefore1970 = 116444736000000000;
+  const auto nanoseconds = [](int64_t ticks) { return (ticks - kTicksBefore1970) * 100; };
   const FILETIME& time = information->info.ftLastWriteTime;
   const int64_t ticks =
       static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
-  constexpr int64_t kTicksBefore1970 = 116444736000000000;
   return FileIdentity{information->info.dwVolumeSerialNumber, information->index(),
-                      information->size(), (ticks - kTicksBefore1970) * 100};
+                      information->size(), nanoseconds(ticks),
+                      nanoseconds(information->basic.ChangeTime.QuadPart)};
 }
 
 }  // namespace vellomar

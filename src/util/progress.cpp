@@ -25,6 +25,8 @@ std::string Progress::line(int done, int total, Clock::duration elapsed) {
 }
 
 void Progress::start(int total) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (total <= fewest_) enabled_ = false;
   total_ = total;
   done_ = 0;
   started_ = drawn_ = Clock::now();

@@ -17,13 +17,15 @@ class Progress {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Shown on `terminal` only when `enabled`.
-  Progress(std::ostream& terminal, bool enabled) : terminal_(terminal), enabled_(enabled) {}
+  // Shown on `terminal` only when `enabled`, and only for more than
+  // `fewest` pictures.
+  Progress(std::ostream& terminal, bool enabled, int fewest = 0)
+      : terminal_(terminal), enabled_(enabled), fewest_(fewest) {}
   ~Progress() { clear(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
 
-  // Starts counting toward `total` pictures.
+  // Starts counting toward `total` pictures. Called before any advance().
   void start(int total);
   // One more picture is done; redraws the line now and then, and at the last.
   // Any thread may call it.
@@ -43,6 +45,7 @@ class Progress {
   std::mutex mutex_;
   std::ostream& terminal_;
   bool enabled_;
+  const int fewest_;
   bool shown_ = false;
   int total_ = 0;
   int done_ = 0;

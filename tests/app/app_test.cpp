@@ -119,51 +119,62 @@ TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
   EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
 }
 
-// A run takes the derived files the last one left, as they are, when nothing
+// A run keeps the derived files the last one left, as they are, when nothing
 // they were made from has changed (a source touched but holding the same
-// bytes included), and makes the others again: a changed source, a derived
-// file that lost its bytes, everything after a damaged state file. What it
-// leaves is what a full run leaves, diagnostics and status included.
+// bytes included; a picture shared by two elements, written once), and makes
+// the others again: a changed source (one whose time was set back included),
+// a derived file that lost its bytes, everything after a damaged state file.
+// What it leaves is what a full run leaves, diagnostics and status included.
 TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
-  for (const char* name : {"a.png", "b.jpg", "c.png"}) {
+  const std::vector<std::string> names = {"a.png", "b.jpg", "c.png", "d.bmp", "e.png"};
+  for (const std::string& name : names) {
     addPicture(name, makePicture(name[0] == 'c' ? 80 : 90, 60, CV_8UC3));
   }
   std::string elements;
-  for (const char* name : {"a.png", "b.jpg", "c.png", "none.png"}) {
+  for (const char* name : {"a.png", "b.jpg", "c.png", "d.bmp", "e.png", "e.png", "none.png"}) {
     elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + name +
                 R"(","width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3}}})";
   }
   writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
   const RunResult first = run();
-  const auto inode = [&](const char* name) { return fileIdentity(outputFile(name))->inode; };
-  const auto sameFiles = [&](const char* made) {
-    const uint64_t before[] = {inode("a.png"), inode("b.jpg"), inode("c.png")};
+  const auto inode = [&](const std::string& name) { return fileIdentity(outputFile(name))->inode; };
+  const auto sameFiles = [&](const std::string& made) {
+    std::vector<uint64_t> before;
+    for (const std::string& name : names) before.push_back(inode(name));
     const RunResult again = run();
     EXPECT_EQ(again.status, first.status);
     EXPECT_EQ(again.err.substr(again.err.find("none.png")),
               first.err.substr(first.err.find("none.png")));
     std::string remade;
-    for (const char* name : {"a.png", "b.jpg", "c.png"}) {
-      if (inode(name) != before[name[0] - 'a']) remade += name;
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (inode(names[i]) != before[i]) remade += names[i];
     }
     EXPECT_EQ(remade, made);
     // A full run into another directory leaves the same bytes.
     std::ostringstream out, err;
     runCommandLine({"v", "--rebuild", sourceDir(), dir_.file("full"), "0"}, out, err);
-    for (const char* name : {"a.png", "b.jpg", "c.png", "album.desc"}) {
+    for (const char* name : {"a.png", "b.jpg", "c.png", "d.bmp", "e.png", "album.desc"}) {
       EXPECT_EQ(readFile(outputFile(name)), readFile(dir_.file("full/") + name)) << name;
     }
     return again.err;
   };
   sameFiles("");
+  const std::string state = readFile(outputFile(kStateFileName));
+  EXPECT_EQ(std::count(state.begin(), state.end(), '\n'), 6);  // the header, and e.png once
   addPicture("c.png", makePicture(80, 61, CV_8UC3));
   writeFile(sourceFile("a.png"), readFile(sourceFile("a.png")));  // touched, same bytes
   sameFiles("c.png");
+  // Other pixels of the same size, the time set back as a restore sets it.
+  const auto time = fs::last_write_time(sourceFile("d.bmp"));
+  addPicture("d.bmp", makePicture(60, 90, CV_8UC3).t());
+  fs::last_write_time(sourceFile("d.bmp"), time);
+  sameFiles("d.bmp");
   writeFile(outputFile("b.jpg"), std::string(fs::file_size(outputFile("b.jpg")), 'x'));
   sameFiles("b.jpg");
-  writeFile(outputFile(kStateFileName), "vellomar-state 1\n2e 1 2\n");
-  EXPECT_NE(sameFiles("a.pngb.jpgc.png").find("state: is not a state file this tool can read"),
-            std::string::npos);
+  writeFile(outputFile(kStateFileName), "vellomar-state 2\n2e 1 2\n");
+  EXPECT_NE(
+      sameFiles("a.pngb.jpgc.pngd.bmpe.png").find("state: is not a state file this tool can read"),
+      std::string::npos);
 }
 
 #ifndef _WIN32
@@ -401,8 +412,9 @@ class RunFilesTest : public AlbumRunTest {
   RunFilesTest() {
     addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
     addPicture("small.png", makePicture(40, 30, CV_8UC3));
+    addPicture("other.png", makePicture(30, 40, CV_8UC3));
     writeAlbum(R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"big.png"}},
-      {"image":{"src":"small.png"}},{"image":{"src":"small.png"}}]}]}})");
+      {"image":{"src":"small.png"}},{"image":{"src":"other.png"}}]}]}})");
     fs::create_directory(outputDir());
   }
   // The runs' own files: lock files and temporaries.
@@ -579,10 +591,14 @@ TEST_F(CommandLineTest, OnlyThreeArgumentsRunAndHelpAndVersionStandAlone) {
 // On a terminal a run of more than a few pictures shows how far it has come
 // and erases the line at the end; elsewhere it shows nothing.
 TEST_F(CommandLineTest, TerminalSeesProgressErasedAtTheEnd) {
-  addPicture("p.png", makePicture(20, 10, CV_8UC3));
+  for (int i = 0; i < 6; ++i)
+    addPicture("p" + std::to_string(i) + ".png", makePicture(20, 10, CV_8UC3));
   for (const int pictures : {6, 4}) {
-    std::string elements = R"({"image":{"src":"p.png"}})";
-    for (int i = 1; i < pictures; ++i) elements += R"(,{"image":{"src":"p.png"}})";
+    // Each picture twice: a picture is made once for all its copies.
+    std::string elements = R"({"image":{"src":"p0.png"}})";
+    for (int i = 0; i < 2 * pictures; ++i) {
+      elements += R"(,{"image":{"src":"p)" + std::to_string(i / 2) + R"(.png"}})";
+    }
     writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" + elements + "]}]}}");
     for (const bool terminal : {true, false}) {
       std::ostringstream out, err;

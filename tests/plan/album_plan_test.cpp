@@ -213,39 +213,91 @@ TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindow) {
 
 // The state a run leaves reads back as it was written; a text that is not
 // exactly such a state reads as nothing. The job's recipe tells apart what
-// makes other bytes.
+// makes other bytes, but not the windows of a picture that is only copied.
 TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
-  const std::vector<MadeFile> files = {{"a b\n.jpg",
-                                        {1, 2, 3, -4},
-                                        0xFFFFFFFFFFFFFFFF,
-                                        7,
-                                        {5, 6, 7, 8},
-                                        9,
-                                        4000,
-                                        3000,
-                                        DerivedPath::kReduce},
-                                       {"c.png", {}, 0, 0, {}, 0, 0, 0, DerivedPath::kCopy}};
+  const std::vector<DerivedFile> files = {{"a b\n.jpg",
+                                           7,
+                                           {1, 2, 3, -4, 5},
+                                           0xFFFFFFFFFFFFFFFF,
+                                           {5, 6, 7, 8, 9},
+                                           9,
+                                           4000,
+                                           3000,
+                                           DerivedPath::kReduce},
+                                          {"c.png", 0, {}, 0, {}, 0, 0, 0, DerivedPath::kCopy}};
   const std::string text = stateText(files);
   const auto read = readState(text);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(stateText(*read), text);
   const std::string first = text.substr(0, text.find('\n', 17) + 1);
   for (const std::string& damaged :
-       {std::string("vellomar-state 2\n"), text.substr(0, text.size() - 3),
+       {std::string("vellomar-state 1\n"), text.substr(0, text.size() - 3),
         first + "zz" + text.substr(first.size()), first + "-1" + text.substr(first.size() + 2),
-        text + "61 1 1 1 1 0 0 1 1 1 1 0 3000000000 1 copy\n",
+        text + "61 0 1 1 1 1 1 0 0 1 1 1 1 0 3000000000 1 copy\n",
         text.substr(0, text.size() - 5) + "cop\n",
-        std::string("vellomar-state 1\n2e 1 2 3 4 0 0 5 6 7 8 0 1 1 +1\n")}) {
+        std::string("vellomar-state 2\n2e 0 1 2 3 4 5 0 0 5 6 7 8 9 0 1 1 +1\n")}) {
     EXPECT_FALSE(readState(damaged).has_value()) << damaged;
   }
   PictureJob job{"in/a.jpg", "a.jpg", 1, 1200.0000000001, PixelRegion{1, 2, 3, 4, 5, 6}};
   const uint64_t recipe = recipeOf(job, "v1");
   EXPECT_NE(recipe, recipeOf(job, "v2"));
-  PictureJob area = job, window = job, name = job;
+  PictureJob area = job, window = job, name = job, upright = job, copy = job;
   area.visibleArea = 1200;
   window.region->targetHeight = 7;
   name.derivedName = "a.jpeg";
-  for (const PictureJob& other : {area, window, name}) EXPECT_NE(recipeOf(other, "v1"), recipe);
+  upright.upright = true;
+  copy.censusCount = 2;
+  for (const PictureJob& other : {area, window, name, upright, copy}) {
+    EXPECT_NE(recipeOf(other, "v1"), recipe);
+  }
+  PictureJob otherCopy = copy;
+  otherCopy.region = std::nullopt;
+  otherCopy.visibleArea = 1;
+  otherCopy.censusCount = 3;
+  EXPECT_EQ(recipeOf(otherCopy, "v1"), recipeOf(copy, "v1"));
+}
+
+// A file the last run made is kept only when its job writes its name alone,
+// its recipe is the same, and its source and the file itself are as they
+// were: the same identity, or failing that, the same bytes.
+TEST(RunStateTest, KeepOrMake) {
+  const FileIdentity source{1, 2, 3, 4, 5}, written{1, 9, 3, 4, 5};
+  const DerivedFile made{"a.jpg", 7, source, 11, written, 12, 40, 30, DerivedPath::kReduce};
+  FileIdentity touched = source;
+  touched.changedNanoseconds = 6;  // a restore set the time back, not the change time
+  const struct {
+    const char* row;
+    uint64_t recipe;
+    bool alone;
+    FilesNow now;
+    bool kept;
+  } rows[] = {
+      {"as it was", 7, true, {source, std::nullopt, written, std::nullopt}, true},
+      {"another recipe", 8, true, {source, std::nullopt, written, std::nullopt}, false},
+      {"a name others write", 7, false, {source, std::nullopt, written, std::nullopt}, false},
+      {"no source", 7, true, {std::nullopt, std::nullopt, written, std::nullopt}, false},
+      {"no file", 7, true, {source, std::nullopt, std::nullopt, std::nullopt}, false},
+      {"source touched, same bytes", 7, true, {touched, 11, written, std::nullopt}, true},
+      {"source touched, other bytes", 7, true, {touched, 13, written, std::nullopt}, false},
+      {"source touched, not read", 7, true, {touched, std::nullopt, written, std::nullopt}, false},
+      {"file touched, same bytes", 7, true, {source, std::nullopt, touched, 12}, true},
+      {"file touched, other bytes", 7, true, {source, std::nullopt, touched, 11}, false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(keepsFile(made, row.recipe, row.alone, row.now), row.kept) << row.row;
+  }
+  // Copies of one picture write their name alone; a name two sources write
+  // is no one's alone.
+  std::vector<PictureJob> jobs(4);
+  const char* files[][2] = {{"in/a/x.jpg", "x.jpg"},
+                            {"in/b/y.jpg", "y.jpg"},
+                            {"in/b/x.jpg", "x.jpg"},
+                            {"in/b/y.jpg", "y.jpg"}};
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i].sourceFilePath = files[i][0];
+    jobs[i].derivedName = files[i][1];
+  }
+  EXPECT_EQ(writesItsNameAlone(jobs), std::vector<bool>({false, true, false, true}));
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+#ifndef VELLOMAR_PLAN_DERIVED_FILE_H_
+#define VELLOMAR_PLAN_DERIVED_FILE_H_
+
+// The one record of a derived file: what it is made from and what was
+// written. The picture work fills it in, the run rewrites elements from it,
+// and the state file keeps it for the next run, which keeps the file as it is
+// while all of it still holds.
+
+#include <cstdint>
+#include <string>
+
+#include "plan/derived_image.h"
+#include "platform/file_system.h"
+
+namespace vellomar {
+
+struct DerivedFile {
+  std::string derivedName;  // code-page bytes
+  uint64_t recipe = 0;      // recipeOf the job that makes it
+  FileIdentity source;      // the source file as found before it was read
+  uint64_t sourceHash = 0;  // of the bytes that were read
+  FileIdentity written;     // the file as put in place
+  uint64_t writtenHash = 0;
+  // The source picture, as the record rewrite needs it, and the way it was
+  // made.
+  int pictureWidth = 0;
+  int pictureHeight = 0;
+  DerivedPath path = DerivedPath::kCopy;
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_PLAN_DERIVED_FILE_H_
