@@ -5,10 +5,12 @@
 // libraries it pulls in), loaded the first time a picture needs them rather
 // than when the program starts: a run that meets only JPEG pictures, which
 // the tool decodes and encodes through libjpeg itself, or none at all, never
-// pays for them.
+// pays for them. Their errors come back as values.
 
 #include <opencv2/core.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vellomar {
@@ -18,18 +20,24 @@ namespace vellomar {
 // Called first thing in main, while the program has one thread.
 void limitPicturesToDecode();
 
-// cv::imdecode, cv::imencode and cv::haveImageWriter, from the library loaded
-// on first use. A library that cannot be loaded throws std::runtime_error.
-cv::Mat libraryDecode(const std::string& bytes, int flags);
+// An error of the image library: its code (cv::Error::Code) and message, or
+// why its codecs cannot be loaded (code cv::Error::StsError).
+struct LibraryError {
+  int code = 0;
+  std::string message;
+};
+
+// cv::imdecode of `bytes`: empty when the library cannot decode them, and then
+// `error` is set when it failed rather than declined.
+cv::Mat libraryDecode(std::string_view bytes, int flags, std::optional<LibraryError>& error);
+
+// cv::imencode by `extension`, with the library's default settings: false when
+// the library declined (no encoder) or failed (`error` set).
 bool libraryEncode(const std::string& extension, const cv::Mat& pixels,
-                   std::vector<unsigned char>& bytes);
-bool libraryHasWriter(const std::string& extension);
+                   std::vector<unsigned char>& bytes, std::optional<LibraryError>& error);
 
-// Loads the codecs now (they register themselves when loaded).
-void loadImageCodecs();
-
-// The file the library is loaded from (a link to it), for telling one
-// installed release from another; empty when not known.
+// The file the library is loaded from, for telling one installed release
+// from another; empty when not known.
 std::string imageCodecsFile();
 
 }  // namespace vellomar

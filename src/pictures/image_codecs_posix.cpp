@@ -2,55 +2,61 @@
 
 #include <dlfcn.h>
 
-#include <cstdlib>
-#include <mutex>
-#include <stdexcept>
-
+#include "pictures/image_codecs_module.h"
 #include "pictures/picture_header.h"
+#include "platform/file_system.h"
 #include "platform/system.h"
 
 namespace vellomar {
 namespace {
 
-using Decode = cv::Mat (*)(const cv::_InputArray&, int);
-using Encode = bool (*)(const cv::String&, const cv::_InputArray&, std::vector<uchar>&,
-                        const std::vector<int>&);
-using HasWriter = bool (*)(const cv::String&);
-
 struct Codecs {
-  Decode decode = nullptr;
-  Encode encode = nullptr;
-  HasWriter hasWriter = nullptr;
+  VellomarDecode decode = nullptr;
+  VellomarEncode encode = nullptr;
+  std::string failure;  // why they cannot be used
 };
 
-// The functions by their C++ names as the compiler spells them.
+// The module, from beside the program (the build tree) or from the library
+// directory it is installed in.
 const Codecs& codecs() {
-  static std::once_flag once;
-  static Codecs loaded;
-  static std::string failure;
-  std::call_once(once, [] {
-    void* library = ::dlopen(VELLOMAR_IMGCODECS_SONAME, RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-      failure = ::dlerror();
-      return;
+  static const Codecs loaded = [] {
+    Codecs codecs;
+    const std::string programs = programDirectory();
+    std::string tried;
+    for (const std::string& directory :
+         {programs, programs + "../", programs + VELLOMAR_CODECS_FROM_PROGRAMS + "/"}) {
+      const std::string path = directory + VELLOMAR_CODECS_MODULE;
+      if (programs.empty() || !fileIdentity(path)) continue;
+      void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (module == nullptr) {
+        codecs.failure = ::dlerror();
+        return codecs;
+      }
+      codecs.decode = reinterpret_cast<VellomarDecode>(::dlsym(module, "vellomar_codecs_decode"));
+      codecs.encode = reinterpret_cast<VellomarEncode>(::dlsym(module, "vellomar_codecs_encode"));
+      if (codecs.decode == nullptr || codecs.encode == nullptr) {
+        codecs.failure = path + " is not this release's";
+        codecs.decode = nullptr;
+      }
+      return codecs;
     }
-    loaded.decode =
-        reinterpret_cast<Decode>(::dlsym(library, "_ZN2cv8imdecodeERKNS_11_InputArrayEi"));
-    loaded.encode = reinterpret_cast<Encode>(
-        ::dlsym(library,
-                "_ZN2cv8imencodeERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKNS_11_"
-                "InputArrayERSt6vectorIhSaIhEERKSB_IiSaIiEE"));
-    loaded.hasWriter = reinterpret_cast<HasWriter>(::dlsym(
-        library, "_ZN2cv15haveImageWriterERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
-    if (!loaded.decode || !loaded.encode || !loaded.hasWriter) {
-      failure = std::string(VELLOMAR_IMGCODECS_SONAME) + " lacks the functions of its release";
-      loaded = {};
-    }
-  });
-  if (loaded.decode == nullptr) {
-    throw std::runtime_error("cannot load the image library's codecs: " + failure);
-  }
+    codecs.failure = std::string(VELLOMAR_CODECS_MODULE) + " is not installed beside the program";
+    return codecs;
+  }();
   return loaded;
+}
+
+constexpr size_t kMessageBytes = 512;
+
+// The error of a call that returned `status`.
+std::optional<LibraryError> errorOf(int status, const char* message) {
+  if (status == 0 || status == 1) return std::nullopt;
+  return LibraryError{status, message};
+}
+
+std::optional<LibraryError> unusable() {
+  return LibraryError{cv::Error::StsError,
+                      "cannot load the image library's codecs: " + codecs().failure};
 }
 
 }  // namespace
@@ -59,20 +65,34 @@ void limitPicturesToDecode() {
   setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
 }
 
-cv::Mat libraryDecode(const std::string& bytes, int flags) {
-  return codecs().decode(
-      cv::_InputArray(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size())),
-      flags);
+cv::Mat libraryDecode(std::string_view bytes, int flags, std::optional<LibraryError>& error) {
+  cv::Mat picture;
+  if (codecs().decode == nullptr) {
+    error = unusable();
+    return picture;
+  }
+  char message[kMessageBytes] = "";
+  error = errorOf(codecs().decode(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                  bytes.size(), flags, &picture, message, sizeof message),
+                  message);
+  return picture;
 }
 
 bool libraryEncode(const std::string& extension, const cv::Mat& pixels,
-                   std::vector<unsigned char>& bytes) {
-  return codecs().encode(extension, pixels, bytes, std::vector<int>());
+                   std::vector<unsigned char>& bytes, std::optional<LibraryError>& error) {
+  if (codecs().encode == nullptr) {
+    error = unusable();
+    return false;
+  }
+  char message[kMessageBytes] = "";
+  const auto sink = [](void* context, const unsigned char* data, size_t size) {
+    static_cast<std::vector<unsigned char>*>(context)->assign(data, data + size);
+  };
+  const int status =
+      codecs().encode(extension.c_str(), &pixels, sink, &bytes, message, sizeof message);
+  error = errorOf(status, message);
+  return status == 0;
 }
-
-bool libraryHasWriter(const std::string& extension) { return codecs().hasWriter(extension); }
-
-void loadImageCodecs() { codecs(); }
 
 std::string imageCodecsFile() { return VELLOMAR_IMGCODECS_FILE; }
 

@@ -316,13 +316,15 @@ bool jpegPathMatchesLibrary() {
     cv::Mat picture(29, 37, CV_8UC(channels));
     rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
     std::vector<unsigned char> library, ours;
-    if (!libraryEncode(".jpg", picture, library) || !encode(picture, ours) || library != ours) {
+    std::optional<LibraryError> error;
+    if (!libraryEncode(".jpg", picture, library, error) || !encode(picture, ours) ||
+        library != ours) {
       return false;
     }
     const std::string file(library.begin(), library.end());
     cv::Mat part;
     cv::Point origin;
-    const cv::Mat decoded = libraryDecode(file, cv::IMREAD_UNCHANGED);
+    const cv::Mat decoded = libraryDecode(file, cv::IMREAD_UNCHANGED, error);
     if (!decodeRegion(file, channels, cv::Rect(0, 0, 37, 29), part, origin) ||
         decoded.type() != part.type() || cv::norm(decoded, part, cv::NORM_INF) != 0) {
       return false;

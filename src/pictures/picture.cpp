@@ -92,6 +92,7 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         made(next, copy);
         continue;
       }
+      std::optional<LibraryError> error;
       try {
         // The name picks the encoder by its extension, as a save to that name
         // does; ink stays ink.
@@ -99,14 +100,17 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         const bool encoded =
             ink ? encodeJpeg(pixels, result.bytes, &*ink)
                 : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
-                      libraryEncode(job.derivedName, pixels, result.bytes);
+                      libraryEncode(job.derivedName, pixels, result.bytes, error);
         if (encoded) carryColourProfile(metadata.colourProfile, result.bytes);
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
-      } catch (const cv::Exception& error) {
-        if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
+      } catch (const cv::Exception& failure) {
+        error = LibraryError{failure.code, failure.err};
+      }
+      if (error) {
+        if (error->code == cv::Error::StsNoMem) throw std::bad_alloc();
         result.status = DerivedPicture::Status::kLibraryFailed;
-        result.problem = error.err;
+        result.problem = error->message;
       }
       if (plan.path == DerivedPath::kCopy) {
         copy = std::move(result);
@@ -161,20 +165,21 @@ bool readPictureFile(const std::string& path, std::string& bytes, std::string& p
 cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
   cv::Mat picture = decodeJpeg(bytes);
   if (!picture.empty()) return picture;
-  try {
-    // Decoded from memory as it would be from the file: the same decoder,
-    // chosen by the content.
-    picture = libraryDecode(bytes, cv::IMREAD_UNCHANGED);
-  } catch (const cv::Exception& error) {
-    if (error.code == cv::Error::StsNoMem) throw std::bad_alloc();
-    // The library checks the size its decoder read against its limits
-    // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
-    if (error.err.find("CV_IO_MAX_IMAGE") != std::string::npos) {
-      problem = "it declares " + overLimit();
-      return {};
-    }
+  // Decoded from memory as it would be from the file: the same decoder,
+  // chosen by the content.
+  std::optional<LibraryError> error;
+  picture = libraryDecode(bytes, cv::IMREAD_UNCHANGED, error);
+  if (!picture.empty()) return picture;
+  if (error && error->code == cv::Error::StsNoMem) throw std::bad_alloc();
+  // The library checks the size its decoder read against its limits
+  // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
+  if (error && error->message.find("CV_IO_MAX_IMAGE") != std::string::npos) {
+    problem = "it declares " + overLimit();
+  } else if (error && error->message.rfind("cannot load", 0) == 0) {
+    problem = error->message;
+  } else {
+    problem = "the image library cannot decode it";
   }
-  if (picture.empty()) problem = "the image library cannot decode it";
   return picture;
 }
 

@@ -20,6 +20,11 @@ void keepFreedMemory();
 // missing; empty when there is none.
 std::string userCacheDirectory(const std::string& program);
 
+// The running program's file (a tool path), and the directory holding it,
+// with its separator; empty when not known.
+std::string programFile();
+std::string programDirectory();
+
 // Sets `name`=`value` in the process's environment. Only while the process
 // has one thread.
 void setEnvironment(const char* name, const std::string& value);

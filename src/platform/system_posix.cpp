@@ -40,6 +40,18 @@ std::string userCacheDirectory(const std::string& program) {
   return ::stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? directory : "";
 }
 
+std::string programFile() {
+  char path[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 && static_cast<size_t>(length) < sizeof path ? std::string(path, length) : "";
+}
+
+std::string programDirectory() {
+  const std::string file = programFile();
+  const size_t slash = file.rfind('/');
+  return slash == std::string::npos ? "" : file.substr(0, slash + 1);
+}
+
 void setEnvironment(const char* name, const std::string& value) {
   ::setenv(name, value.c_str(), 1);
 }

@@ -31,6 +31,20 @@ std::string userCacheDirectory(const std::string& program) {
   return widePath(path) == directory ? path : "";
 }
 
+std::string programFile() {
+  std::wstring path(32768, L'\0');
+  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), 32768);
+  if (length == 0 || length >= 32768) return "";
+  path.resize(length);
+  return narrowName(path);
+}
+
+std::string programDirectory() {
+  const std::string file = programFile();
+  const size_t separator = file.find_last_of("\\/");
+  return separator == std::string::npos ? "" : file.substr(0, separator + 1);
+}
+
 void setEnvironment(const char* name, const std::string& value) {
   ::_putenv_s(name, value.c_str());
 }

@@ -344,7 +344,8 @@ class PageProofer {
   void write(const std::string& name, const cv::Mat& drawing, PageFigures& figures) const {
     std::vector<unsigned char> bytes;
     std::string error = "the image library could not encode it";
-    if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes) ||
+    std::optional<LibraryError> failure;
+    if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes, failure) ||
         !files_.write(name,
                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
                       error)) {
