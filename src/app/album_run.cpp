@@ -210,16 +210,28 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
       }
     }
 
-    // Only the last component is created; when that fails for another reason
-    // than that it exists, the run says why and goes on, and writing into it
-    // reports each file.
-    std::string error;
-    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty() &&
-        !makeDirectory(settings.outputDir, &error) && !error.empty()) {
+    // Only the last component is created. A directory that is not there then
+    // ends the run before any picture is read.
+    std::string error = "its name does not convert to Unicode";
+    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty()) {
+      makeDirectory(settings.outputDir, &error);
+    }
+    if (!directoryIdentity(settings.outputDir)) {
       diagnostics.problem(toOsPath(settings.outputDir), "", "cannot be created: " + error);
+      return kExitFailure;
     }
     const std::string outputDir = settings.outputDir + '\\';
-    const RunClaim claim(outputDir);
+    // One run at a time writes into a directory.
+    const DirectoryLock lock(outputDir, settings.waitForOtherRuns, [&] {
+      diagnostics.note(toOsPath(settings.outputDir), "",
+                       "another run is writing into it: waiting for it to end");
+    });
+    if (!lock.held()) {
+      diagnostics.problem(toOsPath(settings.outputDir), "",
+                          lock.error().empty() ? "another run is writing into it"
+                                               : "cannot be locked: " + lock.error());
+      return kExitFailure;
+    }
     removeStaleTemporaries(outputDir);
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);

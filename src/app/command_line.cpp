@@ -75,6 +75,10 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
       settings.exifOrientation = true;
       continue;
     }
+    if (args[at] == "--no-wait") {
+      settings.waitForOtherRuns = false;
+      continue;
+    }
     if (args[at] != "--jobs" || at + 1 == args.size()) break;
     const std::string& count = args[++at];
     char* end = nullptr;

@@ -9,7 +9,7 @@
 
 int main(int argc, char** argv) {
   vellomar::limitPicturesToDecode();  // before the image library is loaded
-  vellomar::removeOwnFilesOnSignals();
+  vellomar::removeOwnFilesOnInterruption();
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
                                   err.stream, err.terminal);

@@ -4,10 +4,12 @@
 
 #include "pictures/image_codecs.h"
 #include "platform/error_stream.h"
+#include "platform/file_system.h"
 #include "proof/proof_run.h"
 
 int main(int argc, char** argv) {
   vellomar::limitPicturesToDecode();  // before the image library is loaded
+  vellomar::removeOwnFilesOnInterruption();
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runProofCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,
                                        err.stream, err.terminal);

@@ -23,6 +23,9 @@ struct RunSettings {
   bool rebuild = false;
   // Turn every picture upright by its EXIF orientation before it is used.
   bool exifOrientation = false;
+  // While another run writes into the output directory, wait for it to end
+  // (or give up at once).
+  bool waitForOtherRuns = true;
 };
 
 }  // namespace vellomar

@@ -22,7 +22,6 @@ class CodePage {
   // not know the name. Tests use this to choose the code page.
   static CodePage named(std::string_view charset);
 
-  const std::string& name() const { return name_; }
   bool isUtf8() const { return utf8_; }
 
   // Code-page bytes to UTF-16; a byte sequence that is not valid in the code
@@ -34,10 +33,12 @@ class CodePage {
   std::string fromUtf16(std::u16string_view text) const;
 
  private:
-  CodePage(std::string name, bool utf8) : name_(std::move(name)), utf8_(utf8) {}
+  CodePage(std::string name, bool utf8, unsigned number = 0)
+      : name_(std::move(name)), utf8_(utf8), number_(number) {}
 
-  std::string name_;
+  std::string name_;  // iconv's name for it
   bool utf8_;
+  unsigned number_;  // Windows's number for it
 };
 
 // UTF-8 to UTF-16. Each maximal invalid subsequence becomes one U+FFFD, as do

@@ -7,12 +7,6 @@
 namespace vellomar {
 namespace {
 
-// The code page's number, from the name CodePage gives it ("CP936").
-unsigned numberOf(const std::string& name) {
-  return name.compare(0, 2, "CP") == 0 ? static_cast<unsigned>(std::stoul(name.substr(2)))
-                                       : CP_UTF8;
-}
-
 std::u16string toWide(unsigned codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
   const int size = static_cast<int>(bytes.size());
@@ -39,8 +33,8 @@ std::string fromWide(unsigned codePage, std::u16string_view text) {
 
 CodePage CodePage::fromLocale() {
   const unsigned number = ::GetACP();
-  if (number == CP_UTF8) return CodePage("UTF-8", true);
-  return CodePage("CP" + std::to_string(number), false);
+  if (number == CP_UTF8) return CodePage("UTF-8", true, CP_UTF8);
+  return CodePage("CP" + std::to_string(number), false, number);
 }
 
 CodePage CodePage::named(std::string_view charset) {
@@ -63,18 +57,14 @@ CodePage CodePage::named(std::string_view charset) {
     }
   }
   if (number == 0 || number == CP_UTF8 || !::IsValidCodePage(number)) {
-    return CodePage("UTF-8", true);
+    return CodePage("UTF-8", true, CP_UTF8);
   }
-  return CodePage("CP" + std::to_string(number), false);
+  return CodePage("CP" + std::to_string(number), false, number);
 }
 
-std::u16string CodePage::toUtf16(std::string_view bytes) const {
-  return toWide(numberOf(name_), bytes);
-}
+std::u16string CodePage::toUtf16(std::string_view bytes) const { return toWide(number_, bytes); }
 
-std::string CodePage::fromUtf16(std::u16string_view text) const {
-  return fromWide(numberOf(name_), text);
-}
+std::string CodePage::fromUtf16(std::u16string_view text) const { return fromWide(number_, text); }
 
 std::u16string utf8ToUtf16(std::string_view bytes) { return toWide(CP_UTF8, bytes); }
 

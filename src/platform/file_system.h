@@ -6,6 +6,8 @@
 // path here.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,39 +60,47 @@ class TemporaryFile {
   std::string path_;  // operating-system path; empty when there is none
 };
 
-// A run's claim on a directory it writes into: a lock file, locked for as
-// long as the claim lives (and by the system, no longer than the process),
-// that tells other runs, in other process namespaces or on other machines
-// sharing the directory, that the temporary files of this process are in use.
-// Removed when the claim ends. A claim that cannot be made is none.
-class RunClaim {
+// The lock file a run holds in the directory it writes into.
+constexpr char kLockFileName[] = ".vellomar-lock";
+
+// One run at a time in a directory: a lock on its lock file, held for as long
+// as this lives (and by the system no longer than the process; other process
+// namespaces, and other machines sharing the directory where its file system
+// has locks, see it too). The lock file is removed when the lock ends.
+class DirectoryLock {
  public:
-  explicit RunClaim(const std::string& directory);
-  ~RunClaim();
-  RunClaim(const RunClaim&) = delete;
-  RunClaim& operator=(const RunClaim&) = delete;
+  // Takes the lock on `directory` (a tool path ending with a separator). While
+  // another process holds it: with `wait`, calls `waiting` once and waits for
+  // it; otherwise gives up.
+  DirectoryLock(const std::string& directory, bool wait, const std::function<void()>& waiting);
+  ~DirectoryLock();
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+  bool held() const { return held_ != nullptr; }
+  // Why it is not held: the system's reason, or "" when another process holds it.
+  const std::string& error() const { return error_; }
 
  private:
-  std::string directory_;  // operating-system paths
-  std::string lockFile_;
-  int fd_ = -1;
+  struct Held;
+  std::unique_ptr<Held> held_;
+  std::string error_;
 };
 
-// From now on SIGINT, SIGTERM and SIGHUP end the process with the status
-// 128 + the signal (on Windows: Ctrl-C, Ctrl-Break and the console's closing,
-// with the status STATUS_CONTROL_C_EXIT), after removing its temporary files
-// and lock files from the directories it has claimed. Call before any other
-// thread starts.
-void removeOwnFilesOnSignals();
+// From now on an interruption (SIGINT, SIGTERM, SIGHUP not ignored when the
+// process started; on Windows Ctrl-C, Ctrl-Break and the console's closing)
+// removes the temporary files and the lock files this process made, and then
+// ends it as the interruption would have (on Windows with the status
+// STATUS_CONTROL_C_EXIT); no temporary is made after it began. A write past a
+// limit on file sizes fails ("File too large") instead of ending the process.
+// Call before any other thread starts.
+void removeOwnFilesOnInterruption();
 
-// Removes from `directory` the temporary files and lock files of runs that
-// have ended (killed, say): those whose run's lock file is not held.
+// Removes from `directory` the temporary files other runs left (killed, say):
+// called by the run that holds the directory's lock.
 void removeStaleTemporaries(const std::string& directory);
 
-// The identity of the directory holding `path` (the file need not exist), or
-// empty when that directory does not exist.
-std::optional<std::pair<uint64_t, uint64_t>> parentDirectoryIdentity(const std::string& path);
-// The identity of the directory itself.
+// The identity of the directory itself, or empty when there is none.
 std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string& path);
 
 // The size of the file in bytes, or 0 when it cannot be read.

@@ -1,6 +1,8 @@
 #include "platform/file_system.h"
 
 #include <ctime>
+#include <memory>
+#include <thread>
 
 #include "support/test_support.h"
 
@@ -45,10 +47,34 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
     EXPECT_FALSE(readFileBytes(path, bytes));
     EXPECT_EQ(bytes, "");
   }
-  EXPECT_EQ(directoryIdentity(at), parentDirectoryIdentity(at + "a.txt"));
-  EXPECT_FALSE(parentDirectoryIdentity(at + "missing\\a"));
+  EXPECT_NEAR(static_cast<double>(identity->changedNanoseconds) / 1e9,
+              static_cast<double>(std::time(nullptr)), 600);
+  EXPECT_TRUE(directoryIdentity(at) && !directoryIdentity(at + "a.txt") &&
+              !fileIdentity(at + "taken"));
   // a.txt, taken, b.jpg: no temporary left
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+}
+
+// One holder at a time: another gives up at once, or waits (saying so once)
+// until the first lets go; the lock file goes with the last holder.
+TEST(FileSystemTest, ADirectoryIsLockedByOneAtATime) {
+  ScopedTempDir dir;
+  const std::string at = dir.path() + "\\";
+  auto first = std::make_unique<DirectoryLock>(at, false, nullptr);
+  ASSERT_TRUE(first->held());
+  const DirectoryLock refused(at, false, nullptr);
+  EXPECT_FALSE(refused.held());
+  EXPECT_EQ(refused.error(), "");
+  int waited = 0;
+  std::thread letGo([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    first.reset();
+  });
+  const DirectoryLock second(at, true, [&] { ++waited; });
+  letGo.join();
+  EXPECT_TRUE(second.held());
+  EXPECT_EQ(waited, 1);
+  EXPECT_TRUE(fs::exists(dir.file(kLockFileName)));
 }
 
 }  // namespace

@@ -1,13 +1,19 @@
 #include "platform/os_path.h"
 
+#ifdef _WIN32
 #include <windows.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/win32_path.h"
+#else
+#include <algorithm>
+#endif
 
 namespace vellomar {
+
+#ifdef _WIN32
 
 // Windows takes the backslash as it stands.
 std::string toOsPath(std::string path) { return path; }
@@ -71,5 +77,14 @@ std::string systemErrorText(unsigned long error) {
   }
   return reason.empty() ? "system error " + std::to_string(error) : reason;
 }
+
+#else
+
+std::string toOsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path;
+}
+
+#endif
 
 }  // namespace vellomar

@@ -1,0 +1,95 @@
+#ifndef VELLOMAR_PLATFORM_NATIVE_FILE_H_
+#define VELLOMAR_PLATFORM_NATIVE_FILE_H_
+
+// The few things each system does its own way with files and with the
+// process's interruption, on which file_system.cpp builds every rule. Each
+// system gives them (native_file_posix.cpp, native_file_win32.cpp) and asks
+// nothing back. Paths are operating-system paths; reasons are worded as the C
+// library words them ("No such file or directory").
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vellomar::native {
+
+// An open file of the system, closed when destroyed.
+class File {
+ public:
+  File() = default;
+  explicit File(intptr_t handle) : handle_(handle) {}
+  ~File();
+  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = kNone; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool valid() const { return handle_ != kNone; }
+  intptr_t handle() const { return handle_; }
+  // Closes it now; false, with the reason, when what was written could not be
+  // kept.
+  bool close(std::string& error);
+
+ private:
+  static constexpr intptr_t kNone = -1;
+  intptr_t handle_ = kNone;
+};
+
+// What a path names (links followed).
+struct Status {
+  enum class Kind { kRegular, kDirectory, kOther };
+  Kind kind = Kind::kOther;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNanoseconds = 0;
+  int64_t changedNanoseconds = 0;  // which no user can set back
+};
+
+std::optional<Status> status(const std::string& path);
+
+// Opens the file for reading, never waiting on it (a named pipe or a device
+// opens, and is then refused by its kind); `status` is what was opened.
+File openForReading(const std::string& path, Status& status, std::string& error);
+// Reads the next bytes into `buffer`: how many, 0 at the end, -1 on failure.
+int64_t read(const File& file, char* buffer, size_t size, std::string& error);
+
+// Creates the file for writing; it must not exist (`exists` says when it did).
+File createNew(const std::string& path, bool& exists, std::string& error);
+bool writeAll(const File& file, std::string_view bytes, std::string& error);
+// Renames `from` over `to`, replacing it.
+bool rename(const std::string& from, const std::string& to, std::string& error);
+void remove(const std::string& path);
+// The names in `directory` (which ends with a separator); none when it cannot
+// be listed.
+std::vector<std::string> list(const std::string& directory);
+// Creates the directory; `exists` says when something of that name is there.
+bool makeDirectory(const std::string& path, bool& exists, std::string& error);
+
+// Opens the lock file at `path`, creating it when missing.
+File openLockFile(const std::string& path, std::string& error);
+// Locks the whole of the open lock file for this process (the system drops
+// the lock when the process ends, however it ends), waiting for another
+// process's lock to go when `wait`; false when another process holds it.
+bool lock(const File& file, bool wait);
+// Whether some process holds the lock on the file at `path`.
+bool lockIsHeld(const std::string& path);
+// Whether `path` still names the open `file` (it was not removed or replaced).
+bool stillNames(const std::string& path, const File& file);
+
+// Whether a Ctrl-Z ends a text read in text mode.
+extern const bool kCtrlZEndsText;
+
+// From now on an interruption (SIGINT, SIGTERM and SIGHUP, unless the process
+// started with them ignored; on Windows Ctrl-C, Ctrl-Break and the console's
+// closing) calls `cleanUp` on a thread of its own and then ends the process as
+// the interruption would have. A write past a limit on file sizes fails
+// ("File too large") instead of ending the process. Called while the process
+// has one thread.
+void onInterruption(void (*cleanUp)());
+
+}  // namespace vellomar::native
+
+#endif  // VELLOMAR_PLATFORM_NATIVE_FILE_H_

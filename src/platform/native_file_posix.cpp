@@ -1,0 +1,190 @@
+#include "platform/native_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+namespace vellomar::native {
+namespace {
+
+int fd(const File& file) { return static_cast<int>(file.handle()); }
+
+Status statusOf(const struct stat& info) {
+  Status status;
+  status.kind = S_ISREG(info.st_mode)   ? Status::Kind::kRegular
+                : S_ISDIR(info.st_mode) ? Status::Kind::kDirectory
+                                        : Status::Kind::kOther;
+  status.device = static_cast<uint64_t>(info.st_dev);
+  status.inode = static_cast<uint64_t>(info.st_ino);
+  status.size = static_cast<uint64_t>(info.st_size);
+  status.modifiedNanoseconds = int64_t{info.st_mtim.tv_sec} * 1000000000 + info.st_mtim.tv_nsec;
+  status.changedNanoseconds = int64_t{info.st_ctim.tv_sec} * 1000000000 + info.st_ctim.tv_nsec;
+  return status;
+}
+
+}  // namespace
+
+File::~File() {
+  if (valid()) ::close(fd(*this));
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (valid()) ::close(fd(*this));
+    handle_ = other.handle_;
+    other.handle_ = kNone;
+  }
+  return *this;
+}
+
+bool File::close(std::string& error) {
+  const int result = ::close(fd(*this));
+  handle_ = kNone;
+  if (result == 0) return true;
+  error = std::strerror(errno);
+  return false;
+}
+
+std::optional<Status> status(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return statusOf(info);
+}
+
+File openForReading(const std::string& path, Status& status, std::string& error) {
+  File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat info;
+  if (!file.valid() || ::fstat(fd(file), &info) != 0) {
+    error = std::strerror(errno);
+    return File();
+  }
+  status = statusOf(info);
+  return file;
+}
+
+int64_t read(const File& file, char* buffer, size_t size, std::string& error) {
+  for (;;) {
+    const ssize_t got = ::read(fd(file), buffer, size);
+    if (got >= 0) return got;
+    if (errno == EINTR) continue;
+    error = std::strerror(errno);
+    return -1;
+  }
+}
+
+File createNew(const std::string& path, bool& exists, std::string& error) {
+  File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  exists = !file.valid() && errno == EEXIST;
+  if (!file.valid()) error = std::strerror(errno);
+  return file;
+}
+
+bool writeAll(const File& file, std::string_view bytes, std::string& error) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t written = ::write(fd(file), data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      error = std::strerror(errno);
+      return false;
+    }
+    data += written;
+    left -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+bool rename(const std::string& from, const std::string& to, std::string& error) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  error = std::strerror(errno);
+  return false;
+}
+
+void remove(const std::string& path) { ::unlink(path.c_str()); }
+
+std::vector<std::string> list(const std::string& directory) {
+  std::vector<std::string> names;
+  if (DIR* listing = ::opendir(directory.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) names.emplace_back(entry->d_name);
+    ::closedir(listing);
+  }
+  return names;
+}
+
+bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  exists = errno == EEXIST;
+  error = std::strerror(errno);
+  return false;
+}
+
+File openLockFile(const std::string& path, std::string& error) {
+  File file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+  if (!file.valid()) error = std::strerror(errno);
+  return file;
+}
+
+bool lock(const File& file, bool wait) {
+  while (::flock(fd(file), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
+bool lockIsHeld(const std::string& path) {
+  File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  return file.valid() && ::flock(fd(file), LOCK_SH | LOCK_NB) != 0;
+}
+
+bool stillNames(const std::string& path, const File& file) {
+  struct stat named, open;
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(fd(file), &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+const bool kCtrlZEndsText = false;
+
+void onInterruption(void (*cleanUp)()) {
+  // A write past the limit fails with EFBIG and is that file's problem.
+  ::signal(SIGXFSZ, SIG_IGN);
+  // The signals are taken by a thread of their own, blocked everywhere else; a
+  // signal the caller ignored (nohup, a background job) stays ignored.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) continue;
+    sigaddset(&signals, signal);
+  }
+  if (::pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
+  try {
+    std::thread([signals, cleanUp] {
+      int signal = 0;
+      if (::sigwait(&signals, &signal) != 0) return;
+      cleanUp();
+      // Ended by the signal itself, as a shell expects (a loop stops at Ctrl-C).
+      ::signal(signal, SIG_DFL);
+      sigset_t only;
+      sigemptyset(&only);
+      sigaddset(&only, signal);
+      ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+      ::raise(signal);
+      ::_exit(128 + signal);
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread for it: the signals end the process as they always would.
+    ::pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+  }
+}
+
+}  // namespace vellomar::native

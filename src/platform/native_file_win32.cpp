@@ -1,0 +1,213 @@
+#include "platform/native_file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/win32_path.h"
+
+namespace vellomar::native {
+namespace {
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handleOf(const File& file) { return reinterpret_cast<HANDLE>(file.handle()); }
+
+File fileOf(HANDLE handle) {
+  return handle == INVALID_HANDLE_VALUE ? File() : File(reinterpret_cast<intptr_t>(handle));
+}
+
+// In 100-nanosecond ticks since 1601, counted here from 1970 as elsewhere (in
+// nanoseconds since 1601 it would not fit).
+int64_t nanoseconds(int64_t ticks) {
+  constexpr int64_t kTicksBefore1970 = 116444736000000000;
+  return (ticks - kTicksBefore1970) * 100;
+}
+
+std::optional<Status> statusOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;  // for the change time
+  if (!::GetFileInformationByHandle(file, &info) ||
+      !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+    return std::nullopt;
+  }
+  Status status;
+  status.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Status::Kind::kDirectory
+                : ::GetFileType(file) == FILE_TYPE_DISK                 ? Status::Kind::kRegular
+                                                                        : Status::Kind::kOther;
+  status.device = info.dwVolumeSerialNumber;
+  status.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  status.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  const FILETIME& written = info.ftLastWriteTime;
+  status.modifiedNanoseconds = nanoseconds(
+      static_cast<int64_t>((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime));
+  status.changedNanoseconds = nanoseconds(basic.ChangeTime.QuadPart);
+  return status;
+}
+
+// What `path` names, directories included.
+HANDLE openExisting(const std::string& path, DWORD access) {
+  return ::CreateFileW(widePath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+File::~File() {
+  if (valid()) ::CloseHandle(handleOf(*this));
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (valid()) ::CloseHandle(handleOf(*this));
+    handle_ = other.handle_;
+    other.handle_ = kNone;
+  }
+  return *this;
+}
+
+bool File::close(std::string& error) {
+  const BOOL closed = ::CloseHandle(handleOf(*this));
+  handle_ = kNone;
+  if (closed) return true;
+  error = systemErrorText(::GetLastError());
+  return false;
+}
+
+std::optional<Status> status(const std::string& path) {
+  const File file = fileOf(openExisting(path, 0));
+  if (!file.valid()) return std::nullopt;
+  return statusOf(handleOf(file));
+}
+
+File openForReading(const std::string& path, Status& status, std::string& error) {
+  File file = fileOf(openExisting(path, GENERIC_READ));
+  std::optional<Status> found;
+  if (!file.valid() || !(found = statusOf(handleOf(file)))) {
+    error = systemErrorText(::GetLastError());
+    return File();
+  }
+  status = *found;
+  return file;
+}
+
+int64_t read(const File& file, char* buffer, size_t size, std::string& error) {
+  DWORD got = 0;
+  const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1 << 30));
+  if (!::ReadFile(handleOf(file), buffer, chunk, &got, nullptr)) {
+    error = systemErrorText(::GetLastError());
+    return -1;
+  }
+  return got;
+}
+
+File createNew(const std::string& path, bool& exists, std::string& error) {
+  File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD reason = ::GetLastError();
+    exists = reason == ERROR_FILE_EXISTS;
+    error = systemErrorText(reason);
+  }
+  return file;
+}
+
+bool writeAll(const File& file, std::string_view bytes, std::string& error) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1 << 30));
+    DWORD written = 0;
+    if (!::WriteFile(handleOf(file), data, chunk, &written, nullptr)) {
+      error = systemErrorText(::GetLastError());
+      return false;
+    }
+    data += written;
+    left -= written;
+  }
+  return true;
+}
+
+bool rename(const std::string& from, const std::string& to, std::string& error) {
+  if (::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return true;
+  }
+  error = systemErrorText(::GetLastError());
+  return false;
+}
+
+void remove(const std::string& path) { ::DeleteFileW(widePath(path).c_str()); }
+
+std::vector<std::string> list(const std::string& directory) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE listing = ::FindFirstFileW(widePath(directory + "*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(narrowName(entry.cFileName));
+  } while (::FindNextFileW(listing, &entry));
+  ::FindClose(listing);
+  return names;
+}
+
+bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
+  if (::CreateDirectoryW(widePath(path).c_str(), nullptr)) return true;
+  const DWORD reason = ::GetLastError();
+  exists = reason == ERROR_ALREADY_EXISTS;
+  error = systemErrorText(reason);
+  return false;
+}
+
+File openLockFile(const std::string& path, std::string& error) {
+  File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) error = systemErrorText(::GetLastError());
+  return file;
+}
+
+// A byte-range lock on the open lock file, which the system drops when the
+// process ends, however it ends.
+bool lock(const File& file, bool wait) {
+  OVERLAPPED at = {};
+  return ::LockFileEx(handleOf(file),
+                      LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0,
+                      &at) != 0;
+}
+
+bool lockIsHeld(const std::string& path) {
+  const File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  OVERLAPPED at = {};
+  return file.valid() && !::LockFileEx(handleOf(file), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+}
+
+bool stillNames(const std::string& path, const File& file) {
+  const File named = fileOf(openExisting(path, 0));
+  if (!named.valid()) return false;
+  const auto a = statusOf(handleOf(named)), b = statusOf(handleOf(file));
+  return a && b && a->device == b->device && a->inode == b->inode;
+}
+
+// The C runtime's text mode.
+const bool kCtrlZEndsText = true;
+
+namespace {
+
+void (*interruptionCleanUp)() = nullptr;
+
+// On Ctrl-C, Ctrl-Break or the console's closing.
+BOOL WINAPI onConsoleEvent(DWORD) {
+  if (interruptionCleanUp != nullptr) interruptionCleanUp();
+  ::TerminateProcess(::GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  return TRUE;
+}
+
+}  // namespace
+
+void onInterruption(void (*cleanUp)()) {
+  interruptionCleanUp = cleanUp;
+  ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+}  // namespace vellomar::native
