@@ -110,6 +110,9 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
   run.diagnostics.setProgress(&progress);
   DerivedFiles files(std::move(work), std::move(kept), run.outputDir, run.settings.workerCount,
                      &progress);
+  if (!files.missingWorkers().empty()) {
+    run.diagnostics.note("", "", files.missingWorkers() + ": the pictures are made by those");
+  }
 
   std::map<std::string, size_t> fileOfName;  // in done.files
   size_t job = 0;
@@ -143,8 +146,11 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
                                     (picture.problem.empty() ? "" : ": " + picture.problem));
         continue;
       case DerivedPicture::Status::kNotEncoded:
-        run.diagnostics.problem(derivedFile, element.place,
-                                "cannot be written: the image library could not encode it");
+        run.diagnostics.problem(
+            derivedFile, element.place,
+            "cannot be written: " + (picture.problem.empty()
+                                         ? "the image library could not encode it"
+                                         : picture.problem));
         continue;
       case DerivedPicture::Status::kNotWritten:
         run.diagnostics.problem(derivedFile, element.place,

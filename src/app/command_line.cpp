@@ -4,6 +4,8 @@
 
 #include "app/album_run.h"
 #include "app/exit_status.h"
+#include "app/options.h"
+#include "app/proof_run.h"
 #include "plan/run_settings.h"
 #include "platform/code_page.h"
 #include "platform/system.h"
@@ -12,9 +14,11 @@
 namespace vellomar {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] SOURCE_DIR OUTPUT_DIR\n"
-    "                ORIGIN_FLAG\n"
+constexpr char kUsageLine[] =
+    "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] SOURCE_DIR "
+    "OUTPUT_DIR ORIGIN_FLAG\n";
+
+constexpr char kHelp[] =
     "\n"
     "Reads SOURCE_DIR/album.desc, writes one derived picture for every picture\n"
     "element into OUTPUT_DIR (created when its parent exists) and the updated\n"
@@ -32,10 +36,39 @@ constexpr char kUsage[] =
     "      --exif-orientation\n"
     "                 turn every picture upright by its EXIF orientation before\n"
     "                 its window is cut (by default pictures are used as stored)\n"
+    "      --no-wait  end at once, with status 255, when another run is writing\n"
+    "                 into OUTPUT_DIR (by default the run waits for it)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
+constexpr char kProofUsageLine[] =
+    "usage: vellomar-proof [OPTIONS] SOURCE_DIR OUTPUT_DIR PROOF_DIR\n";
+
+constexpr char kProofHelp[] =
+    "Draws every page of the album in SOURCE_DIR and of the album vellomar prepared\n"
+    "from it in OUTPUT_DIR, and writes the drawings, their differences and\n"
+    "PROOF_DIR/index.html. Exit status: 0 when every page agrees, 1 when a page\n"
+    "falls below the thresholds, 2 when no proof could be made.\n"
+    "  --size N          pixels of a drawing's long side (default 1600)\n"
+    "  --min-psnr DB     least PSNR inside the masks for a page to pass (default 30)\n"
+    "  --max-shift PX    largest misplacement of a derived picture, in its pixels\n"
+    "                    (default 2.5)\n"
+    "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
+    "  --exif-orientation  pictures are turned upright by their EXIF orientation,\n"
+    "                    as vellomar --exif-orientation turns them\n"
+    "  --jobs N          pages drawn at once (default: one per processor)\n"
+    "  -h, --help        print this help\n"
+    "      --version     print the version\n";
+
 constexpr long kMaxJobs = 1024;
+
+// A command line that is wrong: the reason and the usage line, then `status`.
+int wrong(std::ostream& err, const char* program, const std::string& reason, const char* usage,
+          int status) {
+  err << diagnosticLine("", "", reason, program) << usage << "(" << program
+      << " --help for more)\n";
+  return status;
+}
 
 }  // namespace
 
@@ -54,52 +87,95 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
                    std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  if (args.size() == 2 && (args[1] == "--help" || args[1] == "-h")) {
-    out << kUsage;
+  const ParsedArguments parsed = parseArguments(
+      std::vector<std::string>(args.begin() + 1, args.end()),
+      {{"help"}, {"version"}, {"jobs", true}, {"rebuild"}, {"exif-orientation"}, {"no-wait"}});
+  if (parsed.has("help")) {
+    out << kUsageLine << kHelp;
     return kExitSuccess;
   }
-  if (args.size() == 2 && args[1] == "--version") {
+  if (parsed.has("version")) {
     out << "vellomar " << VELLOMAR_VERSION << '\n';
     return kExitSuccess;
   }
+  const auto fail = [&](const std::string& reason) {
+    return wrong(err, "vellomar", reason, kUsageLine, kExitFailure);
+  };
+  if (!parsed.error.empty()) return fail(parsed.error);
   RunSettings settings;
-  // Options stand before the three arguments, which are taken as they come.
   std::vector<std::string> positional = {args.front()};
-  size_t at = 1;
-  for (; args.size() - at > 3; ++at) {
-    if (args[at] == "--rebuild") {
-      settings.rebuild = true;
-      continue;
-    }
-    if (args[at] == "--exif-orientation") {
-      settings.exifOrientation = true;
-      continue;
-    }
-    if (args[at] == "--no-wait") {
-      settings.waitForOtherRuns = false;
-      continue;
-    }
-    if (args[at] != "--jobs" || at + 1 == args.size()) break;
-    const std::string& count = args[++at];
-    char* end = nullptr;
-    const long jobs = std::strtol(count.c_str(), &end, 10);
-    if (count.empty() || *end != '\0' || jobs < 1 || jobs > kMaxJobs) {
-      err << diagnosticLine(
-          "", "--jobs",
-          "not a number of pictures from 1 to " + std::to_string(kMaxJobs) + ": " + count);
-      return kExitFailure;
-    }
-    settings.workerCount = static_cast<int>(jobs);
+  positional.insert(positional.end(), parsed.operands.begin(), parsed.operands.end());
+  if (!readRunSettings(positional, settings)) {
+    return fail("expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got " +
+                std::to_string(parsed.operands.size()) + " argument" +
+                (parsed.operands.size() == 1 ? "" : "s"));
   }
-  positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(at), args.end());
-  if (!readRunSettings(positional, settings)) return kExitFailure;
-  if (settings.outputDir.empty()) {
-    err << diagnosticLine("", "", "the output directory is empty");
-    return kExitFailure;
+  if (parsed.has("jobs")) {
+    const auto jobs = wholeNumber(parsed.options.at("jobs"), 1, kMaxJobs);
+    if (!jobs) {
+      return fail("--jobs: not a number of pictures from 1 to " + std::to_string(kMaxJobs) + ": " +
+                  parsed.options.at("jobs"));
+    }
+    settings.workerCount = static_cast<int>(*jobs);
   }
+  settings.rebuild = parsed.has("rebuild");
+  settings.exifOrientation = parsed.has("exif-orientation");
+  settings.waitForOtherRuns = !parsed.has("no-wait");
+  if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;
   keepFreedMemory();
   return processAlbum(settings, codePage, out, err);
+}
+
+int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                        bool errIsTerminal) {
+  const ParsedArguments parsed =
+      parseArguments(std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
+                                                                              {"version"},
+                                                                              {"size", true},
+                                                                              {"min-psnr", true},
+                                                                              {"max-shift", true},
+                                                                              {"origin-path"},
+                                                                              {"exif-orientation"},
+                                                                              {"jobs", true}});
+  if (parsed.has("help")) {
+    out << kProofUsageLine << kProofHelp;
+    return kProofPasses;
+  }
+  if (parsed.has("version")) {
+    out << "vellomar-proof " << VELLOMAR_VERSION << "\n";
+    return kProofPasses;
+  }
+  const auto fail = [&](const std::string& reason) {
+    return wrong(err, "vellomar-proof", reason, kProofUsageLine, kProofNotMade);
+  };
+  if (!parsed.error.empty()) return fail(parsed.error);
+  if (parsed.operands.size() != 3) {
+    return fail("expected SOURCE_DIR OUTPUT_DIR PROOF_DIR, got " +
+                std::to_string(parsed.operands.size()) + " argument" +
+                (parsed.operands.size() == 1 ? "" : "s"));
+  }
+  ProofSettings settings;
+  settings.showProgress = errIsTerminal;
+  settings.sourceDir = parsed.operands[0];
+  settings.outputDir = parsed.operands[1];
+  settings.proofDir = parsed.operands[2];
+  settings.useOriginPath = parsed.has("origin-path");
+  settings.exifOrientation = parsed.has("exif-orientation");
+  for (const auto& [name, value] : parsed.options) {
+    if (name == "size" || name == "jobs") {
+      const auto number = wholeNumber(value, 1, 10000);
+      if (!number) return fail("not a value for --" + name + ": " + value);
+      (name == "size" ? settings.longSide : settings.workerCount) = static_cast<int>(*number);
+    } else if (name == "min-psnr" || name == "max-shift") {
+      const auto number = positiveNumber(value);
+      if (!number) return fail("not a value for --" + name + ": " + value);
+      (name == "min-psnr" ? settings.thresholds.minPsnr : settings.thresholds.maxMisplacement) =
+          *number;
+    }
+  }
+  keepFreedMemory();
+  return runProof(settings, CodePage::fromLocale(), out, err);
 }
 
 }  // namespace vellomar

@@ -1,7 +1,9 @@
 #ifndef VELLOMAR_APP_COMMAND_LINE_H_
 #define VELLOMAR_APP_COMMAND_LINE_H_
 
-// The command line: vellomar SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG.
+// The command lines of both programs:
+//   vellomar [OPTIONS] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG
+//   vellomar-proof [OPTIONS] SOURCE_DIR OUTPUT_DIR PROOF_DIR
 
 #include <ostream>
 #include <string>
@@ -17,16 +19,20 @@ struct RunSettings;
 // useOriginPath is atoi(third) == 1. Returns false for any other count.
 bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings);
 
-// The whole command: `args` holds the program name and the arguments. Returns
-// the exit status. --help / -h and --version, given alone, print to `out` and
-// return 0; a wrong argument count returns -1 silently; an empty output
-// directory is refused on `err`. Otherwise runs the album pass with the code
-// page of the locale (or `codePage`, when given), showing its progress on
-// `err` when `errIsTerminal`.
+// vellomar: `args` holds the program name and the arguments. Returns the exit
+// status. --help (-h) and --version print to `out` and return 0; a command
+// line that is wrong is said on `err`, with the usage line, and returns -1.
+// Otherwise runs the album pass with the code page of the locale (or
+// `codePage`, when given), showing its progress on `err` when
+// `errIsTerminal`.
 int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool errIsTerminal = false);
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
                    std::ostream& out, std::ostream& err, bool errIsTerminal = false);
+
+// vellomar-proof, likewise; a wrong command line returns 2.
+int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                        bool errIsTerminal = false);
 
 }  // namespace vellomar
 

@@ -2,10 +2,10 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "pictures/image_codecs.h"
 #include "platform/error_stream.h"
 #include "platform/file_system.h"
-#include "proof/proof_run.h"
 
 int main(int argc, char** argv) {
   vellomar::limitPicturesToDecode();  // before the image library is loaded

@@ -72,6 +72,8 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
 
 DerivedFiles::~DerivedFiles() = default;
 
+const std::string& DerivedFiles::missingWorkers() const { return running_->map.missingWorkers(); }
+
 std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   std::vector<const PictureJob*> jobs;
   for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);

@@ -39,6 +39,9 @@ class DerivedFiles {
   // recipe is its job's.
   DerivedPicture next();
 
+  // Why fewer workers run than were asked for; "" when all of them run.
+  const std::string& missingWorkers() const;
+
  private:
   struct Made;
   struct Running;

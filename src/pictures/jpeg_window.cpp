@@ -309,7 +309,7 @@ std::string jpegLibraryVersion() {
   return "libjpeg-turbo " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER);
 }
 
-bool jpegPathMatchesLibrary() {
+std::optional<bool> jpegPathMatchesLibrary() {
   if (!windowResizeIsExact()) return false;
   cv::RNG rng(7);
   for (const int channels : {1, 3}) {
@@ -317,10 +317,9 @@ bool jpegPathMatchesLibrary() {
     rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
     std::vector<unsigned char> library, ours;
     std::optional<LibraryError> error;
-    if (!libraryEncode(".jpg", picture, library, error) || !encode(picture, ours) ||
-        library != ours) {
-      return false;
-    }
+    const bool encoded = libraryEncode(".jpg", picture, library, error);
+    if (error) return std::nullopt;  // the library could not be asked
+    if (!encoded || !encode(picture, ours) || library != ours) return false;
     const std::string file(library.begin(), library.end());
     cv::Mat part;
     cv::Point origin;
@@ -341,7 +340,7 @@ bool jpegWindowAgreesWithLibrary() {
     // release of the library (known by its file) and of this tool.
     const std::optional<FileIdentity> library = fileIdentity(imageCodecsFile());
     const std::string directory = userCacheDirectory("vellomar");
-    if (!library || directory.empty()) return jpegPathMatchesLibrary();
+    if (!library || directory.empty()) return jpegPathMatchesLibrary().value_or(false);
     const std::string key = std::string("vellomar ") + VELLOMAR_VERSION + ", " +
                             jpegLibraryVersion() + ", " + imageCodecsFile() + " " +
                             std::to_string(library->device) + " " + std::to_string(library->inode) +
@@ -352,11 +351,14 @@ bool jpegWindowAgreesWithLibrary() {
         kept.compare(0, key.size(), key) == 0) {
       return kept.substr(key.size()) == "agrees\n";
     }
-    const bool matches = jpegPathMatchesLibrary();
+    // A verdict is kept only when the library could be asked.
+    const std::optional<bool> matches = jpegPathMatchesLibrary();
     std::string ignored;
-    writeFileAtomically(directory + "/", "jpeg-path", key + (matches ? "agrees\n" : "differs\n"),
-                        ignored);
-    return matches;
+    if (matches) {
+      writeFileAtomically(directory + "/", "jpeg-path", key + (*matches ? "agrees\n" : "differs\n"),
+                          ignored);
+    }
+    return matches.value_or(false);
   }();
   return agrees;
 }

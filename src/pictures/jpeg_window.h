@@ -52,8 +52,9 @@ bool isJpegName(const std::string& name);
 std::string jpegLibraryVersion();
 
 // Whether this path gives the library's bytes here: compared now, on small
-// pictures, with the library's own decoding, resizing and encoding.
-bool jpegPathMatchesLibrary();
+// pictures, with the library's own decoding, resizing and encoding; nothing
+// when the library's codecs cannot be loaded to compare with.
+std::optional<bool> jpegPathMatchesLibrary();
 
 // The same, compared once per process and kept in the user's cache for the
 // installed releases of the library and the tool.

@@ -5,11 +5,14 @@
 // a chosen order, each result taken back by its index whenever the caller is
 // ready for it.
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -19,13 +22,21 @@ template <typename Result>
 class OrderedMap {
  public:
   // Runs `task(i)` for every index in `order` (each of 0 .. order.size() - 1
-  // once; the workers start them in that order) on `workerCount` workers. With
-  // no workers, each task runs when its result is first asked for. `task`
-  // must not throw.
+  // once; the workers start them in that order) on `workerCount` workers, or
+  // on as many as the system lets start (see missingWorkers()). With no
+  // workers, each task runs when its result is first asked for. `task` must
+  // not throw.
   OrderedMap(std::vector<size_t> order, size_t workerCount, std::function<Result(size_t)> task)
       : task_(std::move(task)), order_(std::move(order)), results_(order_.size()) {
-    for (size_t w = 0; w < workerCount && w < order_.size(); ++w) {
-      workers_.emplace_back([this] { work(); });
+    const size_t wanted = std::min(workerCount, order_.size());
+    for (size_t w = 0; w < wanted; ++w) {
+      try {
+        workers_.emplace_back([this] { work(); });
+      } catch (const std::system_error& error) {
+        missing_ = "only " + std::to_string(workers_.size()) + " of " + std::to_string(wanted) +
+                   " workers could start (" + error.code().message() + ")";
+        break;
+      }
     }
   }
   // Lets the running tasks end, starts no other, and drops every result.
@@ -54,6 +65,9 @@ class OrderedMap {
     done_.notify_all();
     return result;
   }
+
+  // Why fewer workers run than were asked for; "" when all of them run.
+  const std::string& missingWorkers() const { return missing_; }
 
   // The result of task `index`, once it is done.
   Result& get(size_t index) {
@@ -93,6 +107,7 @@ class OrderedMap {
   bool stopping_ = false;
   std::mutex mutex_;
   std::condition_variable done_;
+  std::string missing_;
   std::vector<std::thread> workers_;  // last: they start once the rest is ready
 };
 

@@ -97,6 +97,13 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
         // The name picks the encoder by its extension, as a save to that name
         // does; ink stays ink.
         const cv::Mat pixels = derivedPixels(picture, plan);
+        if (pixels.channels() == 2) {
+          // Grey and alpha: valid, but no encoder of the library takes it.
+          result.status = DerivedPicture::Status::kNotEncoded;
+          result.problem = "the image library encodes no picture of grey and alpha";
+          made(next, result);
+          continue;
+        }
         const bool encoded =
             ink ? encodeJpeg(pixels, result.bytes, &*ink)
                 : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
@@ -150,6 +157,10 @@ bool readPictureFile(const std::string& path, std::string& bytes, std::string& p
   if (!readFileBytes(path, bytes, &problem, INT_MAX)) return false;
   if (bytes.empty()) {
     problem = "the file is empty";
+    return false;
+  }
+  if (jpegScanCount(bytes) > kMaxJpegScans) {
+    problem = "it has more than " + std::to_string(kMaxJpegScans) + " scans";
     return false;
   }
   if (const auto size = pictureDimensions(bytes)) {

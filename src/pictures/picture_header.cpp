@@ -182,6 +182,34 @@ Dimensions exr(std::string_view b) {
 
 }  // namespace
 
+int jpegScanCount(std::string_view b, int limit) {
+  if (!startsWith(b, "\xFF\xD8\xFF")) return 0;
+  int scans = 0;
+  size_t at = 2;
+  while (at + 4 <= b.size() && scans <= limit) {
+    if (static_cast<unsigned char>(b[at]) != 0xFF) return scans;
+    const unsigned marker = static_cast<unsigned char>(b[at + 1]);
+    if (marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+      at += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker without length
+      continue;
+    }
+    if (marker == 0xD9) return scans;  // the end of the picture
+    at += 2 + *number(b, at + 2, 2, true);
+    if (marker != 0xDA) continue;
+    // A scan: its coded data runs to the next marker that is neither a
+    // stuffed zero nor a restart marker.
+    ++scans;
+    for (; at + 1 < b.size(); ++at) {
+      const unsigned char next = static_cast<unsigned char>(b[at + 1]);
+      if (static_cast<unsigned char>(b[at]) == 0xFF && next != 0x00 && next != 0xFF &&
+          !(next >= 0xD0 && next <= 0xD7)) {
+        break;
+      }
+    }
+  }
+  return scans;
+}
+
 std::optional<PictureDimensions> pictureDimensions(std::string_view b) {
   if (startsWith(b, "\xFF\xD8\xFF")) return jpeg(b);
   if (startsWith(b, "\x89PNG\r\n\x1A\n")) return of(number(b, 16, 4, true), number(b, 20, 4, true));

@@ -26,6 +26,14 @@ struct PictureDimensions {
 // these or the header cannot be read.
 std::optional<PictureDimensions> pictureDimensions(std::string_view bytes);
 
+// JPEG files of more scans than this are refused as pictures that cannot be
+// loaded: each scan passes over the whole picture, so a small file of
+// thousands of them keeps a decoder busy for minutes.
+constexpr int kMaxJpegScans = 1000;
+
+// The scans of a JPEG file, counted up to `limit` + 1; 0 for other files.
+int jpegScanCount(std::string_view bytes, int limit = kMaxJpegScans);
+
 }  // namespace vellomar
 
 #endif  // VELLOMAR_PICTURES_PICTURE_HEADER_H_

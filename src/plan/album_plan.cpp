@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "album/album_format.h"
+#include "album/album_walk.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/source_census.h"
@@ -108,19 +109,15 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
   if ((plan.fatal = pageShapeProblem(pages))) return plan;
 
   const SourceCensus census = buildSourceCensus(pages, settings.useOriginPath, codePage);
-  for (Json::ArrayIndex page = 0; page < pages.size(); ++page) {
-    const Json::Value& elements = pages[page][keys::kElements];
-    for (Json::ArrayIndex index = 0; index < elements.size(); ++index) {
-      const Json::Value& element = elements[index];
-      if (!isPictureElement(element)) continue;
-      ElementPlan elementPlan;
-      elementPlan.page = static_cast<int>(page);
-      elementPlan.element = static_cast<int>(index);
-      plan.fatal = planElement(element, settings, codePage, census, plan.scale, elementPlan);
-      if (plan.fatal) return plan;
-      plan.elements.push_back(std::move(elementPlan));
-    }
-  }
+  forEachElement(
+      pages, [&](Json::ArrayIndex page, Json::ArrayIndex index, const Json::Value& element) {
+        if (plan.fatal || !isPictureElement(element)) return;
+        ElementPlan elementPlan;
+        elementPlan.page = static_cast<int>(page);
+        elementPlan.element = static_cast<int>(index);
+        plan.fatal = planElement(element, settings, codePage, census, plan.scale, elementPlan);
+        if (!plan.fatal) plan.elements.push_back(std::move(elementPlan));
+      });
   return plan;
 }
 

@@ -3,6 +3,7 @@
 #include <json/value.h>
 
 #include "album/album_format.h"
+#include "album/album_walk.h"
 #include "plan/source_path.h"
 
 namespace vellomar {
@@ -15,15 +16,11 @@ int SourceCensus::find(const std::string& path) const {
 SourceCensus buildSourceCensus(const Json::Value& pages, bool useOriginPath,
                                const CodePage& codePage) {
   SourceCensus census;
-  for (Json::ArrayIndex page = 0; page < pages.size(); ++page) {
-    const Json::Value& elements = pages[page][keys::kElements];
-    for (Json::ArrayIndex index = 0; index < elements.size(); ++index) {
-      const Json::Value& element = elements[index];
-      if (!isPictureElement(element)) continue;
-      const SourcePath source = sourcePathOf(element, useOriginPath, codePage);
-      if (source.status == SourcePath::Status::kUsable) census.add(source.path);
-    }
-  }
+  forEachElement(pages, [&](Json::ArrayIndex, Json::ArrayIndex, const Json::Value& element) {
+    if (!isPictureElement(element)) return;
+    const SourcePath source = sourcePathOf(element, useOriginPath, codePage);
+    if (source.status == SourcePath::Status::kUsable) census.add(source.path);
+  });
   return census;
 }
 

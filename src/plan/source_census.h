@@ -22,8 +22,6 @@ class SourceCensus {
   void add(const std::string& path) { ++entries_[path]; }
   // The uses of `path`, byte for byte; 0 when it has none.
   int find(const std::string& path) const;
-  void clear() { entries_.clear(); }
-  const Entries& entries() const { return entries_; }
 
  private:
   Entries entries_;

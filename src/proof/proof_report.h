@@ -29,6 +29,7 @@ struct PageFigures {
   std::vector<std::string> notes;
   std::vector<std::string> failures;
   bool passes = true;
+  bool drawn = true;                      // false when the page could not be drawn at all
   std::string before, after, difference;  // file names in the proof directory
 };
 

@@ -1,11 +1,18 @@
 // The proof: a book the tool prepared agrees with its source on every page,
 // and a wrong derived picture is caught and named.
 
+#ifndef _WIN32
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
 #include <cmath>
 #include <cstdio>
 
+#include "app/command_line.h"
+#include "app/proof_run.h"
 #include "proof/page_drawing.h"
-#include "proof/proof_run.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -188,6 +195,60 @@ TEST_F(ProofTest, ProofsReplaceNothingAndShowHowPicturesAreStored) {
   EXPECT_LT(picture[0], 200) << picture;
   // The second proof into it replaces its own files.
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);
+}
+
+// The proof's command line, its thresholds and what it writes: a wrong
+// command line is status 2; a stricter threshold fails a page that passes;
+// names are escaped in the page; a page that cannot be drawn is a failure of
+// its own, and with no page drawn there is no proof.
+TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
+  addPicture("p.png", texture(200, 150, 1));
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" +
+             element("p.png", 0, 0, 0, 20, 10) +
+             R"(,{"image":{"src":"a<b.png","width":10,"height":10}}]}]}})");
+  ASSERT_EQ(run().status, -1);  // a<b.png is missing
+  const std::string proofDir = dir_.file("proof");
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } rows[] = {
+      {{sourceDir(), outputDir()}, 2},
+      {{"--size=0", sourceDir(), outputDir(), proofDir}, 2},
+      {{"--min-psnr", "x", sourceDir(), outputDir(), proofDir}, 2},
+      {{"--nope", sourceDir(), outputDir(), proofDir}, 2},
+      {{"--size=300", sourceDir(), outputDir(), proofDir}, 0},
+      {{"--min-psnr=200", "--", sourceDir(), outputDir(), proofDir}, 1},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = {"vellomar-proof"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    std::ostringstream out, err;
+    EXPECT_EQ(runProofCommandLine(args, out, err), row.status) << args[1] << err.str();
+    if (row.status == 2) {
+      EXPECT_EQ(err.str().rfind("vellomar-proof: ", 0), 0u);
+      EXPECT_NE(err.str().find("\nusage: vellomar-proof"), std::string::npos);
+    }
+  }
+  EXPECT_NE(readFile(proofDir + kSeparator + "index.html").find("a&lt;b.png"), std::string::npos);
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
+  // Drawings far larger than the memory left (an address space 64 MB over
+  // what is in use).
+  rlimit saved{};
+  ::getrlimit(RLIMIT_AS, &saved);
+  ::malloc_trim(0);
+  size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const rlimit limit{pages * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
+  ::setrlimit(RLIMIT_AS, &limit);
+  std::ostringstream out, err;
+  const int status = runProofCommandLine(
+      {"vellomar-proof", "--size", "10000", "--jobs", "1", sourceDir(), outputDir(), proofDir}, out,
+      err);
+  ::setrlimit(RLIMIT_AS, &saved);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(err.str(),
+            "vellomar-proof: no page could be drawn: the page cannot be drawn: out of memory\n");
+#endif
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-#ifndef VELLOMAR_PROOF_PROOF_RUN_H_
-#define VELLOMAR_PROOF_PROOF_RUN_H_
+#ifndef VELLOMAR_APP_PROOF_RUN_H_
+#define VELLOMAR_APP_PROOF_RUN_H_
 
 // The proof of a prepared book: every page drawn from the source album and
 // from the prepared album, side by side with their difference, and figures
@@ -37,10 +37,6 @@ struct ProofSettings {
 int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostream& out,
              std::ostream& err);
 
-// The command line: options, then SOURCE_DIR OUTPUT_DIR PROOF_DIR.
-int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
-                        bool errIsTerminal = false);
-
 }  // namespace vellomar
 
-#endif  // VELLOMAR_PROOF_PROOF_RUN_H_
+#endif  // VELLOMAR_APP_PROOF_RUN_H_

@@ -1,0 +1,338 @@
+#include "app/proof_run.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <opencv2/core.hpp>
+#include <set>
+#include <sstream>
+
+#include "album/album_format.h"
+#include "album/album_walk.h"
+#include "album/json_reader.h"
+#include "pictures/image_codecs.h"
+#include "pictures/ordered_map.h"
+#include "pictures/picture.h"
+#include "plan/derived_image.h"
+#include "plan/element_geometry.h"
+#include "plan/source_path.h"
+#include "platform/code_page.h"
+#include "platform/file_system.h"
+#include "platform/os_path.h"
+#include "platform/system.h"
+#include "proof/page_drawing.h"
+#include "proof/page_proof.h"
+#include "util/diagnostics.h"
+#include "util/progress.h"
+#include "util/whole_file.h"
+
+namespace vellomar {
+namespace {
+
+constexpr char kProgram[] = "vellomar-proof";
+
+// The files a proof writes into its directory: its own, never one it did not
+// make. The names it made are listed in the directory (kMadeFilesName) before
+// they are written, so that a later proof replaces them; a file of another
+// name that is there already is left as it is.
+class ProofFiles {
+ public:
+  static constexpr char kMadeFilesName[] = ".vellomar-proof";
+
+  ProofFiles(std::string directory, const std::vector<std::string>& names)
+      : directory_(std::move(directory) + '\\') {
+    std::string listed;
+    readFileBytes(directory_ + kMadeFilesName, listed, nullptr, uint64_t{16} << 20);
+    std::istringstream lines(listed);
+    std::set<std::string> made;
+    for (std::string line; std::getline(lines, line);) made.insert(line);
+    for (const std::string& name : names) {
+      if (made.count(name) == 0 && fileIdentity(directory_ + name)) {
+        foreign_.insert(name);
+      } else {
+        made.insert(name);
+      }
+    }
+    for (const std::string& name : made) list_ += name + '\n';
+  }
+
+  // Lists the names first; false when the list cannot be written.
+  bool start(std::string& error) const {
+    return writeFileAtomically(directory_, kMadeFilesName, list_, error);
+  }
+
+  bool write(const std::string& name, std::string_view bytes, std::string& error) const {
+    if (foreign_.count(name) != 0) {
+      error = "a file the proof did not make is there, and is left as it is";
+      return false;
+    }
+    return writeFileAtomically(directory_, name, bytes, error);
+  }
+
+  std::string path(const std::string& name) const { return toOsPath(directory_ + name); }
+
+ private:
+  std::string directory_;
+  std::set<std::string> foreign_;
+  std::string list_;
+};
+
+// How far the proportions of a box (width / height) are from a picture's.
+double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
+  return std::abs(std::log(std::abs(boxWidth / boxHeight) *
+                           (static_cast<double>(picture.height) / picture.width)));
+}
+
+// The pages of the two albums, loaded and drawn one at a time.
+class PageProofer {
+ public:
+  PageProofer(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
+              const Json::Value& after, const ProofFiles& files)
+      : settings_(settings), codePage_(codePage), before_(before), after_(after), files_(files) {}
+
+  // The figures of page `page`, its drawings written; a page that cannot be
+  // drawn (out of memory, say) is a failing page.
+  PageFigures proof(Json::ArrayIndex page) const {
+    try {
+      return proofOrThrow(page);
+    } catch (const std::bad_alloc&) {
+      return undrawn(page, "out of memory");
+    } catch (const std::exception& error) {
+      const auto* library = dynamic_cast<const cv::Exception*>(&error);
+      if (library == nullptr) return undrawn(page, error.what());
+      return undrawn(page, library->code == cv::Error::StsNoMem ? "out of memory" : library->err);
+    }
+  }
+
+ private:
+  static PageFigures undrawn(Json::ArrayIndex page, const std::string& why) {
+    PageFigures figures;
+    figures.page = static_cast<int>(page);
+    figures.drawn = false;
+    figures.passes = false;
+    figures.failures.push_back("the page cannot be drawn: " + why);
+    return figures;
+  }
+
+  PageFigures proofOrThrow(Json::ArrayIndex page) const {
+    const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
+    const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
+    const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
+    std::vector<ProofElement> elements;
+    std::vector<std::string> notes;
+    for (Json::ArrayIndex e = 0; e < count; ++e) {
+      ProofElement& element = elements.emplace_back();
+      element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
+      const std::string beforeColours =
+          side(entryOf(beforeElements, e), settings_.sourceDir, settings_.useOriginPath,
+               "before: " + element.place, element.before, notes);
+      const std::string afterColours = side(entryOf(afterElements, e), settings_.outputDir, false,
+                                            "after: " + element.place, element.after, notes);
+      if (beforeColours == "CMYK" && !element.after.picture.empty() && afterColours != "CMYK") {
+        notes.push_back(element.place +
+                        ": the prepared picture is no longer CMYK: its ink was converted to RGB "
+                        "by a plain formula, and prints in other colours");
+      }
+    }
+    PageProof proof =
+        proofPage(static_cast<int>(page), elements, settings_.longSide, settings_.thresholds);
+    PageFigures& figures = proof.figures;
+    figures.notes = std::move(notes);
+    const std::string stem = "page-" + std::to_string(page + 1);
+    figures.before = stem + "-before.jpg";
+    figures.after = stem + "-after.jpg";
+    figures.difference = stem + "-difference.png";
+    write(figures.before, proof.before, figures);
+    write(figures.after, proof.after, figures);
+    write(figures.difference, proof.difference, figures);
+    figures.passes = pagePasses(figures, settings_.thresholds);
+    return figures;
+  }
+
+  // One side of an element of the album in `directory`, loaded; notes what
+  // it shows instead of a picture, and how its picture is stored. Returns the
+  // colour space its file stores.
+  std::string side(const Json::Value& element, const std::string& directory, bool useOriginPath,
+                   const std::string& where, ProofSide& side,
+                   std::vector<std::string>& notes) const {
+    const auto note = [&](const std::string& text) { notes.push_back(where + ": " + text); };
+    if (!isPictureElement(element)) return "";
+    if (const auto problem = readElementGeometry(element, where, side.geometry)) {
+      note(problem->text);
+      return "";
+    }
+    placeWindow(side.geometry);
+    side.drawn = true;
+    const SourcePath source = sourcePathOf(element, useOriginPath, codePage_);
+    std::string label;
+    if (source.status == SourcePath::Status::kProblem) {
+      label = source.problem;
+    } else if (source.status == SourcePath::Status::kNone) {
+      label = "no source file";
+    } else if (isSkippedSource(source.path)) {
+      label = source.path;
+      side.crossed = false;
+    } else if (hasParentComponent(source.path)) {
+      label = "the source path leads out of its directory";
+    }
+    if (!label.empty()) {
+      side.label = {label};
+      note(label);
+      return "";
+    }
+    const std::string path = directory + '\\' + source.path;
+    const LoadedPicture loaded = loadPicture(path, settings_.exifOrientation);
+    side.picture = drawable(loaded.pixels);
+    if (side.picture.empty()) {
+      const std::string reason =
+          loaded.problem.empty() ? "the image library cannot decode it" : loaded.problem;
+      side.label = {path.substr(path.find_last_of("/\\") + 1), reason};
+      note(toOsPath(path) + ": the picture cannot be loaded: " + reason);
+      return "";
+    }
+    noteHowStored(path, side.geometry, loaded, note);
+    return loaded.colourSpace;
+  }
+
+  // Notes a picture stored turned, and one stored as CMYK ink.
+  template <typename Note>
+  void noteHowStored(const std::string& path, const ElementGeometry& g, const LoadedPicture& loaded,
+                     const Note& note) const {
+    const int orientation = loaded.metadata.orientation;
+    if (orientation != 1) {
+      std::string text =
+          "stored turned (EXIF orientation " + std::to_string(orientation) + "): " + toOsPath(path);
+      const cv::Size stored = loaded.storedSize;
+      const cv::Size upright(stored.height, stored.width);
+      constexpr double kSameProportions = 0.03;
+      if (turnsSideways(orientation) &&
+          proportionGap(g.boxWidth, g.boxHeight, upright) < kSameProportions &&
+          proportionGap(g.boxWidth, g.boxHeight, stored) >= kSameProportions) {
+        text +=
+            "; its box has the proportions of the upright picture, not of the stored one: "
+            "the book was likely laid out with it upright";
+        if (!settings_.exifOrientation) text += " (--exif-orientation)";
+      }
+      note(text);
+    }
+    if (loaded.colourSpace == "CMYK") {
+      note("stored as CMYK ink: drawn in the image library's plain conversion to RGB: " +
+           toOsPath(path));
+    }
+  }
+
+  // Writes a drawing into the proof directory; a failure is the page's.
+  void write(const std::string& name, const cv::Mat& drawing, PageFigures& figures) const {
+    std::vector<unsigned char> bytes;
+    std::string error = "the image library could not encode it";
+    std::optional<LibraryError> failure;
+    if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes, failure) ||
+        !files_.write(name,
+                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                      error)) {
+      figures.failures.push_back(files_.path(name) +
+                                 ": cannot be written: " + (failure ? failure->message : error));
+    }
+  }
+
+  const ProofSettings& settings_;
+  const CodePage& codePage_;
+  const Json::Value& before_;
+  const Json::Value& after_;
+  const ProofFiles& files_;
+};
+
+}  // namespace
+
+int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostream& out,
+             std::ostream& err) {
+  Diagnostics diagnostics(err, kProgram);
+  Json::Value albums[2];
+  const std::string* directories[] = {&settings.sourceDir, &settings.outputDir};
+  for (int a = 0; a < 2; ++a) {
+    const std::string file = *directories[a] + "\\album.desc";
+    const std::string text = readWholeFile(file);
+    if (text.empty() || !readJson(text, albums[a])) {
+      diagnostics.problem(toOsPath(file), "", text.empty() ? "cannot be read" : "is not JSON");
+      return kProofNotMade;
+    }
+  }
+  // Nothing of the books is replaced: the proof goes beside them.
+  const auto proofDirectory = directoryIdentity(settings.proofDir);
+  for (const std::string* directory : directories) {
+    if (proofDirectory && proofDirectory == directoryIdentity(*directory)) {
+      diagnostics.problem(toOsPath(settings.proofDir), "",
+                          "is the directory of an album: the proof is not written into it");
+      return kProofNotMade;
+    }
+  }
+  std::string error;
+  if (!makeDirectory(settings.proofDir, &error) && !error.empty()) {
+    diagnostics.problem(toOsPath(settings.proofDir), "", "cannot be created: " + error);
+    return kProofNotMade;
+  }
+  const size_t count = entriesOf(pagesOf(albums[0]));
+  std::vector<std::string> names = {"index.html"};
+  for (size_t p = 1; p <= count; ++p) {
+    for (const char* drawing : {"-before.jpg", "-after.jpg", "-difference.png"}) {
+      names.push_back("page-" + std::to_string(p) + drawing);
+    }
+  }
+  const ProofFiles files(settings.proofDir, names);
+  if (!files.start(error)) {
+    diagnostics.problem(files.path(ProofFiles::kMadeFilesName), "", "cannot be written: " + error);
+    return kProofNotMade;
+  }
+  prepareImageLibrary();
+  Progress progress(err, settings.showProgress, 1);
+  progress.start(static_cast<int>(count));
+  diagnostics.setProgress(&progress);
+  const PageProofer proofer(settings, codePage, albums[0], albums[1], files);
+  std::vector<size_t> order(count);
+  for (size_t p = 0; p < count; ++p) order[p] = p;
+  const size_t workers =
+      static_cast<size_t>(settings.workerCount > 0 ? settings.workerCount : onlineProcessorCount());
+  std::vector<PageFigures> figures;
+  {
+    OrderedMap<PageFigures> map(order, workers, [&](size_t page) {
+      PageFigures made = proofer.proof(static_cast<Json::ArrayIndex>(page));
+      progress.advance();
+      return made;
+    });
+    if (!map.missingWorkers().empty()) {
+      diagnostics.note("", "", map.missingWorkers() + ": the pages are drawn by those");
+    }
+    for (size_t p = 0; p < count; ++p) figures.push_back(std::move(map.get(p)));
+  }
+  diagnostics.setProgress(nullptr);
+  progress.clear();
+  if (count > 0 && std::none_of(figures.begin(), figures.end(),
+                                [](const PageFigures& page) { return page.drawn; })) {
+    diagnostics.problem("", "", "no page could be drawn: " + figures.front().failures.front());
+    return kProofNotMade;
+  }
+  int failing = 0;
+  for (const PageFigures& page : figures) {
+    if (page.passes) continue;
+    ++failing;
+    char text[128];
+    std::snprintf(text, sizeof text, "PSNR %.1f dB inside the masks, misplacement %.1f px",
+                  page.psnr, page.misplacement);
+    std::string why = text;
+    for (const std::string& failure : page.failures) why += "; " + failure;
+    diagnostics.note("", pagePlace(page.page), "below the thresholds: " + why);
+  }
+  if (!files.write("index.html",
+                   proofIndexHtml(figures, settings.thresholds, toOsPath(settings.sourceDir),
+                                  toOsPath(settings.outputDir)),
+                   error)) {
+    diagnostics.problem(files.path("index.html"), "", "cannot be written: " + error);
+    return kProofNotMade;
+  }
+  out << files.path("index.html") << ": " << count << " pages, " << failing
+      << " below the thresholds\n";
+  return failing > 0 ? kProofFails : kProofPasses;
+}
+
+}  // namespace vellomar
