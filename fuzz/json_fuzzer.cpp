@@ -41,14 +41,8 @@ bool sameDocument(const Json::Value& a, const Json::Value& b) {
 }
 
 void convertEverything(const Json::Value& value) {
-  try {
-    vellomar::asDouble(value);
-  } catch (const std::runtime_error&) {
-  }
-  try {
-    vellomar::asInt(value);
-  } catch (const std::runtime_error&) {
-  }
+  (void)vellomar::asDouble(value);
+  (void)vellomar::asInt(value);
   if (value.isArray() || value.isObject()) {
     for (const Json::Value& member : value) convertEverything(member);
   }

@@ -4,41 +4,40 @@
 
 #include <cmath>
 #include <cstdint>
-#include <stdexcept>
 
 namespace vellomar {
 
-double asDouble(const Json::Value& value) {
+Expected<double> asDouble(const Json::Value& value) {
   switch (value.type()) {
     case Json::nullValue: return 0.0;
     case Json::intValue: return static_cast<double>(value.asLargestInt());
     case Json::uintValue: return static_cast<double>(value.asLargestUInt());
     case Json::realValue: return value.asDouble();
     case Json::booleanValue: return value.asBool() ? 1.0 : 0.0;
-    default: throw std::runtime_error("Type is not convertible to double");
+    default: return Problem{"", "", "Type is not convertible to double"};
   }
 }
 
-int asInt(const Json::Value& value) {
+Expected<int> asInt(const Json::Value& value) {
   switch (value.type()) {
     case Json::nullValue: return 0;
     case Json::intValue: {
       const Json::LargestInt v = value.asLargestInt();
       if (v < INT32_MIN || v > INT32_MAX) {
-        throw std::runtime_error("integer out of signed integer range");
+        return Problem{"", "", "integer out of signed integer range"};
       }
       return static_cast<int>(v);
     }
-    case Json::uintValue: throw std::runtime_error("integer out of signed integer range");
+    case Json::uintValue: return Problem{"", "", "integer out of signed integer range"};
     case Json::realValue: {
       const double v = value.asDouble();
       if (!(v >= -2147483648.0 && v <= 2147483647.0)) {
-        throw std::runtime_error("Real out of signed integer range");
+        return Problem{"", "", "Real out of signed integer range"};
       }
       return static_cast<int>(v);
     }
     case Json::booleanValue: return value.asBool() ? 1 : 0;
-    default: throw std::runtime_error("Type is not convertible to int");
+    default: return Problem{"", "", "Type is not convertible to int"};
   }
 }
 

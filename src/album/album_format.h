@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "util/diagnostics.h"
+
 namespace Json {
 class Value;
 }
@@ -30,17 +32,17 @@ constexpr const char kWidthO[] = "width_o";
 constexpr const char kHeightO[] = "height_o";
 }  // namespace keys
 
-// The value as a double: null 0.0, numbers their value, true 1.0, false 0.0.
-// Throws std::runtime_error("Type is not convertible to double") for a
-// string, an array or an object.
-double asDouble(const Json::Value& value);
+// The value as a double: null 0.0, numbers their value, true 1.0, false 0.0;
+// the problem "Type is not convertible to double" for a string, an array or
+// an object.
+Expected<double> asDouble(const Json::Value& value);
 
 // The value as a 32-bit integer: null 0, booleans 0 or 1, integers their
-// value, reals cut toward zero. Throws std::runtime_error with "Real out of
-// signed integer range" (a real outside the 32-bit range, or NaN), "integer out
-// of signed integer range" (an unsigned integer) or "Type is not convertible to
-// int" (a string, an array or an object).
-int asInt(const Json::Value& value);
+// value, reals cut toward zero; the problem "Real out of signed integer range"
+// (a real outside the 32-bit range, or NaN), "integer out of signed integer
+// range" (an unsigned integer) or "Type is not convertible to int" (a string,
+// an array or an object).
+Expected<int> asInt(const Json::Value& value);
 
 // True when the value can be looked up by key (null or an object).
 bool isKeyed(const Json::Value& value);

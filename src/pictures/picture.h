@@ -3,7 +3,9 @@
 
 // The picture work of elements: load the source picture, decide reduce or
 // copy against its real size, encode. The only part of the tool that touches
-// pixels. Nothing here throws: every failure is a value.
+// pixels. Failures are values; only memory that cannot be had is thrown
+// (std::bad_alloc), by loadPicture and decodePicture, and makeDerivedPictures
+// turns that into a value too.
 
 #include <cstdint>
 #include <functional>
@@ -54,7 +56,7 @@ struct LoadedPicture {
 // when `upright`.
 LoadedPicture loadPicture(const std::string& path, bool upright);
 // The two steps of loadPicture: the file read (and refused when its header
-// declares too many pixels), then decoded.
+// declares too many pixels, or it has too many scans), then decoded.
 bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);
 cv::Mat decodePicture(const std::string& bytes, std::string& problem);
 

@@ -1,6 +1,5 @@
 #include "plan/album_plan.h"
 
-#include <stdexcept>
 
 #include "album/album_format.h"
 #include "album/album_walk.h"
@@ -95,12 +94,13 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
     plan.fatal = Problem{"", keys::kPhotoBook, "neither an object nor null"};
     return plan;
   }
-  try {
-    plan.scale = asDouble(photoBook[keys::kScale]);
-  } catch (const std::runtime_error& error) {
-    plan.fatal = Problem{"", std::string(keys::kPhotoBook) + "." + keys::kScale, error.what()};
+  const Expected<double> scale = asDouble(photoBook[keys::kScale]);
+  if (!scale.ok()) {
+    plan.fatal =
+        Problem{"", std::string(keys::kPhotoBook) + "." + keys::kScale, scale.problem().text};
     return plan;
   }
+  plan.scale = scale.value();
   const Json::Value& pages = photoBook[keys::kPages];
   if (isObjectWithMembers(pages)) {
     plan.fatal = Problem{"", kPagesPlace, "an object where a list of pages is expected"};

@@ -3,7 +3,6 @@
 #include <json/value.h>
 
 #include <cmath>
-#include <stdexcept>
 
 #include "album/album_format.h"
 
@@ -23,10 +22,11 @@ std::optional<Problem> readElementGeometry(const Json::Value& element,
   const auto read = [&](const Json::Value& record, const std::string& recordPlace, const char* key,
                         double& number) {
     if (problem) return;
-    try {
-      number = asDouble(record[key]);
-    } catch (const std::runtime_error& error) {
-      problem = Problem{"", recordPlace + "." + key, error.what()};
+    const Expected<double> read = asDouble(record[key]);
+    if (read.ok()) {
+      number = read.value();
+    } else {
+      problem = Problem{"", recordPlace + "." + key, read.problem().text};
     }
   };
   const std::string imagePlace = elementPlace + "." + keys::kImage;

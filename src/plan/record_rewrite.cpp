@@ -27,22 +27,20 @@ int originalSide(int pictureSide, double maskSide, int boxSideInt) {
 std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth,
                                    int pictureHeight, const std::string& newSrc,
                                    const std::string& recordPlace) {
-  int boxWidthInt = 0;
-  int boxHeightInt = 0;
-  const char* key = keys::kWidth;
-  try {
-    boxWidthInt = asInt(record[key]);
-    key = keys::kHeight;
-    boxHeightInt = asInt(record[key]);
-  } catch (const std::runtime_error& error) {
-    return Problem{"", recordPlace + "." + key, error.what()};
+  const Expected<int> boxWidthInt = asInt(record[keys::kWidth]);
+  if (!boxWidthInt.ok()) {
+    return Problem{"", recordPlace + "." + keys::kWidth, boxWidthInt.problem().text};
+  }
+  const Expected<int> boxHeightInt = asInt(record[keys::kHeight]);
+  if (!boxHeightInt.ok()) {
+    return Problem{"", recordPlace + "." + keys::kHeight, boxHeightInt.problem().text};
   }
   replace(record, keys::kWidth, g.maskWidth);
   replace(record, keys::kHeight, g.maskHeight);
   replace(record, keys::kPositionX, g.maskX);
   replace(record, keys::kPositionY, g.maskY);
-  replace(record, keys::kWidthO, originalSide(pictureWidth, g.maskWidth, boxWidthInt));
-  replace(record, keys::kHeightO, originalSide(pictureHeight, g.maskHeight, boxHeightInt));
+  replace(record, keys::kWidthO, originalSide(pictureWidth, g.maskWidth, boxWidthInt.value()));
+  replace(record, keys::kHeightO, originalSide(pictureHeight, g.maskHeight, boxHeightInt.value()));
   sourceRewrite(record, newSrc);
   return std::nullopt;
 }

@@ -5,6 +5,7 @@
 // file, the place in the document and what happened. A problem leaves the run
 // going but makes its exit status a failure.
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -23,6 +24,21 @@ struct Problem {
   std::string file;
   std::string place;
   std::string text;
+};
+
+// A value, or the problem that kept it from being had.
+template <typename T>
+class Expected {
+ public:
+  Expected(T value) : value_(std::move(value)) {}  // NOLINT: a value is what is expected
+  Expected(Problem problem) : problem_(std::move(problem)) {}  // NOLINT: or its problem
+  bool ok() const { return !problem_; }
+  const T& value() const { return *value_; }
+  const Problem& problem() const { return *problem_; }
+
+ private:
+  std::optional<T> value_;
+  std::optional<Problem> problem_;
 };
 
 class Diagnostics {

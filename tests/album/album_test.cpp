@@ -122,11 +122,8 @@ TEST(JsonWriterTest, RealsStringsAndMembersAreWrittenByTheFixedRules) {
 // The conversion's result as text, or its failure message.
 template <typename Convert>
 std::string outcome(Convert convert, const Json::Value& value) {
-  try {
-    return std::to_string(convert(value));
-  } catch (const std::runtime_error& error) {
-    return error.what();
-  }
+  const auto converted = convert(value);
+  return converted.ok() ? std::to_string(converted.value()) : converted.problem().text;
 }
 
 TEST(AlbumFormatTest, ConversionsGiveValuesOrTheirFailureMessages) {
