@@ -6,6 +6,7 @@
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"
+#include "plan/source_path.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -115,6 +116,28 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
     SCOPED_TRACE(row.document.substr(0, 100));
     EXPECT_EQ(planOf(row.document, row.origin, row.codePage), row.plan);
   }
+}
+
+// The origin rule: any five bytes, one or more separators of either kind,
+// then 's'; anything else stays as it is.
+TEST(AlbumPlanTest, OriginPathsReplaceTheThumbnailsPrefix) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"thumb/s/a.jpg", "origin/o/a.jpg"},
+      {"thumb\\s\\a.jpg", "origin/o\\a.jpg"},
+      {"thumb//s/a.jpg", "origin/o/a.jpg"},
+      {"thumb/\\/s", "origin/o"},
+      {"thumb/small/a.jpg", "origin/omall/a.jpg"},
+      {"thumb/s12.jpg", "origin/o12.jpg"},
+      {"12345/s", "origin/o"},
+      {"./s/a.jpg", "./s/a.jpg"},
+      {"thumbs/a.jpg", "thumbs/a.jpg"},
+      {"thumb/S/a.jpg", "thumb/S/a.jpg"},
+      {"thumb/t/s.jpg", "thumb/t/s.jpg"},
+      {"thumb//", "thumb//"},
+      {"thumb/", "thumb/"},
+      {"a/s", "a/s"},
+  };
+  for (const auto& [src, path] : rows) EXPECT_EQ(toOriginPath(src), path) << src;
 }
 
 TEST(AlbumPlanTest, WindowsInPixelsOfTheBox) {
