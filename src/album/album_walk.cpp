@@ -7,18 +7,18 @@ namespace {
 
 const Json::Value kNothing;
 
-const Json::Value& member(const Json::Value& value, const char* key) {
+}  // namespace
+
+const Json::Value& memberOf(const Json::Value& value, const char* key) {
   return value.isObject() ? value[key] : kNothing;
 }
 
-}  // namespace
-
 const Json::Value& pagesOf(const Json::Value& root) {
-  return member(member(root, keys::kPhotoBook), keys::kPages);
+  return memberOf(memberOf(root, keys::kPhotoBook), keys::kPages);
 }
 
 const Json::Value& elementsOf(const Json::Value& pages, Json::ArrayIndex page) {
-  return member(entryOf(pages, page), keys::kElements);
+  return memberOf(entryOf(pages, page), keys::kElements);
 }
 
 const Json::Value& entryOf(const Json::Value& list, Json::ArrayIndex index) {

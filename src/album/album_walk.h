@@ -9,6 +9,8 @@
 
 namespace vellomar {
 
+// The member `key` of `value`.
+const Json::Value& memberOf(const Json::Value& value, const char* key);
 // photoBook.pages of `root`.
 const Json::Value& pagesOf(const Json::Value& root);
 // The elements of page `page` of `pages`.

@@ -12,8 +12,10 @@
 #include "app/console_messages.h"
 #include "app/exit_status.h"
 #include "app/previous_run.h"
+#include "app/run_report.h"
 #include "pictures/derived_files.h"
 #include "plan/album_plan.h"
+#include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"
 #include "platform/file_system.h"
@@ -62,9 +64,29 @@ std::vector<std::optional<size_t>> replacedSources(const std::vector<PictureJob>
   return replaced;
 }
 
+// What an element's derived file is, for the report.
+void describe(const ElementPlan& element, const DerivedFile& file, bool kept, double scale,
+              ElementOutcome& outcome) {
+  const ElementGeometry& g = element.geometry;
+  const bool cut = file.path == DerivedPath::kReduce;
+  outcome.decision = kept ? "kept" : cut ? "cut" : "copied";
+  outcome.derived = element.newSrc;
+  outcome.sized = true;
+  outcome.width = cut ? element.job->region->width : file.pictureWidth;
+  outcome.height = cut ? element.job->region->height : file.pictureHeight;
+  outcome.windowWidth =
+      originalSide(file.pictureWidth, g.maskWidth, truncateToInt(g.boxWidth).value_or(0));
+  outcome.windowHeight =
+      originalSide(file.pictureHeight, g.maskHeight, truncateToInt(g.boxHeight).value_or(0));
+  outcome.resolution =
+      printResolution(file.pictureWidth, file.pictureHeight, g.boxWidth, g.boxHeight, scale);
+  outcome.resolved = true;
+}
+
 // What the run works with, for the walk over its elements.
 struct Run {
   const RunSettings& settings;
+  const CodePage& codePage;
   const std::string& outputDir;  // a tool path ending with a separator
   const std::string& albumFile;  // album.desc, as diagnostics name it
   Diagnostics& diagnostics;
@@ -72,9 +94,10 @@ struct Run {
 
 // What the walk over the elements leaves.
 struct ElementsDone {
-  std::vector<ElementChange> changes;  // in element order
-  std::vector<DerivedFile> files;      // made or kept, one for each name
-  std::optional<Problem> fatal;        // the error that ended the walk
+  std::vector<ElementChange> changes;    // in element order
+  std::vector<DerivedFile> files;        // made or kept, one for each name
+  std::vector<ElementOutcome> outcomes;  // in element order, for the report
+  std::optional<Problem> fatal;          // the error that ended the walk
 };
 
 // The derived files of the planned elements, taken in element order:
@@ -121,16 +144,30 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
     change.page = element.page;
     change.element = element.element;
     change.reads = element.reads;
-    if (element.problem) report(run.diagnostics, *element.problem, run.albumFile);
+    ElementOutcome& outcome = done.outcomes.emplace_back();
+    outcome.place = element.place;
+    outcome.source = element.source;
+    outcome.decision = "skipped";
+    // Reported now, and kept for the report.
+    const auto problem = [&](const std::string& file, const std::string& text,
+                             const std::string& place) {
+      run.diagnostics.problem(file, place, text);
+      outcome.decision = "problem";
+      outcome.problem = convertAnsiToUtf8(run.codePage, text);
+    };
+    if (element.problem) {
+      problem(element.problem->file.empty() ? run.albumFile : element.problem->file,
+              element.problem->text, element.problem->place);
+    }
     if (!element.job) continue;
     const std::string derivedFile = toOsPath(run.outputDir + element.job->derivedName);
     const std::optional<size_t> replacing = replaced[job++];
     if (replacing) {
-      run.diagnostics.problem(derivedFile, element.place,
-                              *replacing == job - 1
-                                  ? "the derived picture would replace its own source"
-                                  : "the derived picture would replace the source picture of " +
-                                        elementOfJob[*replacing]->place);
+      problem(derivedFile,
+              *replacing == job - 1 ? "the derived picture would replace its own source"
+                                    : "the derived picture would replace the source picture of " +
+                                          elementOfJob[*replacing]->place,
+              element.place);
       continue;
     }
     const DerivedPicture picture = files.next();
@@ -138,38 +175,42 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
       case DerivedPicture::Status::kLibraryFailed:
         done.fatal =
             Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
+        outcome.decision = "problem";
+        outcome.problem = convertAnsiToUtf8(run.codePage, done.fatal->text);
         return done;
       case DerivedPicture::Status::kOutOfMemory:
       case DerivedPicture::Status::kNotLoaded:
-        run.diagnostics.problem(toOsPath(element.job->sourceFilePath), element.place,
-                                "the picture cannot be loaded" +
-                                    (picture.problem.empty() ? "" : ": " + picture.problem));
+        problem(toOsPath(element.job->sourceFilePath),
+                "the picture cannot be loaded" +
+                    (picture.problem.empty() ? "" : ": " + picture.problem),
+                element.place);
         continue;
       case DerivedPicture::Status::kNotEncoded:
-        run.diagnostics.problem(
-            derivedFile, element.place,
-            "cannot be written: " + (picture.problem.empty()
-                                         ? "the image library could not encode it"
-                                         : picture.problem));
+        problem(derivedFile,
+                "cannot be written: " + (picture.problem.empty()
+                                             ? "the image library could not encode it"
+                                             : picture.problem),
+                element.place);
         continue;
       case DerivedPicture::Status::kNotWritten:
-        run.diagnostics.problem(derivedFile, element.place,
-                                "cannot be written: " + picture.problem);
+        problem(derivedFile, "cannot be written: " + picture.problem, element.place);
         continue;
       case DerivedPicture::Status::kMade:
       case DerivedPicture::Status::kKept: break;
     }
-    const auto [at, fresh] = fileOfName.emplace(picture.file.derivedName, done.files.size());
-    if (fresh) done.files.push_back(picture.file);
-    done.files[at->second] = picture.file;  // the last one written under the name
+    const DerivedFile& file = picture.file;
+    const auto [at, fresh] = fileOfName.emplace(file.derivedName, done.files.size());
+    if (fresh) done.files.push_back(file);
+    done.files[at->second] = file;  // the last one written under the name
     Json::Value image;
     const Json::Value& elementValue =
         root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
             [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
-    done.fatal = rewrittenImage(element, elementValue, picture.file.path, picture.file.pictureWidth,
-                                picture.file.pictureHeight, image);
+    done.fatal = rewrittenImage(element, elementValue, file.path, file.pictureWidth,
+                                file.pictureHeight, image);
     if (done.fatal) return done;
     change.image = std::move(image);
+    describe(element, file, picture.status == DerivedPicture::Status::kKept, plan.scale, outcome);
   }
   return done;
 }
@@ -182,11 +223,9 @@ std::string fileText(const Json::Value& root) {
   return text;
 }
 
-}  // namespace
-
-int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
-                 std::ostream& err) {
-  Diagnostics diagnostics(err);
+// The pass over the album; `written` says whether it got to write album.desc.
+int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
+             Diagnostics& diagnostics, std::vector<ElementOutcome>& outcomes, bool& written) {
   const std::string inputPath = settings.sourceDir + kAlbumFileName;
   const std::string inputFile = toOsPath(inputPath);
   // The output would replace the source album's pictures and description.
@@ -241,8 +280,9 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
     removeStaleTemporaries(outputDir);
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);
-    const Run run{settings, outputDir, inputFile, diagnostics};
+    const Run run{settings, codePage, outputDir, inputFile, diagnostics};
     ElementsDone done = runElements(run, plan, document.root);
+    outcomes = std::move(done.outcomes);
     // Recorded for the next run; a run that made nothing leaves no record
     // where there was none.
     if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
@@ -255,7 +295,8 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
     }
     document.applyChanges(done.changes);
 
-    if (!writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error)) {
+    written = writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error);
+    if (!written) {
       diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
     }
   } catch (const std::bad_alloc&) {
@@ -263,6 +304,30 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ost
     return kExitFailure;
   }
   return diagnostics.failed() ? kExitFailure : kExitSuccess;
+}
+
+}  // namespace
+
+int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
+                 std::ostream& err) {
+  Diagnostics diagnostics(err);
+  std::vector<ElementOutcome> outcomes;
+  bool written = false;
+  const int status = runAlbum(settings, codePage, out, diagnostics, outcomes, written);
+  if (settings.reportFile.empty()) return status;
+  // The report goes beside whatever the run left, whatever that is.
+  const std::string& path = settings.reportFile;
+  const size_t separator = path.find_last_of("/\\");
+  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  const std::string name = path.substr(directory.size());
+  const std::string ended = written ? "" : convertAnsiToUtf8(codePage, diagnostics.lastText());
+  std::string error = "it names a directory";
+  if (name.empty() ||
+      !writeFileAtomically(directory, name, reportText(outcomes, status, ended), error)) {
+    diagnostics.problem(toOsPath(path), "", "cannot be written: " + error);
+    return kExitFailure;
+  }
+  return status;
 }
 
 }  // namespace vellomar

@@ -15,8 +15,8 @@ namespace vellomar {
 namespace {
 
 constexpr char kUsageLine[] =
-    "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] SOURCE_DIR "
-    "OUTPUT_DIR ORIGIN_FLAG\n";
+    "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] [--report FILE]\n"
+    "                SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
 
 constexpr char kHelp[] =
     "\n"
@@ -38,6 +38,9 @@ constexpr char kHelp[] =
     "                 its window is cut (by default pictures are used as stored)\n"
     "      --no-wait  end at once, with status 255, when another run is writing\n"
     "                 into OUTPUT_DIR (by default the run waits for it)\n"
+    "      --report FILE\n"
+    "                 write what became of every picture element to FILE, as\n"
+    "                 JSON Lines (one object per element, then a closing one)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -53,6 +56,8 @@ constexpr char kProofHelp[] =
     "  --min-psnr DB     least PSNR inside the masks for a page to pass (default 30)\n"
     "  --max-shift PX    largest misplacement of a derived picture, in its pixels\n"
     "                    (default 2.5)\n"
+    "  --max-enlargement X  fail a page where a picture is enlarged more than X times\n"
+    "                    to print (by default such pictures, past 1.5, are only named)\n"
     "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
     "  --exif-orientation  pictures are turned upright by their EXIF orientation,\n"
     "                    as vellomar --exif-orientation turns them\n"
@@ -87,9 +92,14 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
                    std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  const ParsedArguments parsed = parseArguments(
-      std::vector<std::string>(args.begin() + 1, args.end()),
-      {{"help"}, {"version"}, {"jobs", true}, {"rebuild"}, {"exif-orientation"}, {"no-wait"}});
+  const ParsedArguments parsed =
+      parseArguments(std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
+                                                                              {"version"},
+                                                                              {"jobs", true},
+                                                                              {"rebuild"},
+                                                                              {"exif-orientation"},
+                                                                              {"no-wait"},
+                                                                              {"report", true}});
   if (parsed.has("help")) {
     out << kUsageLine << kHelp;
     return kExitSuccess;
@@ -121,6 +131,7 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
   settings.rebuild = parsed.has("rebuild");
   settings.exifOrientation = parsed.has("exif-orientation");
   settings.waitForOtherRuns = !parsed.has("no-wait");
+  if (parsed.has("report")) settings.reportFile = parsed.options.at("report");
   if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;
   keepFreedMemory();
@@ -129,15 +140,16 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
 
 int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                         bool errIsTerminal) {
-  const ParsedArguments parsed =
-      parseArguments(std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
-                                                                              {"version"},
-                                                                              {"size", true},
-                                                                              {"min-psnr", true},
-                                                                              {"max-shift", true},
-                                                                              {"origin-path"},
-                                                                              {"exif-orientation"},
-                                                                              {"jobs", true}});
+  const ParsedArguments parsed = parseArguments(
+      std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
+                                                               {"version"},
+                                                               {"size", true},
+                                                               {"min-psnr", true},
+                                                               {"max-shift", true},
+                                                               {"max-enlargement", true},
+                                                               {"origin-path"},
+                                                               {"exif-orientation"},
+                                                               {"jobs", true}});
   if (parsed.has("help")) {
     out << kProofUsageLine << kProofHelp;
     return kProofPasses;
@@ -167,11 +179,12 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
       const auto number = wholeNumber(value, 1, 10000);
       if (!number) return fail("not a value for --" + name + ": " + value);
       (name == "size" ? settings.longSide : settings.workerCount) = static_cast<int>(*number);
-    } else if (name == "min-psnr" || name == "max-shift") {
+    } else if (name == "min-psnr" || name == "max-shift" || name == "max-enlargement") {
       const auto number = positiveNumber(value);
       if (!number) return fail("not a value for --" + name + ": " + value);
-      (name == "min-psnr" ? settings.thresholds.minPsnr : settings.thresholds.maxMisplacement) =
-          *number;
+      (name == "min-psnr"    ? settings.thresholds.minPsnr
+       : name == "max-shift" ? settings.thresholds.maxMisplacement
+                             : settings.thresholds.maxEnlargement) = *number;
     }
   }
   keepFreedMemory();

@@ -11,6 +11,7 @@
 #include "album/album_format.h"
 #include "album/album_walk.h"
 #include "album/json_reader.h"
+#include "app/run_report.h"
 #include "pictures/image_codecs.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
@@ -89,7 +90,12 @@ class PageProofer {
  public:
   PageProofer(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
               const Json::Value& after, const ProofFiles& files)
-      : settings_(settings), codePage_(codePage), before_(before), after_(after), files_(files) {}
+      : settings_(settings),
+        codePage_(codePage),
+        before_(before),
+        after_(after),
+        files_(files),
+        scale_(asDouble(memberOf(memberOf(before, keys::kPhotoBook), keys::kScale)).value_or(0)) {}
 
   // The figures of page `page`, its drawings written; a page that cannot be
   // drawn (out of memory, say) is a failing page.
@@ -120,13 +126,15 @@ class PageProofer {
     const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
     const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
     std::vector<ProofElement> elements;
-    std::vector<std::string> notes;
+    std::vector<std::string> notes, failures;
+    std::vector<PictureFigure> pictures;
     for (Json::ArrayIndex e = 0; e < count; ++e) {
       ProofElement& element = elements.emplace_back();
       element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
       const std::string beforeColours =
           side(entryOf(beforeElements, e), settings_.sourceDir, settings_.useOriginPath,
                "before: " + element.place, element.before, notes);
+      noteResolution(element, pictures, notes, failures);
       const std::string afterColours = side(entryOf(afterElements, e), settings_.outputDir, false,
                                             "after: " + element.place, element.after, notes);
       if (beforeColours == "CMYK" && !element.after.picture.empty() && afterColours != "CMYK") {
@@ -139,6 +147,8 @@ class PageProofer {
         proofPage(static_cast<int>(page), elements, settings_.longSide, settings_.thresholds);
     PageFigures& figures = proof.figures;
     figures.notes = std::move(notes);
+    figures.pictures = std::move(pictures);
+    figures.failures.insert(figures.failures.end(), failures.begin(), failures.end());
     const std::string stem = "page-" + std::to_string(page + 1);
     figures.before = stem + "-before.jpg";
     figures.after = stem + "-after.jpg";
@@ -191,8 +201,35 @@ class PageProofer {
       note(toOsPath(path) + ": the picture cannot be loaded: " + reason);
       return "";
     }
+    side.name = toOsPath(path.substr(path.find_last_of("/\\") + 1));
     noteHowStored(path, side.geometry, loaded, note);
     return loaded.colourSpace;
+  }
+
+  // The resolution the source picture of `element` prints at: noted when it
+  // is enlarged more than a little, a failure past --max-enlargement.
+  void noteResolution(const ProofElement& element, std::vector<PictureFigure>& pictures,
+                      std::vector<std::string>& notes, std::vector<std::string>& failures) const {
+    const ProofSide& side = element.before;
+    if (side.picture.empty()) return;
+    const ElementGeometry& g = side.geometry;
+    const double resolution =
+        printResolution(side.picture.cols, side.picture.rows, g.boxWidth, g.boxHeight, scale_);
+    if (!std::isfinite(resolution) || resolution <= 0) return;
+    pictures.push_back({element.place, side.name, resolution});
+    const double enlargement = 1 / resolution;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  ": enlarged %.1f times to print (%.2f source pixels per printed pixel)",
+                  enlargement, resolution);
+    const double most = settings_.thresholds.maxEnlargement;
+    if (most > 0 && enlargement > most) {
+      char limit[64];
+      std::snprintf(limit, sizeof limit, ", more than %.1f (--max-enlargement)", most);
+      failures.push_back(element.place + text + limit);
+    } else if (enlargement > kNotedEnlargement) {
+      notes.push_back("before: " + element.place + text);
+    }
   }
 
   // Notes a picture stored turned, and one stored as CMYK ink.
@@ -241,6 +278,7 @@ class PageProofer {
   const Json::Value& before_;
   const Json::Value& after_;
   const ProofFiles& files_;
+  const double scale_;  // of the source book
 };
 
 }  // namespace

@@ -40,6 +40,7 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   if (isKeyed(element[keys::kImage])) plan.reads = ElementReads::kSource;
   const std::string srcPlace = plan.place + "." + keys::kImage + "." + keys::kSrc;
   const SourcePath source = sourcePathOf(element, settings.useOriginPath, codePage);
+  plan.source = source.text;
   if (source.status == SourcePath::Status::kProblem) {
     plan.problem = Problem{"", srcPlace, source.problem};
     return std::nullopt;

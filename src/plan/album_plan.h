@@ -36,7 +36,8 @@ struct PictureJob {
 struct ElementPlan {
   int page = 0;
   int element = 0;
-  std::string place;  // the element's place in the document
+  std::string place;   // the element's place in the document
+  std::string source;  // UTF-8: its src after the origin rule, as far as it was read
   ElementReads reads = ElementReads::kNone;
   // Leaves the element alone; reported in its turn. A problem whose file is
   // empty is one of the album description.

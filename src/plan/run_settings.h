@@ -26,6 +26,8 @@ struct RunSettings {
   // While another run writes into the output directory, wait for it to end
   // (or give up at once).
   bool waitForOtherRuns = true;
+  // Code-page bytes: where the run's report goes; empty for none.
+  std::string reportFile;
 };
 
 }  // namespace vellomar

@@ -42,6 +42,7 @@ SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const Co
     return result;
   }
   if (useOriginPath) text = toOriginPath(text);
+  result.text = text;
   result.path = convertUtf8ToAnsi(codePage, text);
   if (result.path.empty()) return result;
   if (text.size() > kMaxPathBytes || result.path.size() > kMaxPathBytes) {

@@ -30,6 +30,7 @@ struct SourcePath {
   };
   Status status = Status::kNone;
   std::string path;     // code-page bytes
+  std::string text;     // UTF-8: src (up to its NUL byte), after the origin rule
   std::string problem;  // what is wrong, for kProblem
 };
 

@@ -200,17 +200,36 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
     cv::line(page, points[0], points[2], colour, 2, cv::LINE_AA);
     cv::line(page, points[1], points[3], colour, 2, cv::LINE_AA);
   }
-  // Each line as large as fits the box's width, within what stays readable.
-  const double wide = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
-  cv::Point at = (points[0] + points[2]) / 2 - cv::Point(0, 9 * static_cast<int>(lines.size()));
+  // Each line as large as fits the box's width, within what stays readable,
+  // shortened until it fits, on paper so that it reads over the lines; none
+  // is drawn outside the box.
+  const cv::Rect inside = cv::boundingRect(points) & cv::Rect(cv::Point(), page.size());
+  if (inside.empty()) return;
+  cv::Mat area = page(inside);
+  const double wide =
+      std::min<double>(std::abs(geometry.boxWidth) * canvas.pixelsPerUnit, inside.width) - 6;
+  constexpr double kSmallest = 0.4, kLargest = 0.7;
+  constexpr int kLineHeight = 20;
+  int y = (points[0].y + points[2].y) / 2 - inside.y -
+          kLineHeight * static_cast<int>(lines.size()) / 2 + kLineHeight - 4;
   for (const std::string& line : lines) {
-    const std::string shown = line.size() > 48 ? line.substr(0, 45) + "..." : line;
     int baseline = 0;
-    const cv::Size unit = cv::getTextSize(shown, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
-    const double scale = std::clamp(0.9 * wide / std::max(unit.width, 1), 0.3, 0.6);
-    at.y += 18;
-    cv::putText(page, shown, at - cv::Point(static_cast<int>(unit.width * scale / 2), 0),
-                cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
+    const auto unitOf = [&](const std::string& text) {
+      return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
+    };
+    const double scale = std::clamp(wide / std::max(unitOf(line).width, 1), kSmallest, kLargest);
+    std::string shown = line;
+    for (size_t kept = line.size(); kept > 1 && unitOf(shown).width * scale > wide;) {
+      shown = line.substr(0, --kept) + "...";
+    }
+    const cv::Size unit = unitOf(shown);
+    const cv::Size size(static_cast<int>(unit.width * scale),
+                        static_cast<int>(unit.height * scale));
+    const cv::Point at((points[0].x + points[2].x) / 2 - inside.x - size.width / 2, y);
+    cv::rectangle(area, cv::Rect(at.x - 2, at.y - size.height - 3, size.width + 4, size.height + 7),
+                  cv::Scalar(255, 255, 255), cv::FILLED);
+    cv::putText(area, shown, at, cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
+    y += kLineHeight;
   }
 }
 

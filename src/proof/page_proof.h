@@ -22,6 +22,7 @@ struct ProofSide {
   cv::Mat picture;                 // 8-bit BGR, as drawable() gives it; empty when none is shown
   std::vector<std::string> label;  // written in its box when no picture is shown
   bool crossed = true;             // the box is crossed out: its picture cannot be shown
+  std::string name;                // its picture's file name
 };
 
 struct ProofElement {

@@ -66,7 +66,40 @@ constexpr char kStyle[] =
     ".drawings{display:flex;flex-wrap:wrap;gap:1em}"
     "figure{margin:0}"
     "img{max-width:30vw;max-height:60vh;background:#fff;border:1px solid #ddd;display:block}"
-    "li{overflow-wrap:anywhere}";
+    "li{overflow-wrap:anywhere}"
+    ".legend span{display:inline-block;width:1em;height:1em;border:1px solid #999;"
+    "vertical-align:middle;margin:0 .3em}"
+    "table{border-collapse:collapse;margin:.5em 0}"
+    "td,th{border:1px solid #ccc;padding:.2em .6em;text-align:left}"
+    "td.soft{color:#b00}";
+
+// What the drawings show, once for the whole proof.
+constexpr char kLegend[] =
+    "<p class=\"legend\">Each page is drawn as it prints: <b>before</b> from the source book, "
+    "<b>after</b> from the prepared book. In the <b>difference</b> drawing "
+    "<span style=\"background:#fff\"></span>white is where the two agree, "
+    "<span style=\"background:#f55\"></span>red where they differ (the redder, the more), "
+    "<span style=\"background:#c8c8c8\"></span>grey where no mask shows anything. A box "
+    "<span style=\"border-color:#c00\"></span>crossed out in red holds a picture that cannot "
+    "be loaded; a box <span style=\"border-color:#005aa0\"></span>outlined in blue a web "
+    "address or a default picture, which the book does not hold. A picture printed from fewer "
+    "source pixels than printed pixels (below 1) is enlarged and prints soft.</p>\n";
+
+// The pictures of a page and the resolution each prints at.
+std::string pictureTable(const std::vector<PictureFigure>& pictures) {
+  if (pictures.empty()) return "";
+  std::string html =
+      "<table><tr><th>Element</th><th>Picture</th><th>Source pixels per printed pixel</th></tr>";
+  for (const PictureFigure& picture : pictures) {
+    char figure[64];
+    std::snprintf(figure, sizeof figure, "%.2f", picture.resolution);
+    const bool soft = picture.resolution < 1 / kNotedEnlargement;
+    html += "<tr><td>" + escaped(picture.place) + "</td><td>" + escaped(picture.name) + "</td><td" +
+            (soft ? " class=\"soft\"" : "") + ">" + figure + (soft ? " (enlarged)" : "") +
+            "</td></tr>";
+  }
+  return html + "</table>\n";
+}
 
 }  // namespace
 
@@ -93,7 +126,8 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
       "</h1>\n<p>Before: " + escaped(sourceDir) + ". After: " + escaped(outputDir) + ".</p>\n<p>" +
       std::to_string(pages.size()) + " pages, " + std::to_string(failing) +
       " below the thresholds (at least " + decibels(thresholds.minPsnr) +
-      " inside the masks, at most " + pixels(thresholds.maxMisplacement) + " misplacement).</p>\n";
+      " inside the masks, at most " + pixels(thresholds.maxMisplacement) + " misplacement).</p>\n" +
+      kLegend;
   for (const PageFigures* page : order) {
     const std::string number = std::to_string(page->page + 1);
     const char* verdict = page->passes ? "passes" : "fails";
@@ -106,7 +140,7 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
       html.append(" (").append(escaped(page->misplacedPlace)) += ")";
     html.append(".</p>\n<div class=\"drawings\">").append(drawing(page->before, "before"));
     html.append(drawing(page->after, "after")).append(drawing(page->difference, "difference"));
-    html += "</div>\n";
+    html += "</div>\n" + pictureTable(page->pictures);
     for (const auto* list : {&page->failures, &page->notes}) {
       if (list->empty()) continue;
       html += "<ul>";

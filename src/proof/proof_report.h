@@ -15,6 +15,19 @@ struct ProofThresholds {
   // Pixels of a derived picture: its whole-pixel corner and its whole-pixel size
   // each move it by less than one pixel.
   double maxMisplacement = 2.5;
+  // Times a picture may be enlarged to print (printed pixels per source
+  // pixel); 0 for no limit.
+  double maxEnlargement = 0;
+};
+
+// Pictures enlarged more than this many times are named in a page's notes.
+constexpr double kNotedEnlargement = 1.5;
+
+// One picture of a page, as it prints.
+struct PictureFigure {
+  std::string place;      // the element
+  std::string name;       // its picture file
+  double resolution = 0;  // source pixels per printed pixel
 };
 
 struct PageFigures {
@@ -28,6 +41,7 @@ struct PageFigures {
   // the page fail.
   std::vector<std::string> notes;
   std::vector<std::string> failures;
+  std::vector<PictureFigure> pictures;  // of the source book, as they print
   bool passes = true;
   bool drawn = true;                      // false when the page could not be drawn at all
   std::string before, after, difference;  // file names in the proof directory

@@ -34,6 +34,7 @@ class Expected {
   Expected(Problem problem) : problem_(std::move(problem)) {}  // NOLINT: or its problem
   bool ok() const { return !problem_; }
   const T& value() const { return *value_; }
+  T value_or(T otherwise) const { return value_ ? *value_ : otherwise; }
   const Problem& problem() const { return *problem_; }
 
  private:
@@ -54,6 +55,8 @@ class Diagnostics {
   void note(const std::string& file, const std::string& place, const std::string& text);
 
   bool failed() const { return failed_; }
+  // What the last diagnostic said, without its file and place.
+  const std::string& lastText() const { return lastText_; }
   std::ostream& stream() { return err_; }
 
   // A progress line on the same stream, erased before each diagnostic.
@@ -63,6 +66,7 @@ class Diagnostics {
   std::ostream& err_;
   std::string program_;
   bool failed_ = false;
+  std::string lastText_;
   Progress* progress_ = nullptr;
 };
 

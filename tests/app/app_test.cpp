@@ -177,6 +177,55 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
       std::string::npos);
 }
 
+// The report: a line for every picture element in document order, with what
+// became of it, its sizes and the resolution it prints at, then the counts and
+// the status; a second run keeps what it can and says so.
+TEST_F(AlbumRunTest, TheReportSaysWhatBecameOfEveryPicture) {
+  addPicture("big.png", makePicture(80, 60, CV_8UC3));
+  addPicture("small.png", makePicture(20, 15, CV_8UC3));
+  std::string elements;
+  for (const char* src : {"big.png", "small.png", "small.png", "none.png", "http://x/y.jpg"}) {
+    elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + src +
+                R"(","width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3}}})";
+  }
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
+  const std::string report = dir_.file("report.jsonl");
+  const std::string place = R"("place":"photoBook.pages[0].elements[)";
+  for (const char* made : {"cut", "kept"}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(runCommandLine({"v", "--report", report, sourceDir(), outputDir(), "0"}, out, err),
+              -1);
+    const std::string copied = made == std::string("cut") ? "copied" : "kept";
+    EXPECT_EQ(readFile(report),
+              R"({"decision":")" + std::string(made) + R"(","derived":"big.png",)" + place +
+                  R"(0]","resolution":2.0,"size":[20,10],"source":"big.png","window":[40,20]})"
+                  "\n"
+                  R"({"decision":")" +
+                  copied + R"(","derived":"small.png",)" + place +
+                  R"(1]","resolution":0.50,"size":[20,15],"source":"small.png","window":[10,5]})"
+                  "\n"
+                  R"({"decision":")" +
+                  copied + R"(","derived":"small.png",)" + place +
+                  R"(2]","resolution":0.50,"size":[20,15],"source":"small.png","window":[10,5]})"
+                  "\n"
+                  R"({"decision":"problem",)" +
+                  place +
+                  R"(3]","problem":"the picture cannot be loaded: No such file or directory",)"
+                  R"("source":"none.png"})"
+                  "\n"
+                  R"({"decision":"skipped",)" +
+                  place +
+                  R"(4]","source":"http://x/y.jpg"})"
+                  "\n"
+                  R"({"counts":{"copied":)" +
+                  std::string(copied == "copied" ? "2" : "0") + R"(,"cut":)" +
+                  (made == std::string("cut") ? "1" : "0") + R"(,"kept":)" +
+                  (made == std::string("cut") ? "0" : "3") +
+                  R"(,"problem":1,"skipped":1},"status":255})"
+                  "\n");
+  }
+}
+
 #ifndef _WIN32
 // An album of JPEG pictures never loads the image library's codecs once the
 // JPEG path's comparison with them is in the user's cache: the first run

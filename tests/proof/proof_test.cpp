@@ -203,8 +203,9 @@ TEST_F(ProofTest, ProofsReplaceNothingAndShowHowPicturesAreStored) {
 // its own, and with no page drawn there is no proof.
 TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
   addPicture("p.png", texture(200, 150, 1));
+  addPicture("tiny.png", texture(20, 15, 2));  // enlarged 5 times in its box
   writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" +
-             element("p.png", 0, 0, 0, 20, 10) +
+             element("p.png", 0, 0, 0, 20, 10) + "," + element("tiny.png", 0, 100, 0, 0, 0) +
              R"(,{"image":{"src":"a<b.png","width":10,"height":10}}]}]}})");
   ASSERT_EQ(run().status, -1);  // a<b.png is missing
   const std::string proofDir = dir_.file("proof");
@@ -218,6 +219,8 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
       {{"--nope", sourceDir(), outputDir(), proofDir}, 2},
       {{"--size=300", sourceDir(), outputDir(), proofDir}, 0},
       {{"--min-psnr=200", "--", sourceDir(), outputDir(), proofDir}, 1},
+      {{"--max-enlargement", "4.5", sourceDir(), outputDir(), proofDir}, 1},
+      {{"--max-enlargement=5.5", sourceDir(), outputDir(), proofDir}, 0},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = {"vellomar-proof"};
@@ -229,7 +232,14 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
       EXPECT_NE(err.str().find("\nusage: vellomar-proof"), std::string::npos);
     }
   }
-  EXPECT_NE(readFile(proofDir + kSeparator + "index.html").find("a&lt;b.png"), std::string::npos);
+  const std::string index = readFile(proofDir + kSeparator + "index.html");
+  EXPECT_NE(index.find("a&lt;b.png"), std::string::npos);
+  EXPECT_NE(index.find("before: photoBook.pages[0].elements[1]: enlarged 5.0 times to print (0.20 "
+                       "source pixels per printed pixel)"),
+            std::string::npos);
+  EXPECT_NE(index.find("<td>tiny.png</td><td class=\"soft\">0.20 (enlarged)</td>"),
+            std::string::npos);
+  EXPECT_NE(index.find("<td>p.png</td><td>2.00</td>"), std::string::npos);
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
   // Drawings far larger than the memory left (an address space 64 MB over
   // what is in use).

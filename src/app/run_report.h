@@ -1,0 +1,44 @@
+#ifndef VELLOMAR_APP_RUN_REPORT_H_
+#define VELLOMAR_APP_RUN_REPORT_H_
+
+// The report of a run for a pipeline to read: JSON Lines, one object for
+// every picture element in document order, then one that closes it.
+
+#include <string>
+#include <vector>
+
+namespace vellomar {
+
+// What the run did to one picture element. Texts are UTF-8.
+struct ElementOutcome {
+  std::string place;     // photoBook.pages[0].elements[2]
+  std::string source;    // its source path (src after the origin rule)
+  std::string decision;  // "cut", "copied", "kept", "skipped" or "problem"
+  std::string problem;   // what went wrong, for "problem"
+  std::string derived;   // the derived file's name, when there is one
+  bool sized = false;    // the sizes below are known
+  int width = 0;         // of the derived picture, in pixels
+  int height = 0;
+  int windowWidth = 0;  // of the window, in pixels of the source picture
+  int windowHeight = 0;
+  // Source pixels per printed pixel (below 1 the picture is enlarged), when
+  // the box has a size.
+  double resolution = 0;
+  bool resolved = false;
+};
+
+// The report's text: a line for each outcome, then one with the count of
+// each decision, the exit status as a shell sees it, and the error that ended
+// the run early, when one did.
+std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
+                       const std::string& ended);
+
+// The resolution at which a `pictureWidth` x `pictureHeight` picture prints in
+// a box of `boxWidth` x `boxHeight` page units at `scale` page units to the
+// pixel: the smaller of its two sides' source pixels per printed pixel.
+double printResolution(int pictureWidth, int pictureHeight, double boxWidth, double boxHeight,
+                       double scale);
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_APP_RUN_REPORT_H_
