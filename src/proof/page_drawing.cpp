@@ -208,28 +208,45 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
   cv::Mat area = page(inside);
   const double wide =
       std::min<double>(std::abs(geometry.boxWidth) * canvas.pixelsPerUnit, inside.width) - 6;
-  constexpr double kSmallest = 0.4, kLargest = 0.7;
-  constexpr int kLineHeight = 20;
-  int y = (points[0].y + points[2].y) / 2 - inside.y -
-          kLineHeight * static_cast<int>(lines.size()) / 2 + kLineHeight - 4;
+  // Sizes for a drawing seen at about a quarter of its width, as the proof
+  // page shows it.
+  const double seen = std::max(canvas.size.width, canvas.size.height) / 1600.0;
+  const double smallest = 1.2 * seen, largest = 2.5 * seen;
+  const int thickness = std::max(1, static_cast<int>(std::lround(2 * seen)));
+  const int gap = std::max(4, static_cast<int>(std::lround(12 * seen)));
+  struct Shown {
+    std::string text;
+    double scale;
+    cv::Size size;
+  };
+  std::vector<Shown> shown;
+  int height = 0;
   for (const std::string& line : lines) {
     int baseline = 0;
     const auto unitOf = [&](const std::string& text) {
-      return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, 1, 1, &baseline);
+      return cv::getTextSize(text, cv::FONT_HERSHEY_SIMPLEX, 1, thickness, &baseline);
     };
-    const double scale = std::clamp(wide / std::max(unitOf(line).width, 1), kSmallest, kLargest);
-    std::string shown = line;
-    for (size_t kept = line.size(); kept > 1 && unitOf(shown).width * scale > wide;) {
-      shown = line.substr(0, --kept) + "...";
+    const double scale = std::clamp(wide / std::max(unitOf(line).width, 1), smallest, largest);
+    std::string text = line;
+    for (size_t kept = line.size(); kept > 1 && unitOf(text).width * scale > wide;) {
+      text = line.substr(0, --kept) + "...";
     }
-    const cv::Size unit = unitOf(shown);
-    const cv::Size size(static_cast<int>(unit.width * scale),
-                        static_cast<int>(unit.height * scale));
-    const cv::Point at((points[0].x + points[2].x) / 2 - inside.x - size.width / 2, y);
-    cv::rectangle(area, cv::Rect(at.x - 2, at.y - size.height - 3, size.width + 4, size.height + 7),
+    const cv::Size unit = unitOf(text);
+    shown.push_back({text, scale,
+                     cv::Size(static_cast<int>(unit.width * scale),
+                              static_cast<int>((unit.height + baseline) * scale))});
+    height += shown.back().size.height + gap;
+  }
+  int y = (points[0].y + points[2].y) / 2 - inside.y - height / 2;
+  for (const Shown& line : shown) {
+    const cv::Point corner((points[0].x + points[2].x) / 2 - inside.x - line.size.width / 2, y);
+    cv::rectangle(area,
+                  cv::Rect(corner.x - 3, corner.y - 3, line.size.width + 6, line.size.height + 6),
                   cv::Scalar(255, 255, 255), cv::FILLED);
-    cv::putText(area, shown, at, cv::FONT_HERSHEY_SIMPLEX, scale, colour, 1, cv::LINE_AA);
-    y += kLineHeight;
+    const int descent = static_cast<int>(line.size.height * 0.2);
+    cv::putText(area, line.text, corner + cv::Point(0, line.size.height - descent),
+                cv::FONT_HERSHEY_SIMPLEX, line.scale, colour, thickness, cv::LINE_AA);
+    y += line.size.height + gap;
   }
 }
 
