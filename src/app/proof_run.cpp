@@ -86,10 +86,10 @@ double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
 }
 
 // The pages of the two albums, loaded and drawn one at a time.
-class PageProofer {
+class ProofPages {
  public:
-  PageProofer(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
-              const Json::Value& after, const ProofFiles& files)
+  ProofPages(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
+             const Json::Value& after, const ProofFiles& files)
       : settings_(settings),
         codePage_(codePage),
         before_(before),
@@ -125,28 +125,51 @@ class PageProofer {
     const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
     const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
     const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
-    std::vector<ProofElement> elements;
-    std::vector<std::string> notes, failures;
-    std::vector<PictureFigure> pictures;
+    std::vector<ProofElement> elements(count);
+    std::vector<std::vector<std::string>> notes(count);  // of each element
+    std::vector<std::string> paths[2];                   // of each side's picture
+    std::vector<cv::Point2d> corners;
     for (Json::ArrayIndex e = 0; e < count; ++e) {
-      ProofElement& element = elements.emplace_back();
+      ProofElement& element = elements[e];
       element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
-      const std::string beforeColours =
-          side(entryOf(beforeElements, e), settings_.sourceDir, settings_.useOriginPath,
-               "before: " + element.place, element.before, notes);
-      noteResolution(element, pictures, notes, failures);
-      const std::string afterColours = side(entryOf(afterElements, e), settings_.outputDir, false,
-                                            "after: " + element.place, element.after, notes);
-      if (beforeColours == "CMYK" && !element.after.picture.empty() && afterColours != "CMYK") {
-        notes.push_back(element.place +
-                        ": the prepared picture is no longer CMYK: its ink was converted to RGB "
-                        "by a plain formula, and prints in other colours");
+      paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
+                              settings_.useOriginPath, "before: " + element.place, element.before,
+                              notes[e]));
+      paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
+                              "after: " + element.place, element.after, notes[e]));
+      for (const ProofSide* drawn : {&element.before, &element.after}) {
+        if (!drawn->drawn) continue;
+        for (const cv::Point2d& corner : boxCorners(drawn->geometry)) corners.push_back(corner);
       }
     }
-    PageProof proof =
-        proofPage(static_cast<int>(page), elements, settings_.longSide, settings_.thresholds);
+    // The pictures are decoded at about the size they are drawn at, one
+    // element at a time.
+    PageProofer proofer(static_cast<int>(page), canvasAround(corners, settings_.longSide),
+                        settings_.thresholds);
+    std::vector<std::string> failures;
+    std::vector<PictureFigure> pictures;
+    for (Json::ArrayIndex e = 0; e < count; ++e) {
+      ProofElement& element = elements[e];
+      const Canvas& canvas = proofer.canvas();
+      const std::string beforeColours =
+          load(paths[0][e], canvas, "before: " + element.place, element.before, notes[e]);
+      noteResolution(element, pictures, notes[e], failures);
+      const std::string afterColours =
+          load(paths[1][e], canvas, "after: " + element.place, element.after, notes[e]);
+      if (beforeColours == "CMYK" && !element.after.picture.pixels.empty() &&
+          afterColours != "CMYK") {
+        notes[e].push_back(element.place +
+                           ": the prepared picture is no longer CMYK: its ink was converted to "
+                           "RGB by a plain formula, and prints in other colours");
+      }
+      proofer.add(element);
+      element = ProofElement();  // its pictures let go
+    }
+    PageProof proof = proofer.finish();
     PageFigures& figures = proof.figures;
-    figures.notes = std::move(notes);
+    for (const std::vector<std::string>& noted : notes) {
+      figures.notes.insert(figures.notes.end(), noted.begin(), noted.end());
+    }
     figures.pictures = std::move(pictures);
     figures.failures.insert(figures.failures.end(), failures.begin(), failures.end());
     const std::string stem = "page-" + std::to_string(page + 1);
@@ -160,9 +183,9 @@ class PageProofer {
     return figures;
   }
 
-  // One side of an element of the album in `directory`, loaded; notes what
-  // it shows instead of a picture, and how its picture is stored. Returns the
-  // colour space its file stores.
+  // One side of an element of the album in `directory`: its geometry, and
+  // what it shows instead of a picture, noted. Returns the path of its
+  // picture; "" when there is none to load.
   std::string side(const Json::Value& element, const std::string& directory, bool useOriginPath,
                    const std::string& where, ProofSide& side,
                    std::vector<std::string>& notes) const {
@@ -191,18 +214,35 @@ class PageProofer {
       note(label);
       return "";
     }
-    const std::string path = directory + '\\' + source.path;
-    const LoadedPicture loaded = loadPicture(path, settings_.exifOrientation);
-    side.picture = drawable(loaded.pixels);
-    if (side.picture.empty()) {
+    return directory + '\\' + source.path;
+  }
+
+  // Loads the picture at `path` of a side, for drawing on `canvas`; notes
+  // when it cannot be loaded, and how it is stored. Returns the colour space
+  // its file stores.
+  std::string load(const std::string& path, const Canvas& canvas, const std::string& where,
+                   ProofSide& side, std::vector<std::string>& notes) const {
+    if (path.empty()) return "";
+    const auto note = [&](const std::string& text) { notes.push_back(where + ": " + text); };
+    const ElementGeometry& g = side.geometry;
+    const cv::Size drawn(
+        static_cast<int>(std::min(std::abs(g.boxWidth) * canvas.pixelsPerUnit, 1e5)),
+        static_cast<int>(std::min(std::abs(g.boxHeight) * canvas.pixelsPerUnit, 1e5)));
+    const LoadedPicture loaded = loadPictureToDraw(path, settings_.exifOrientation, drawn);
+    side.picture.pixels = drawable(loaded.pixels);
+    if (side.picture.pixels.empty()) {
       const std::string reason =
           loaded.problem.empty() ? "the image library cannot decode it" : loaded.problem;
       side.label = {path.substr(path.find_last_of("/\\") + 1), reason};
       note(toOsPath(path) + ": the picture cannot be loaded: " + reason);
       return "";
     }
+    side.picture.size = loaded.size;
+    side.picture.region = [region = loaded.region](cv::Rect rect) {
+      return drawable(region(rect));
+    };
     side.name = toOsPath(path.substr(path.find_last_of("/\\") + 1));
-    noteHowStored(path, side.geometry, loaded, note);
+    noteHowStored(path, g, loaded, note);
     return loaded.colourSpace;
   }
 
@@ -211,10 +251,10 @@ class PageProofer {
   void noteResolution(const ProofElement& element, std::vector<PictureFigure>& pictures,
                       std::vector<std::string>& notes, std::vector<std::string>& failures) const {
     const ProofSide& side = element.before;
-    if (side.picture.empty()) return;
+    if (side.picture.pixels.empty()) return;
     const ElementGeometry& g = side.geometry;
-    const double resolution =
-        printResolution(side.picture.cols, side.picture.rows, g.boxWidth, g.boxHeight, scale_);
+    const double resolution = printResolution(side.picture.size.width, side.picture.size.height,
+                                              g.boxWidth, g.boxHeight, scale_);
     if (!std::isfinite(resolution) || resolution <= 0) return;
     pictures.push_back({element.place, side.name, resolution});
     const double enlargement = 1 / resolution;
@@ -326,7 +366,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
   Progress progress(err, settings.showProgress, 1);
   progress.start(static_cast<int>(count));
   diagnostics.setProgress(&progress);
-  const PageProofer proofer(settings, codePage, albums[0], albums[1], files);
+  const ProofPages proofer(settings, codePage, albums[0], albums[1], files);
   std::vector<size_t> order(count);
   for (size_t p = 0; p < count; ++p) order[p] = p;
   const size_t workers =

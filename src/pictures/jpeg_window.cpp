@@ -104,8 +104,9 @@ class RegionDecoder {
   RegionDecoder& operator=(const RegionDecoder&) = delete;
 
   // Starts decoding `region` (its columns widened as libjpeg aligns them)
-  // with `channels` channels.
-  bool start(int channels, cv::Rect region) {
+  // with `channels` channels, of the picture scaled by libjpeg to
+  // 1/`denominator` of its size.
+  bool start(int channels, cv::Rect region, int denominator = 1) {
     if (setjmp(failure_.back) != 0) return fail();
     jpeg_create_decompress(&info_);
     created_ = true;
@@ -113,6 +114,8 @@ class RegionDecoder {
                  static_cast<unsigned long>(bytes_.size()));
     jpeg_read_header(&info_, TRUE);
     info_.out_color_space = channels == 1 ? JCS_GRAYSCALE : channels == 3 ? JCS_EXT_BGR : JCS_CMYK;
+    info_.scale_num = 1;
+    info_.scale_denom = static_cast<unsigned>(denominator);
     jpeg_start_decompress(&info_);
     left_ = static_cast<JDIMENSION>(region.x);
     width_ = static_cast<JDIMENSION>(region.width);
@@ -180,9 +183,9 @@ class RegionDecoder {
 
 // Decodes `region` into `part`, whose first pixel is at `origin`.
 bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat& part,
-                  cv::Point& origin) {
+                  cv::Point& origin, int denominator = 1) {
   RegionDecoder decoder(bytes);
-  if (!decoder.start(channels, region)) return false;
+  if (!decoder.start(channels, region, denominator)) return false;
   part.create(region.height, decoder.width(), CV_8UC(channels));
   for (int y = 0; y < region.height; ++y) {
     if (!decoder.readInto(region.y + y, part.ptr<uchar>(y))) return false;
@@ -258,6 +261,32 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink) {
     return {};
   }
   return picture;
+}
+
+cv::Mat decodeJpegScaled(std::string_view bytes, int denominator) {
+  const Header header = readHeader(bytes);
+  if (header.channels == 0) return {};
+  // libjpeg's size for a scaled picture: each side divided, rounded up.
+  const cv::Rect whole(0, 0, (header.width + denominator - 1) / denominator,
+                       (header.height + denominator - 1) / denominator);
+  cv::Mat picture;
+  cv::Point origin;
+  if (!decodeRegion(bytes, header.channels, whole, picture, origin, denominator)) return {};
+  return picture;
+}
+
+cv::Mat decodeJpegRegion(std::string_view bytes, cv::Rect region) {
+  const Header header = readHeader(bytes);
+  region &= cv::Rect(0, 0, header.width, header.height);
+  if (header.channels == 0 || region.empty()) return {};
+  // One more pixel on each side, for the decoder's upsampling at the edges.
+  const cv::Rect wider = cv::Rect(region.x - 1, region.y - 1, region.width + 2, region.height + 2) &
+                         cv::Rect(0, 0, header.width, header.height);
+  cv::Mat part;
+  cv::Point origin;
+  if (!decodeRegion(bytes, header.channels, wider, part, origin)) return {};
+  return part(cv::Rect(region.x - origin.x, region.y - origin.y, region.width, region.height))
+      .clone();
 }
 
 bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk* ink) {

@@ -38,6 +38,16 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
 // as the file stores them (YCCK turned into CMYK).
 cv::Mat decodeJpeg(std::string_view bytes, bool ink = false);
 
+// The whole JPEG picture `bytes` (1 or 3 channels, read without a warning)
+// decoded at 1/`denominator` of its size (1, 2, 4 or 8) by libjpeg's scaling;
+// empty otherwise.
+cv::Mat decodeJpegScaled(std::string_view bytes, int denominator);
+
+// The pixels of `region` (within the picture) of the JPEG picture `bytes`, at
+// full size, decoded only as far as the region needs; empty when it is not a
+// picture for this path.
+cv::Mat decodeJpegRegion(std::string_view bytes, cv::Rect region);
+
 // `pixels` encoded to `bytes` as the library encodes JPEG, when they are
 // 8-bit with 1 or 3 channels; with `ink`, 8-bit pixels of 4 channels are
 // encoded as CMYK ink stored as `ink` says. False otherwise (or when libjpeg

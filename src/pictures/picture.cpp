@@ -1,6 +1,7 @@
 #include "pictures/picture.h"
 
 #include <climits>
+#include <memory>
 #include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/logger.hpp>
@@ -132,15 +133,52 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
 
 }  // namespace
 
-LoadedPicture loadPicture(const std::string& path, bool upright) {
+namespace {
+
+// The picture of the file `bytes` decoded whole.
+LoadedPicture wholePicture(const std::string& bytes, bool upright) {
   LoadedPicture picture;
-  std::string bytes;
-  if (!readPictureFile(path, bytes, picture.problem)) return picture;
   picture.metadata = readPictureMetadata(bytes);
   picture.colourSpace = storedColourSpace(bytes);
   picture.pixels = decodePicture(bytes, picture.problem);
   picture.storedSize = picture.pixels.size();
   if (upright) picture.pixels = uprightPicture(picture.pixels, picture.metadata.orientation);
+  picture.size = picture.pixels.size();
+  const cv::Mat whole = picture.pixels;
+  picture.region = [whole](cv::Rect region) {
+    return whole(region & cv::Rect(cv::Point(), whole.size()));
+  };
+  return picture;
+}
+
+}  // namespace
+
+LoadedPicture loadPicture(const std::string& path, bool upright) {
+  std::string bytes;
+  LoadedPicture picture;
+  if (!readPictureFile(path, bytes, picture.problem)) return picture;
+  return wholePicture(bytes, upright);
+}
+
+LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn) {
+  auto bytes = std::make_shared<std::string>();
+  LoadedPicture picture;
+  if (!readPictureFile(path, *bytes, picture.problem)) return picture;
+  picture.metadata = readPictureMetadata(*bytes);
+  const auto declared = pictureDimensions(*bytes);
+  int denominator = 1;
+  while (declared && !(upright && picture.metadata.orientation != 1) && denominator < 8 &&
+         declared->width / (2 * denominator) >= static_cast<uint64_t>(drawn.width) &&
+         declared->height / (2 * denominator) >= static_cast<uint64_t>(drawn.height)) {
+    denominator *= 2;
+  }
+  const cv::Mat scaled = denominator > 1 ? decodeJpegScaled(*bytes, denominator) : cv::Mat();
+  if (scaled.empty()) return wholePicture(*bytes, upright);
+  picture.colourSpace = storedColourSpace(*bytes);
+  picture.pixels = scaled;
+  picture.storedSize = picture.size =
+      cv::Size(static_cast<int>(declared->width), static_cast<int>(declared->height));
+  picture.region = [bytes](cv::Rect region) { return decodeJpegRegion(*bytes, region); };
   return picture;
 }
 

@@ -49,12 +49,22 @@ struct LoadedPicture {
   PictureMetadata metadata;
   std::string colourSpace;  // as the file stores it; "" when not known
   cv::Size storedSize;      // before it was turned upright
+  cv::Size size;            // upright, at full size
+  // The pixels of a region of the picture (upright, at full size, within it),
+  // channels and depth as stored: `pixels` may be smaller than the picture.
+  std::function<cv::Mat(cv::Rect)> region;
 };
 
 // The picture at `path` (a tool path), refused before it is decoded as
 // makeDerivedPictures refuses it, and turned upright by its EXIF orientation
 // when `upright`.
 LoadedPicture loadPicture(const std::string& path, bool upright);
+
+// The same for a drawing of about `drawn` pixels: a JPEG picture is decoded
+// at the smallest of libjpeg's scales (down to 1/8) that keeps at least twice
+// as many pixels each way, and its full-size pixels region by region from
+// its bytes, which are kept; other pictures whole.
+LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn);
 // The two steps of loadPicture: the file read (and refused when its header
 // declares too many pixels, or it has too many scans), then decoded.
 bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);

@@ -83,33 +83,35 @@ double vertex(float before, float at, float after) {
   return curve > 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0;
 }
 
-// The corner of the `piece` of `picture` with the most detail, on a grid of
-// places; looked for in a small copy of the picture.
-cv::Point detailedPiece(const cv::Mat& picture, cv::Size piece) {
+// The corner of the `piece` of a picture of `size` with the most detail, on
+// a grid of places; looked for in a small copy of `look` (a copy of the
+// picture at any scale).
+cv::Point detailedPiece(const cv::Mat& look, cv::Size size, cv::Size piece) {
   constexpr double kLookSide = 384;
-  const double f = std::min(1.0, kLookSide / std::max(picture.cols, picture.rows));
-  cv::Mat small = picture;
-  if (f < 1) cv::resize(picture, small, cv::Size(), f, f, cv::INTER_AREA);
-  const cv::Mat look = grey(small);
+  const double shrink = std::min(1.0, kLookSide / std::max(look.cols, look.rows));
+  cv::Mat small = look;
+  if (shrink < 1) cv::resize(look, small, cv::Size(), shrink, shrink, cv::INTER_AREA);
+  const cv::Mat seenGrey = grey(small);
+  const double f = static_cast<double>(small.cols) / size.width;  // small pixels per pixel
   cv::Mat dx, dy, sums;
-  cv::Sobel(look, dx, CV_32F, 1, 0);
-  cv::Sobel(look, dy, CV_32F, 0, 1);
+  cv::Sobel(seenGrey, dx, CV_32F, 1, 0);
+  cv::Sobel(seenGrey, dy, CV_32F, 0, 1);
   cv::integral(cv::abs(dx) + cv::abs(dy), sums, CV_64F);
   const cv::Size seen(std::max(1, static_cast<int>(piece.width * f)),
                       std::max(1, static_cast<int>(piece.height * f)));
   cv::Point best;
   double most = -1;
   const int stepX = std::max(1, seen.width / 2), stepY = std::max(1, seen.height / 2);
-  for (int y = 0; y + seen.height <= look.rows; y += stepY) {
-    for (int x = 0; x + seen.width <= look.cols; x += stepX) {
+  for (int y = 0; y + seen.height <= seenGrey.rows; y += stepY) {
+    for (int x = 0; x + seen.width <= seenGrey.cols; x += stepX) {
       const double sum = sums.at<double>(y + seen.height, x + seen.width) -
                          sums.at<double>(y, x + seen.width) - sums.at<double>(y + seen.height, x) +
                          sums.at<double>(y, x);
       if (sum > most) most = sum, best = {x, y};
     }
   }
-  return {std::min(static_cast<int>(best.x / f), picture.cols - piece.width),
-          std::min(static_cast<int>(best.y / f), picture.rows - piece.height)};
+  return {std::min(static_cast<int>(best.x / f), size.width - piece.width),
+          std::min(static_cast<int>(best.y / f), size.height - piece.height)};
 }
 
 }  // namespace
@@ -152,8 +154,8 @@ cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize)
   return {across.x, down.x, geometry.boxX + centre.x, across.y, down.y, geometry.boxY + centre.y};
 }
 
-void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const Canvas& canvas,
-                 cv::Mat& page, cv::Mat& seen) {
+void drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
+                 const Canvas& canvas, cv::Mat& page, cv::Mat& seen) {
   const std::vector<cv::Point2d> mask = maskCorners(geometry);
   const cv::Rect area = canvasBounds(mask, canvas);
   if (area.empty() || picture.empty()) return;
@@ -162,7 +164,7 @@ void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const 
   cv::Mat drawn = picture;
   const double across = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
   const double down = std::abs(geometry.boxHeight) * canvas.pixelsPerUnit;
-  if (across < picture.cols / 2.0 && down < picture.rows / 2.0) {
+  if (across < fullSize.width / 2.0 && down < fullSize.height / 2.0) {
     cv::resize(picture, drawn,
                {std::max(1, static_cast<int>(std::ceil(across))),
                 std::max(1, static_cast<int>(std::ceil(down)))},
@@ -250,31 +252,51 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
   }
 }
 
-double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,
-                    const cv::Mat& after, const ElementGeometry& afterGeometry, int searchPixels) {
+double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeometry,
+                    const ShownPicture& after, const ElementGeometry& afterGeometry,
+                    int searchPixels) {
   constexpr int kPiece = 96;  // the side of the piece of `after` aligned
-  if (before.empty() || after.empty()) return 0;
-  const cv::Size piece(std::min(after.cols, kPiece), std::min(after.rows, kPiece));
-  const cv::Point corner = detailedPiece(after, piece);
+  if (before.pixels.empty() || after.pixels.empty()) return 0;
+  const cv::Size piece(std::min(after.size.width, kPiece), std::min(after.size.height, kPiece));
+  const cv::Point corner = detailedPiece(after.pixels, after.size, piece);
   // The pixels of `after`, around the piece, to the pixels of `before`
   // showing the same place of the page.
-  const cv::Matx23d beforeToPage = pictureToPage(beforeGeometry, before.size());
+  const cv::Matx23d beforeToPage = pictureToPage(beforeGeometry, before.size);
   const double determinant =
       beforeToPage(0, 0) * beforeToPage(1, 1) - beforeToPage(0, 1) * beforeToPage(1, 0);
   if (!std::isnormal(determinant)) return 0;  // a box of no size shows nothing to align
   cv::Matx23d pageToBefore;
   cv::invertAffineTransform(beforeToPage, pageToBefore);
   const int r = searchPixels;
-  const cv::Matx33d map = full(pageToBefore) * full(pictureToPage(afterGeometry, after.size())) *
-                          cv::Matx33d(1, 0, corner.x - r, 0, 1, corner.y - r, 0, 0, 1);
+  const cv::Size searched = piece + cv::Size(2 * r, 2 * r);
+  cv::Matx33d map = full(pageToBefore) * full(pictureToPage(afterGeometry, after.size)) *
+                    cv::Matx33d(1, 0, corner.x - r, 0, 1, corner.y - r, 0, 0, 1);
   for (const double value : map.val) {
     if (!std::isfinite(value) || std::abs(value) > 1e9) return 0;
   }
+  // Only the part of `before` the searched place shows is read, with a pixel
+  // more on each side for the interpolation.
+  double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+  for (const cv::Point2d corner :
+       {cv::Point2d(0, 0), cv::Point2d(searched.width, 0), cv::Point2d(0, searched.height),
+        cv::Point2d(searched.width, searched.height)}) {
+    const cv::Vec3d p = map * cv::Vec3d(corner.x, corner.y, 1);
+    left = std::min(left, p[0]), right = std::max(right, p[0]);
+    top = std::min(top, p[1]), bottom = std::max(bottom, p[1]);
+  }
+  const cv::Rect shown = cv::Rect(cv::Point(static_cast<int>(std::floor(left)) - 2,
+                                            static_cast<int>(std::floor(top)) - 2),
+                                  cv::Point(static_cast<int>(std::ceil(right)) + 3,
+                                            static_cast<int>(std::ceil(bottom)) + 3)) &
+                         cv::Rect(cv::Point(), before.size);
+  if (shown.empty()) return 0;
+  map = cv::Matx33d(1, 0, -shown.x, 0, 1, -shown.y, 0, 0, 1) * map;
   cv::Mat expected;
-  cv::warpAffine(before, expected, part(map), piece + cv::Size(2 * r, 2 * r),
+  cv::warpAffine(before.region(shown), expected, part(map), searched,
                  cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
   cv::Mat scores;
-  cv::matchTemplate(grey(expected), grey(after(cv::Rect(corner, piece))), scores, cv::TM_SQDIFF);
+  cv::matchTemplate(grey(expected), grey(after.region(cv::Rect(corner, piece))), scores,
+                    cv::TM_SQDIFF);
   cv::Point best;
   cv::minMaxLoc(scores, nullptr, nullptr, &best);
   // Along an axis where the piece looks the same at every shift (a plain

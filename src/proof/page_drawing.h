@@ -8,6 +8,7 @@
 // read and placed for cutting windows), so that a drawing of the source book
 // and one of the prepared book agree wherever the tool did its work right.
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -38,11 +39,13 @@ Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide);
 // integers) to page units, for the picture scaled to the box of `geometry`.
 cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize);
 
-// Draws `picture` (8-bit BGR) as the element of `geometry` onto `page` (8-bit
-// BGR, `canvas`), and marks what its mask lets be seen in `seen` (8-bit, one
-// channel, 255 where seen).
-void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const Canvas& canvas,
-                 cv::Mat& page, cv::Mat& seen);
+// Draws `picture` (8-bit BGR: a picture of `fullSize` pixels, at that size
+// or smaller) as the element of `geometry` onto `page` (8-bit BGR, `canvas`),
+// and marks what its mask lets be seen in `seen` (8-bit, one channel, 255
+// where seen). A picture of more than twice the pixels it is drawn with is
+// averaged down to them first.
+void drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
+                 const Canvas& canvas, cv::Mat& page, cv::Mat& seen);
 
 // Draws the box of `geometry` outlined with `lines` written inside: crossed
 // when the element's picture cannot be shown, plain for a source that is not
@@ -50,13 +53,23 @@ void drawPicture(const cv::Mat& picture, const ElementGeometry& geometry, const 
 void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& lines, bool crossed,
              const Canvas& canvas, cv::Mat& page);
 
+// A picture to draw and to measure: a copy of the whole of it at its size or
+// smaller, to draw and to look for detail in, and its pixels at full size
+// region by region, to measure.
+struct ShownPicture {
+  cv::Mat pixels;                           // 8-bit BGR
+  cv::Size size;                            // the picture's full size
+  std::function<cv::Mat(cv::Rect)> region;  // 8-bit BGR, at full size, within the picture
+};
+
 // How far, in pixels of `after`, the picture `after` drawn as `afterGeometry`
 // lies from `before` drawn as `beforeGeometry` on the page: the shift that
-// best aligns a piece of `after` with what `before` shows at the same page
-// place, to a tenth of a pixel. Negative when no alignment within
-// `searchPixels` is found (the pictures are not of the same thing).
-double misplacement(const cv::Mat& before, const ElementGeometry& beforeGeometry,
-                    const cv::Mat& after, const ElementGeometry& afterGeometry, int searchPixels);
+// best aligns a piece of `after` (at full size) with what `before` shows at
+// the same page place, to a tenth of a pixel. Negative when no alignment
+// within `searchPixels` is found (the pictures are not of the same thing).
+double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeometry,
+                    const ShownPicture& after, const ElementGeometry& afterGeometry,
+                    int searchPixels);
 
 }  // namespace vellomar
 

@@ -14,27 +14,22 @@ constexpr int kSearchPixels = 8;  // how far a window is looked for around its p
 // Draws one side of an element; true when its picture is shown.
 bool draw(const ProofSide& side, const Canvas& canvas, cv::Mat& page, cv::Mat& seen) {
   if (!side.drawn) return false;
-  if (side.picture.empty()) {
+  if (side.picture.pixels.empty()) {
     drawBox(side.geometry, side.label, side.crossed, canvas, page);
     return false;
   }
-  drawPicture(side.picture, side.geometry, canvas, page, seen);
+  drawPicture(side.picture.pixels, side.picture.size, side.geometry, canvas, page, seen);
   return true;
 }
 
 // The PSNR of the two drawings inside `seen`, and the difference drawing.
 cv::Mat compare(const cv::Mat& before, const cv::Mat& after, const cv::Mat& seen,
                 PageFigures& figures) {
+  const double count = cv::countNonZero(seen);
+  const double mse = cv::norm(before, after, cv::NORM_L2SQR, seen) / (3 * count);
+  figures.psnr = count == 0 ? NAN : mse == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 / mse);
   cv::Mat diff;
   cv::absdiff(before, after, diff);
-  cv::Mat squares;
-  diff.convertTo(squares, CV_64F);
-  squares = squares.mul(squares);
-  squares.setTo(cv::Scalar::all(0), seen == 0);
-  const double count = cv::countNonZero(seen);
-  const cv::Scalar sums = cv::sum(squares);
-  const double mse = (sums[0] + sums[1] + sums[2]) / (3 * count);
-  figures.psnr = count == 0 ? NAN : mse == 0 ? INFINITY : 10 * std::log10(255.0 * 255.0 / mse);
   cv::Mat channels[3];
   cv::split(diff, channels);
   const cv::Mat largest = cv::max(cv::max(channels[0], channels[1]), channels[2]);
@@ -48,6 +43,44 @@ cv::Mat compare(const cv::Mat& before, const cv::Mat& after, const cv::Mat& seen
 
 }  // namespace
 
+PageProofer::PageProofer(int page, const Canvas& canvas, const ProofThresholds& thresholds)
+    : canvas_(canvas), thresholds_(thresholds) {
+  const cv::Scalar paper(255, 255, 255);
+  proof_.figures.page = page;
+  proof_.before = cv::Mat(canvas.size, CV_8UC3, paper);
+  proof_.after = cv::Mat(canvas.size, CV_8UC3, paper);
+  seenBefore_ = cv::Mat::zeros(canvas.size, CV_8U);
+  seenAfter_ = seenBefore_.clone();
+}
+
+void PageProofer::add(const ProofElement& element) {
+  PageFigures& figures = proof_.figures;
+  const bool was = draw(element.before, canvas_, proof_.before, seenBefore_);
+  const bool is = draw(element.after, canvas_, proof_.after, seenAfter_);
+  if (was && !is) {
+    figures.failures.push_back(element.place + ": the prepared book has no picture here");
+  }
+  if (!was || !is) return;
+  const double shift = misplacement(element.before.picture, element.before.geometry,
+                                    element.after.picture, element.after.geometry, kSearchPixels);
+  if (shift > thresholds_.maxMisplacement) {
+    char text[64];
+    std::snprintf(text, sizeof text, ": the derived picture lies %.1f px from its place", shift);
+    figures.failures.push_back(element.place + text);
+  }
+  if (shift > figures.misplacement || figures.misplacedPlace.empty()) {
+    figures.misplacement = shift;
+    figures.misplacedPlace = element.place;
+  }
+}
+
+PageProof PageProofer::finish() {
+  proof_.difference =
+      compare(proof_.before, proof_.after, seenBefore_ | seenAfter_, proof_.figures);
+  proof_.figures.passes = pagePasses(proof_.figures, thresholds_);
+  return std::move(proof_);
+}
+
 PageProof proofPage(int page, const std::vector<ProofElement>& elements, int longSide,
                     const ProofThresholds& thresholds) {
   std::vector<cv::Point2d> corners;
@@ -57,35 +90,9 @@ PageProof proofPage(int page, const std::vector<ProofElement>& elements, int lon
       for (const cv::Point2d& corner : boxCorners(side->geometry)) corners.push_back(corner);
     }
   }
-  const Canvas canvas = canvasAround(corners, longSide);
-  const cv::Scalar paper(255, 255, 255);
-  PageProof proof;
-  proof.before = cv::Mat(canvas.size, CV_8UC3, paper);
-  proof.after = cv::Mat(canvas.size, CV_8UC3, paper);
-  cv::Mat seenBefore = cv::Mat::zeros(canvas.size, CV_8U), seenAfter = seenBefore.clone();
-  PageFigures& figures = proof.figures;
-  figures.page = page;
-  for (const ProofElement& element : elements) {
-    const bool was = draw(element.before, canvas, proof.before, seenBefore);
-    const bool is = draw(element.after, canvas, proof.after, seenAfter);
-    if (was && !is)
-      figures.failures.push_back(element.place + ": the prepared book has no picture here");
-    if (!was || !is) continue;
-    const double shift = misplacement(element.before.picture, element.before.geometry,
-                                      element.after.picture, element.after.geometry, kSearchPixels);
-    if (shift > thresholds.maxMisplacement) {
-      char text[64];
-      std::snprintf(text, sizeof text, ": the derived picture lies %.1f px from its place", shift);
-      figures.failures.push_back(element.place + text);
-    }
-    if (shift > figures.misplacement || figures.misplacedPlace.empty()) {
-      figures.misplacement = shift;
-      figures.misplacedPlace = element.place;
-    }
-  }
-  proof.difference = compare(proof.before, proof.after, seenBefore | seenAfter, figures);
-  figures.passes = pagePasses(figures, thresholds);
-  return proof;
+  PageProofer proofer(page, canvasAround(corners, longSide), thresholds);
+  for (const ProofElement& element : elements) proofer.add(element);
+  return proofer.finish();
 }
 
 cv::Mat drawable(const cv::Mat& picture) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "plan/element_geometry.h"
+#include "proof/page_drawing.h"
 #include "proof/proof_report.h"
 
 namespace vellomar {
@@ -19,7 +20,7 @@ namespace vellomar {
 struct ProofSide {
   bool drawn = false;  // a picture element with a geometry to draw
   ElementGeometry geometry;
-  cv::Mat picture;                 // 8-bit BGR, as drawable() gives it; empty when none is shown
+  ShownPicture picture;            // empty pixels when none is shown
   std::vector<std::string> label;  // written in its box when no picture is shown
   bool crossed = true;             // the box is crossed out: its picture cannot be shown
   std::string name;                // its picture's file name
@@ -38,11 +39,29 @@ struct PageProof {
   cv::Mat difference;  // white where they agree, red as they differ, grey where no mask shows
 };
 
-// The proof of page `page` (counted from 0), drawn with its long side
-// `longSide` pixels: a page fails when a picture of the source book is
-// missing from the prepared one, or a derived picture lies further than the
-// thresholds allow from its place (the PSNR is judged with the notes, by
-// pagePasses).
+// The proof of one page, drawn element by element on `canvas` (a page's
+// elements all fit it: canvasAround their boxes), so that no more than one
+// element's pictures need be held at once. A page fails when a picture of the
+// source book is missing from the prepared one, or a derived picture lies
+// further than the thresholds allow from its place (the PSNR is judged with
+// the notes, by pagePasses).
+class PageProofer {
+ public:
+  PageProofer(int page, const Canvas& canvas, const ProofThresholds& thresholds);
+  // Draws the element and measures where its derived picture lies.
+  void add(const ProofElement& element);
+  // The drawings and figures of the elements added.
+  PageProof finish();
+  const Canvas& canvas() const { return canvas_; }
+
+ private:
+  Canvas canvas_;
+  ProofThresholds thresholds_;
+  PageProof proof_;
+  cv::Mat seenBefore_, seenAfter_;
+};
+
+// The same for all of a page's elements at once.
 PageProof proofPage(int page, const std::vector<ProofElement>& elements, int longSide,
                     const ProofThresholds& thresholds);
 

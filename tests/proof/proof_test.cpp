@@ -58,7 +58,7 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
     const Canvas canvas = canvasAround(boxCorners(geometry), 400);
     cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255));
     cv::Mat seen = cv::Mat::zeros(canvas.size, CV_8U);
-    drawPicture(picture, geometry, canvas, page, seen);
+    drawPicture(picture, picture.size(), geometry, canvas, page, seen);
     for (int q = 0; q < 4; ++q) {
       const double x = (q % 2 ? 75 : 25), y = (q / 2 ? 45 : 15);  // the quarter's middle
       const cv::Point2d onPage(500 + x * c - y * s, 300 + x * s + y * c);
