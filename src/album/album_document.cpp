@@ -23,24 +23,27 @@ void addReadMembers(Json::Value& element, ElementReads reads) {
   }
 }
 
-void AlbumDocument::applyChanges(const std::vector<ElementChange>& changes) {
+void AlbumDocument::read(int page, int element, ElementReads reads) {
+  pending_[page].emplace_back(element, reads);
+}
+
+void AlbumDocument::rewrite(int page, int element, Json::Value image) {
+  Json::Value& elements =
+      root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(page)][keys::kElements];
+  for (const auto& [index, reads] : pending_[page]) {
+    addReadMembers(elements[static_cast<Json::ArrayIndex>(index)], reads);
+  }
+  pending_[page].clear();
+  elements[static_cast<Json::ArrayIndex>(element)][keys::kImage] = std::move(image);
+  rewritten_ = true;
+}
+
+void AlbumDocument::finish() {
   Json::Value& photoBook = root[keys::kPhotoBook];
   photoBook[keys::kScale];
   Json::Value& pages = photoBook[keys::kPages];
-  std::map<int, int> lastRewritten;  // by page
-  for (const ElementChange& change : changes) {
-    if (change.image) lastRewritten[change.page] = change.element;
-  }
-  if (lastRewritten.empty()) return;
+  if (!rewritten_) return;
   for (Json::ArrayIndex page = 0; page < pages.size(); ++page) pages[page][keys::kElements];
-  for (const ElementChange& change : changes) {
-    const auto last = lastRewritten.find(change.page);
-    if (last == lastRewritten.end() || change.element > last->second) continue;
-    Json::Value& element = pages[static_cast<Json::ArrayIndex>(change.page)][keys::kElements]
-                                [static_cast<Json::ArrayIndex>(change.element)];
-    addReadMembers(element, change.reads);
-    if (change.image) element[keys::kImage] = *change.image;
-  }
 }
 
 }  // namespace vellomar

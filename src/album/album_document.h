@@ -16,7 +16,8 @@
 
 #include <json/value.h>
 
-#include <optional>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace vellomar {
@@ -34,21 +35,26 @@ enum class ElementReads {
 // mask becomes an object; one of another kind is left alone.
 void addReadMembers(Json::Value& element, ElementReads reads);
 
-// What the run did to one element of the book.
-struct ElementChange {
-  int page = 0;
-  int element = 0;
-  ElementReads reads = ElementReads::kNone;
-  std::optional<Json::Value> image;  // the rewritten image record
-};
-
-struct AlbumDocument {
-  // The parsed document; once the changes are applied, the one written.
+// The album description as a run changes it, element by element in element
+// order, by the rule above.
+class AlbumDocument {
+ public:
+  // The parsed document; once finished, the one written.
   Json::Value root;
 
-  // Applies what the run read and rewrote, the changes in element order, by
-  // the rule above. The root is an object or null, photoBook too.
-  void applyChanges(const std::vector<ElementChange>& changes);
+  // The run read element `element` of page `page` to depth `reads`.
+  void read(int page, int element, ElementReads reads);
+  // The run rewrote the image record of that element (the last read), with
+  // `image`: the reads of the page's elements up to it now show.
+  void rewrite(int page, int element, Json::Value image);
+  // What the reads add besides, once every element is done. The root is an
+  // object or null, photoBook too.
+  void finish();
+
+ private:
+  // For each page, the elements read since its last rewritten one.
+  std::map<int, std::vector<std::pair<int, ElementReads>>> pending_;
+  bool rewritten_ = false;
 };
 
 }  // namespace vellomar

@@ -1,5 +1,6 @@
 #include "app/album_run.h"
 
+#include <algorithm>
 #include <map>
 #include <new>
 #include <optional>
@@ -94,7 +95,6 @@ struct Run {
 
 // What the walk over the elements leaves.
 struct ElementsDone {
-  std::vector<ElementChange> changes;    // in element order
   std::vector<DerivedFile> files;        // made or kept, one for each name
   std::vector<ElementOutcome> outcomes;  // in element order, for the report
   std::optional<Problem> fatal;          // the error that ended the walk
@@ -103,7 +103,7 @@ struct ElementsDone {
 // The derived files of the planned elements, taken in element order:
 // problems reported and records rewritten as each element's turn comes, up to
 // an error that ends the run.
-ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Value& root) {
+ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& document) {
   ElementsDone done;
   std::vector<PictureJob> jobs;
   std::vector<const ElementPlan*> elementOfJob;
@@ -115,8 +115,12 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
   // Nothing of the customer's is replaced.
   const std::vector<std::optional<size_t>> replaced = replacedSources(jobs, run.outputDir);
   std::vector<PictureJob> work;
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    if (!replaced[i]) work.push_back(jobs[i]);
+  if (std::any_of(replaced.begin(), replaced.end(), [](const auto& r) { return r.has_value(); })) {
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      if (!replaced[i]) work.push_back(jobs[i]);
+    }
+  } else {
+    work.swap(jobs);  // all of them: no copy of a long list
   }
   // What the last run left as this run would make it is kept as it is.
   std::vector<std::optional<DerivedFile>> kept =
@@ -140,11 +144,11 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
   std::map<std::string, size_t> fileOfName;  // in done.files
   size_t job = 0;
   for (const ElementPlan& element : plan.elements) {
-    ElementChange& change = done.changes.emplace_back();
-    change.page = element.page;
-    change.element = element.element;
-    change.reads = element.reads;
-    ElementOutcome& outcome = done.outcomes.emplace_back();
+    document.read(element.page, element.element, element.reads);
+    // Kept only for a report.
+    ElementOutcome ignored;
+    ElementOutcome& outcome =
+        run.settings.reportFile.empty() ? ignored : done.outcomes.emplace_back();
     outcome.place = element.place;
     outcome.source = element.source;
     outcome.decision = "skipped";
@@ -203,13 +207,14 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
     if (fresh) done.files.push_back(file);
     done.files[at->second] = file;  // the last one written under the name
     Json::Value image;
+    const Json::Value& root = document.root;
     const Json::Value& elementValue =
         root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
             [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
     done.fatal = rewrittenImage(element, elementValue, file.path, file.pictureWidth,
                                 file.pictureHeight, image);
     if (done.fatal) return done;
-    change.image = std::move(image);
+    document.rewrite(element.page, element.element, std::move(image));
     describe(element, file, picture.status == DerivedPicture::Status::kKept, plan.scale, outcome);
   }
   return done;
@@ -219,7 +224,8 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, const Json::Valu
 // CR LF, as a text-mode stream writes it (the text holds no other line feed).
 std::string fileText(const Json::Value& root) {
   std::string text = writeJson(root);
-  text.insert(text.size() - 1, 1, '\r');
+  text.back() = '\r';
+  text += '\n';
   return text;
 }
 
@@ -281,7 +287,7 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
 
     const AlbumPlan plan = planAlbum(document.root, settings, codePage);
     const Run run{settings, codePage, outputDir, inputFile, diagnostics};
-    ElementsDone done = runElements(run, plan, document.root);
+    ElementsDone done = runElements(run, plan, document);
     outcomes = std::move(done.outcomes);
     // Recorded for the next run; a run that made nothing leaves no record
     // where there was none.
@@ -293,7 +299,7 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
       report(diagnostics, *fatal, inputFile);
       return kExitFailure;
     }
-    document.applyChanges(done.changes);
+    document.finish();
 
     written = writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error);
     if (!written) {
