@@ -9,11 +9,16 @@
 //   32 elements on 6 pages.
 //
 // With --detailed, the same album of pictures with the grain of a camera
-// (about 3.3 MB per 12 MP).
+// (about 3.3 MB per 12 MP); with --doubled, every element twice (each picture
+// shared by two elements); with --moved, the first page's masks moved. With
+// --one-picture N, N elements of one small picture; with --tiny N, N elements
+// of N tiny pictures of their own (100 elements to a page).
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -78,17 +83,56 @@ std::string element(const std::string& src, double boxWidth, double boxHeight, d
   return out.str();
 }
 
+// Writes `elements` into DIRECTORY/album.desc, on `pages` pages.
+int writeAlbum(const std::string& dir, const std::vector<std::string>& elements, size_t pages,
+               const char* scale = "0.1") {
+  std::ostringstream album;
+  album << "{\"photoBook\":{\"scale\":" << scale << ",\"pages\":[";
+  const size_t perPage = (elements.size() + pages - 1) / pages;
+  for (size_t page = 0; page < pages; ++page) {
+    album << (page ? "," : "") << "{\"elements\":[";
+    for (size_t k = page * perPage; k < std::min(elements.size(), (page + 1) * perPage); ++k) {
+      album << (k > page * perPage ? "," : "") << elements[k];
+    }
+    album << "]}";
+  }
+  album << "]}}";
+  FILE* out = std::fopen((dir + "/album.desc").c_str(), "wb");
+  if (!out) return 1;
+  std::fputs(album.str().c_str(), out);
+  std::fclose(out);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3 || (argc == 3 && std::string(argv[2]) != "--detailed")) {
-    std::fprintf(stderr, "usage: make_bench_album DIRECTORY [--detailed]\n");
+  const std::string mode = argc >= 3 ? argv[2] : "";
+  const bool counted = mode == "--one-picture" || mode == "--tiny";
+  if (argc < 2 || (counted ? argc != 4 : argc > 3) ||
+      !(mode.empty() || counted || mode == "--detailed" || mode == "--doubled" ||
+        mode == "--moved")) {
+    std::fprintf(stderr,
+                 "usage: make_bench_album DIRECTORY [--detailed | --doubled | --moved |\n"
+                 "                        --one-picture N | --tiny N]\n");
     return 2;
   }
-  const int detail = argc == 3 ? 2 : 1;
   const std::string dir = argv[1];
   ::mkdir(dir.c_str(), 0777);
   ::mkdir((dir + "/photos").c_str(), 0777);
+  if (counted) {
+    // N elements of one small picture, or of N tiny pictures of their own.
+    const long count = std::atol(argv[3]);
+    std::vector<std::string> elements;
+    for (long i = 0; i < count; ++i) {
+      const std::string name =
+          mode == "--tiny" ? "photos/t" + std::to_string(i) + ".jpg" : "photos/one.jpg";
+      if (mode == "--tiny" || i == 0) save(dir + "/" + name, photo(32, 24, 4000 + i, 1));
+      elements.push_back(element(name, 40, 30, 0, 0.5, 0.2));
+    }
+    return writeAlbum(dir, elements, static_cast<size_t>(std::max(1L, count / 100)), "1");
+  }
+  const int detail = mode == "--detailed" ? 2 : 1;
 
   // Scale 0.1: a box of 280 page units is 2800 pixels.
   std::vector<std::string> elements;
@@ -100,8 +144,10 @@ int main(int argc, char** argv) {
     const double longSide = 200 + (i * 37) % 81;  // 2000-2800 pixels
     const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
     const double rotation = i % 5 == 0 ? 90 : (i % 7 == 3 ? 12.5 : 0);
-    elements.push_back(
-        element(name, longSide, longSide * height / width, rotation, fraction, (1 - fraction) / 2));
+    // --moved: the first page's masks moved (the book changed since a run).
+    const double moved = mode == "--moved" && i < 6 ? 0.01 : 0;
+    elements.push_back(element(name, longSide, longSide * height / width, rotation, fraction,
+                               (1 - fraction) / 2 + moved));
   }
   for (int i = 0; i < 2; ++i) {
     const std::string name = "photos/shared" + std::to_string(i) + ".jpg";
@@ -117,20 +163,10 @@ int main(int argc, char** argv) {
   elements.push_back("{\"image\":{\"src\":\"https://example.com/sun.png\",\"width\":10}}");
   elements.push_back("{\"image\":{\"src\":\"default\"}}");
 
-  std::ostringstream album;
-  album << "{\"photoBook\":{\"scale\":0.1,\"pages\":[";
-  const size_t perPage = (elements.size() + 5) / 6;
-  for (size_t page = 0; page < 6; ++page) {
-    album << (page ? "," : "") << "{\"elements\":[";
-    for (size_t k = page * perPage; k < std::min(elements.size(), (page + 1) * perPage); ++k) {
-      album << (k > page * perPage ? "," : "") << elements[k];
-    }
-    album << "]}";
+  // Every element twice: each picture shared by two elements.
+  if (mode == "--doubled") {
+    const std::vector<std::string> once = elements;
+    elements.insert(elements.end(), once.begin(), once.end());
   }
-  album << "]}}";
-  FILE* out = std::fopen((dir + "/album.desc").c_str(), "wb");
-  if (!out) return 1;
-  std::fputs(album.str().c_str(), out);
-  std::fclose(out);
-  return 0;
+  return writeAlbum(dir, elements, 6);
 }
