@@ -10,9 +10,10 @@
 //
 // With --detailed, the same album of pictures with the grain of a camera
 // (about 3.3 MB per 12 MP); with --doubled, every element twice (each picture
-// shared by two elements); with --moved, the first page's masks moved. With
-// --one-picture N, N elements of one small picture; with --tiny N, N elements
-// of N tiny pictures of their own (100 elements to a page).
+// shared by two elements). With --ten-pages, 40 pictures, 4 to a page on 10
+// pages; --ten-pages-moved writes only that album.desc again with the first
+// page's masks moved. With --one-picture N, N elements of one small picture;
+// with --tiny N, N elements of N tiny pictures of their own (100 to a page).
 
 #include <sys/stat.h>
 
@@ -109,12 +110,12 @@ int writeAlbum(const std::string& dir, const std::vector<std::string>& elements,
 int main(int argc, char** argv) {
   const std::string mode = argc >= 3 ? argv[2] : "";
   const bool counted = mode == "--one-picture" || mode == "--tiny";
+  const bool tenPages = mode == "--ten-pages" || mode == "--ten-pages-moved";
   if (argc < 2 || (counted ? argc != 4 : argc > 3) ||
-      !(mode.empty() || counted || mode == "--detailed" || mode == "--doubled" ||
-        mode == "--moved")) {
+      !(mode.empty() || counted || tenPages || mode == "--detailed" || mode == "--doubled")) {
     std::fprintf(stderr,
-                 "usage: make_bench_album DIRECTORY [--detailed | --doubled | --moved |\n"
-                 "                        --one-picture N | --tiny N]\n");
+                 "usage: make_bench_album DIRECTORY [--detailed | --doubled | --ten-pages |\n"
+                 "                        --ten-pages-moved | --one-picture N | --tiny N]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -133,6 +134,23 @@ int main(int argc, char** argv) {
     return writeAlbum(dir, elements, static_cast<size_t>(std::max(1L, count / 100)), "1");
   }
   const int detail = mode == "--detailed" ? 2 : 1;
+  if (tenPages) {
+    // 40 pictures, 4 to a page on 10 pages; "moved": the first page's masks
+    // moved, as when a page of the book changed since a run.
+    std::vector<std::string> elements;
+    for (int i = 0; i < 40; ++i) {
+      const bool large = i % 2 == 1;
+      const int width = large ? 6000 : 4000, height = large ? 4000 : 3000;
+      const std::string name = "photos/p" + std::to_string(i) + ".jpg";
+      if (mode == "--ten-pages") save(dir + "/" + name, photo(width, height, 1000 + i, detail));
+      const double longSide = 200 + (i * 37) % 81;
+      const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
+      const double moved = mode == "--ten-pages-moved" && i < 4 ? 0.01 : 0;
+      elements.push_back(element(name, longSide, longSide * height / width, 0, fraction,
+                                 (1 - fraction) / 2 + moved));
+    }
+    return writeAlbum(dir, elements, 10);
+  }
 
   // Scale 0.1: a box of 280 page units is 2800 pixels.
   std::vector<std::string> elements;
@@ -144,10 +162,8 @@ int main(int argc, char** argv) {
     const double longSide = 200 + (i * 37) % 81;  // 2000-2800 pixels
     const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
     const double rotation = i % 5 == 0 ? 90 : (i % 7 == 3 ? 12.5 : 0);
-    // --moved: the first page's masks moved (the book changed since a run).
-    const double moved = mode == "--moved" && i < 6 ? 0.01 : 0;
-    elements.push_back(element(name, longSide, longSide * height / width, rotation, fraction,
-                               (1 - fraction) / 2 + moved));
+    elements.push_back(
+        element(name, longSide, longSide * height / width, rotation, fraction, (1 - fraction) / 2));
   }
   for (int i = 0; i < 2; ++i) {
     const std::string name = "photos/shared" + std::to_string(i) + ".jpg";
