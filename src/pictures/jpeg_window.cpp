@@ -130,10 +130,9 @@ class RegionDecoder {
   int width() const { return static_cast<int>(width_); }
   bool failed() const { return failed_ || failure_.warned; }
 
-  // Decodes rows up to `y` (at least the next row), the last into `into`.
+  // Decodes the next row, `y`, into `into`.
   bool readInto(int y, uchar* into) {
-    if (failed()) return false;
-    if (y > next_ && !skip(y - next_)) return false;
+    if (failed() || y != next_) return false;
     if (!readRow(into)) return fail();
     ++next_;
     return !failure_.warned;
@@ -161,12 +160,6 @@ class RegionDecoder {
     if (setjmp(failure_.back) != 0) return false;
     JSAMPROW row = into;
     return jpeg_read_scanlines(&info_, &row, 1) == 1;
-  }
-  bool skip(int rows) {
-    if (setjmp(failure_.back) != 0) return fail();
-    jpeg_skip_scanlines(&info_, static_cast<JDIMENSION>(rows));
-    next_ += rows;
-    return true;
   }
 
   std::string_view bytes_;

@@ -68,6 +68,43 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
   }
 }
 
+// A picture shown whole, for the measures.
+ShownPicture shown(const cv::Mat& picture) {
+  return {picture, picture.size(),
+          [picture](cv::Rect r) { return picture(r & cv::Rect(cv::Point(), picture.size())); }};
+}
+
+// A picture moved by a known part of a pixel lies that far from its place,
+// to a tenth of a pixel, whether drawn at its size or larger; a picture of
+// something else, or one with nothing to align, gives no misplacement. The
+// canvas holds every corner given it.
+TEST(PageDrawingTest, MisplacementMeasuresWhatMovedAPicture) {
+  const cv::Mat picture = texture(400, 300, 3);
+  cv::Mat grain;
+  cv::GaussianBlur(makePicture(400, 300, CV_8UC3), grain, {5, 5}, 1.2);
+  const cv::Mat detailed = picture / 2 + grain / 2;
+  const ElementGeometry place{100, 75, 0, 0, 0, 100, 75, 0, 0};
+  for (const double dx : {0.0, 0.4, 1.3, 3.0}) {
+    for (const double dy : {0.0, -0.7}) {
+      SCOPED_TRACE(std::to_string(dx) + " " + std::to_string(dy));
+      cv::Mat moved;
+      cv::warpAffine(detailed, moved, cv::Matx23d(1, 0, dx, 0, 1, dy), detailed.size(),
+                     cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+      EXPECT_NEAR(misplacement(shown(detailed), place, shown(moved), place, 8), std::hypot(dx, dy),
+                  0.15);
+    }
+  }
+  const cv::Mat plain(300, 400, CV_8UC3, cv::Scalar(90, 120, 30));
+  EXPECT_EQ(misplacement(shown(plain), place, shown(plain), place, 8), 0);
+  const ElementGeometry flat{100, 0, 0, 0, 0, 100, 0, 0, 0};
+  EXPECT_EQ(misplacement(shown(detailed), flat, shown(detailed), place, 8), 0);
+  const Canvas canvas = canvasAround({{-10, 5}, {30, 25}}, 200);
+  EXPECT_EQ(canvas.size, cv::Size(200, 100));
+  EXPECT_DOUBLE_EQ(canvas.pixelsPerUnit, 5);
+  EXPECT_EQ(canvas.origin, cv::Point2d(-10, 5));
+  EXPECT_EQ(canvasAround({}, 64).size, cv::Size(64, 64));
+}
+
 class ProofTest : public AlbumRunTest {
  protected:
   RunResult proof(const std::string& dir) {
