@@ -144,8 +144,9 @@ Dimensions radiance(std::string_view b) {
 }
 
 Dimensions jpeg2000Codestream(std::string_view b, size_t at) {
-  const auto x = number(b, at + 8, 4, true), y = number(b, at + 12, 4, true);
-  const auto x0 = number(b, at + 16, 4, true), y0 = number(b, at + 20, 4, true);
+  // The SIZ marker at `at`: its length, the capabilities, then the sizes.
+  const auto x = number(b, at + 6, 4, true), y = number(b, at + 10, 4, true);
+  const auto x0 = number(b, at + 14, 4, true), y0 = number(b, at + 18, 4, true);
   if (!x || !y || !x0 || !y0 || *x0 > *x || *y0 > *y) return std::nullopt;
   return PictureDimensions{*x - *x0, *y - *y0};
 }
