@@ -237,7 +237,7 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
     shown.push_back({text, scale,
                      cv::Size(static_cast<int>(unit.width * scale),
                               static_cast<int>((unit.height + baseline) * scale))});
-    height += shown.back().size.height + gap;
+    height += (height > 0 ? gap : 0) + shown.back().size.height;
   }
   int y = (points[0].y + points[2].y) / 2 - inside.y - height / 2;
   for (const Shown& line : shown) {
