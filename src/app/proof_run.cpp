@@ -363,7 +363,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
     return kProofNotMade;
   }
   prepareImageLibrary();
-  Progress progress(err, settings.showProgress, 1);
+  Progress progress(err, settings.showProgress, 1, kProgram, "pages");
   progress.start(static_cast<int>(count));
   diagnostics.setProgress(&progress);
   const ProofPages proofer(settings, codePage, albums[0], albums[1], files);

@@ -47,7 +47,8 @@ std::string extensionOf(const std::string& name) {
 class OwnFiles {
  public:
   // Creates a new temporary file for `name` in `directory` (an
-  // operating-system path ending with a separator) and keeps its path.
+  // operating-system path ending with a separator) and keeps its path, which
+  // `path` is set to when it was made.
   native::File create(const std::string& directory, const std::string& name, std::string& path,
                       std::string& error) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -56,11 +57,14 @@ class OwnFiles {
       return native::File();
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-      path = directory + kTemporaryPrefix + runToken() + "-" + std::to_string(counter_++) +
-             extensionOf(name);
+      const std::string fresh = directory + kTemporaryPrefix + runToken() + "-" +
+                                std::to_string(counter_++) + extensionOf(name);
       bool exists = false;
-      native::File file = native::createNew(path, exists, error);
-      if (file.valid()) temporaries_.insert(path);
+      native::File file = native::createNew(fresh, exists, error);
+      if (file.valid()) {
+        temporaries_.insert(fresh);
+        path = fresh;
+      }
       if (file.valid() || !exists) return file;
     }
     return native::File();
@@ -173,10 +177,7 @@ bool TemporaryFile::write(const std::string& directory, const std::string& name,
                           std::string_view bytes, std::string& error) {
   *this = TemporaryFile();
   native::File file = ownFiles().create(toOsPath(directory), name, path_, error);
-  if (!file.valid()) {
-    path_.clear();
-    return false;
-  }
+  if (!file.valid()) return false;
   if (native::writeAll(file, bytes, error) && file.close(error)) return true;
   *this = TemporaryFile();  // removed
   return false;

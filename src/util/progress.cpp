@@ -15,9 +15,10 @@ std::string minutesAndSeconds(Progress::Clock::duration time) {
 
 }  // namespace
 
-std::string Progress::line(int done, int total, Clock::duration elapsed) {
-  std::string text = "vellomar: " + std::to_string(done) + " of " + std::to_string(total) +
-                     " pictures, " + minutesAndSeconds(elapsed) + " elapsed";
+std::string Progress::line(int done, int total, Clock::duration elapsed, const std::string& program,
+                           const std::string& things) {
+  std::string text = program + ": " + std::to_string(done) + " of " + std::to_string(total) + " " +
+                     things + ", " + minutesAndSeconds(elapsed) + " elapsed";
   if (done > 0 && done < total) {
     text += ", about " + minutesAndSeconds(elapsed / done * (total - done)) + " left";
   }
@@ -38,7 +39,7 @@ void Progress::advance() {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   if (shown_ && now - drawn_ < kRedrawEvery && done_ < total_) return;
-  terminal_ << kEraseLine << line(done_, total_, now - started_) << std::flush;
+  terminal_ << kEraseLine << line(done_, total_, now - started_, program_, things_) << std::flush;
   shown_ = true;
   drawn_ = now;
 }

@@ -18,9 +18,15 @@ class Progress {
   using Clock = std::chrono::steady_clock;
 
   // Shown on `terminal` only when `enabled`, and only for more than
-  // `fewest` pictures.
-  Progress(std::ostream& terminal, bool enabled, int fewest = 0)
-      : terminal_(terminal), enabled_(enabled), fewest_(fewest) {}
+  // `fewest` things done (pictures, unless `things` says otherwise), as
+  // `program` says it.
+  Progress(std::ostream& terminal, bool enabled, int fewest = 0, std::string program = "vellomar",
+           std::string things = "pictures")
+      : terminal_(terminal),
+        enabled_(enabled),
+        fewest_(fewest),
+        program_(std::move(program)),
+        things_(std::move(things)) {}
   ~Progress() { clear(); }
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
@@ -36,8 +42,10 @@ class Progress {
   // other threads draw comes before or after it.
   void printAbove(const std::string& text);
 
-  // The line for `done` of `total` pictures after `elapsed`.
-  static std::string line(int done, int total, Clock::duration elapsed);
+  // The line for `done` of `total` things after `elapsed`.
+  static std::string line(int done, int total, Clock::duration elapsed,
+                          const std::string& program = "vellomar",
+                          const std::string& things = "pictures");
 
  private:
   void erase();  // with the lock held
@@ -46,6 +54,8 @@ class Progress {
   std::ostream& terminal_;
   bool enabled_;
   const int fewest_;
+  const std::string program_;
+  const std::string things_;
   bool shown_ = false;
   int total_ = 0;
   int done_ = 0;

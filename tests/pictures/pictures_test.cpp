@@ -137,6 +137,9 @@ TEST(PictureHeaderTest, DimensionsComeFromTheHeaderOfEveryFormat) {
            "\xFF\xD8\xFF\xDA\x00\x02\xFF\xFF\xC4\x00\x02\xFF\xC2\x00\x11\x08\x00\x10\x00\x20", 20),
        {32, 16}},
       {"P6 # comment\n 60000 50000 255\n", {60000, 50000}},
+      // A JPEG 2000 codestream of 100 x 80 whose image starts at (40, 10).
+      {std::string("\xFF\x4F\xFF\x51\0\x29\0\0\0\0\0\x64\0\0\0\x50\0\0\0\x28\0\0\0\x0A", 24),
+       {60, 70}},
       {"P7\nWIDTH 3\nHEIGHT 4\nENDHDR\n", {3, 4}},
   };
   for (const auto& [bytes, size] : crafted) {
@@ -272,6 +275,38 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   std::vector<uchar> bytes;
   EXPECT_FALSE(encodeJpeg(makePicture(8, 8, CV_8UC4), bytes) ||
                encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
+}
+
+// A JPEG picture drawn small is decoded at the smallest of libjpeg's scales
+// that keeps twice the pixels drawn each way, turned pictures whole; its
+// regions at full size are the picture's own pixels.
+TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
+  ScopedTempDir dir;
+  const std::string file = jpegFile(makePicture(800, 400, CV_8UC3), 2, 2, false, false);
+  writeFile(dir.path() + "/p.jpg", file);
+  writeFile(dir.path() + "/turned.jpg", withOrientation(file, 6));
+  const struct {
+    const char* name;
+    cv::Size drawn, decoded, size;
+  } rows[] = {
+      {"p.jpg", {100, 50}, {100, 50}, {800, 400}},
+      {"p.jpg", {100, 51}, {200, 100}, {800, 400}},
+      {"p.jpg", {300, 50}, {400, 200}, {800, 400}},
+      {"p.jpg", {401, 10}, {800, 400}, {800, 400}},
+      {"turned.jpg", {10, 10}, {400, 800}, {400, 800}},
+  };
+  for (const auto& row : rows) {
+    const LoadedPicture picture = loadPictureToDraw(dir.path() + "/" + row.name, true, row.drawn);
+    EXPECT_EQ(picture.pixels.size(), row.decoded) << row.name << " " << row.drawn;
+    EXPECT_EQ(picture.size, row.size) << row.name << " " << row.drawn;
+  }
+  const cv::Mat whole =
+      cv::imdecode(std::vector<uchar>(file.begin(), file.end()), cv::IMREAD_COLOR);
+  EXPECT_EQ(decodeJpegScaled(file, 4).size(), cv::Size(200, 100));
+  for (const cv::Rect region : {cv::Rect(0, 0, 800, 400), cv::Rect(333, 101, 65, 77)}) {
+    const cv::Mat part = loadPictureToDraw(dir.path() + "/p.jpg", false, {50, 25}).region(region);
+    EXPECT_EQ(cv::norm(part, whole(region), cv::NORM_INF), 0) << region;
+  }
 }
 
 // Each format the library reads here, reduced to a window and copied whole:

@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/proof_run.h"
 #include "proof/page_drawing.h"
+#include "proof/page_proof.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -103,6 +104,37 @@ TEST(PageDrawingTest, MisplacementMeasuresWhatMovedAPicture) {
   EXPECT_DOUBLE_EQ(canvas.pixelsPerUnit, 5);
   EXPECT_EQ(canvas.origin, cv::Point2d(-10, 5));
   EXPECT_EQ(canvasAround({}, 64).size, cv::Size(64, 64));
+}
+
+// The page's figures: the PSNR inside the mask, and a difference drawing
+// fading to red as the pictures differ, grey where no mask shows. A box's
+// label is written on paper in its middle, and the paper holds all of it.
+TEST(PageDrawingTest, FiguresAndLabels) {
+  const ElementGeometry geometry{100, 75, 0, 0, 0, 50, 75, 0, 0};
+  const cv::Mat picture(75, 100, CV_8UC3, cv::Scalar(90, 120, 30));
+  ProofElement one{"pages[0].elements[0]", {}, {}};
+  one.before = {true, geometry, shown(picture), {}, true, "a.png"};
+  one.after = {true, geometry, shown(picture + cv::Scalar(1, 1, 1)), {}, true, "a.png"};
+  const PageProof proof = proofPage(0, {one}, 200, ProofThresholds());
+  EXPECT_NEAR(proof.figures.psnr, 10 * std::log10(255.0 * 255.0), 0.001);
+  EXPECT_EQ(proof.difference.at<cv::Vec3b>(75, 50), cv::Vec3b(251, 251, 255));
+  EXPECT_EQ(proof.difference.at<cv::Vec3b>(75, 150), cv::Vec3b(200, 200, 200));
+
+  const ElementGeometry box{200, 100, 0, 0, 0, 200, 100, 0, 0};
+  const Canvas canvas = canvasAround(boxCorners(box), 1600);
+  cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(128));
+  drawBox(box, {"label", std::string(80, 'w') + ".jpg"}, false, canvas, page);
+  cv::Mat paper;
+  cv::inRange(page, cv::Scalar::all(255), cv::Scalar::all(255), paper);
+  const cv::Rect label = cv::boundingRect(paper);
+  EXPECT_NEAR(label.x + label.width / 2.0, 800, 3);
+  EXPECT_NEAR(label.y + label.height / 2.0, 400, 3);
+  EXPECT_LT(label.width, 1600);
+  EXPECT_LT(label.height, 400);
+  for (int y = label.y; y < label.br().y; ++y) {  // the text stays on its paper
+    EXPECT_EQ(page.at<cv::Vec3b>(y, label.x - 1), cv::Vec3b(128, 128, 128)) << y;
+    EXPECT_EQ(page.at<cv::Vec3b>(y, label.br().x), cv::Vec3b(128, 128, 128)) << y;
+  }
 }
 
 class ProofTest : public AlbumRunTest {
@@ -249,6 +281,7 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
   const struct {
     std::vector<std::string> args;
     int status;
+    const char* says = nullptr;  // in the proof page
   } rows[] = {
       {{sourceDir(), outputDir()}, 2},
       {{"--size=0", sourceDir(), outputDir(), proofDir}, 2},
@@ -256,7 +289,10 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
       {{"--nope", sourceDir(), outputDir(), proofDir}, 2},
       {{"--size=300", sourceDir(), outputDir(), proofDir}, 0},
       {{"--min-psnr=200", "--", sourceDir(), outputDir(), proofDir}, 1},
-      {{"--max-enlargement", "4.5", sourceDir(), outputDir(), proofDir}, 1},
+      {{"--max-enlargement", "4.5", sourceDir(), outputDir(), proofDir},
+       1,
+       "elements[1]: enlarged 5.0 times to print (0.20 source pixels per printed pixel), more "
+       "than 4.5 (--max-enlargement)"},
       {{"--max-enlargement=5.5", sourceDir(), outputDir(), proofDir}, 0},
   };
   for (const auto& row : rows) {
@@ -268,9 +304,13 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
       EXPECT_EQ(err.str().rfind("vellomar-proof: ", 0), 0u);
       EXPECT_NE(err.str().find("\nusage: vellomar-proof"), std::string::npos);
     }
+    if (row.says) {
+      EXPECT_NE(readFile(proofDir + kSeparator + "index.html").find(row.says), std::string::npos);
+    }
   }
   const std::string index = readFile(proofDir + kSeparator + "index.html");
   EXPECT_NE(index.find("a&lt;b.png"), std::string::npos);
+  EXPECT_NE(index.find("<img src=\"page-1-after.jpg\""), std::string::npos);
   EXPECT_NE(index.find("before: photoBook.pages[0].elements[1]: enlarged 5.0 times to print (0.20 "
                        "source pixels per printed pixel)"),
             std::string::npos);
