@@ -156,7 +156,7 @@ PictureMetadata jpegMetadata(std::string_view b) {
   forEachJpegSegment(b, [&](unsigned marker, std::string_view segment) {
     if (marker == 0xE1 && startsWith(segment, kExifMark)) {
       metadata.orientation = exifOrientation(segment);
-    } else if (marker == 0xE2 && startsWith(segment, kIccMark) && segment.size() > 14) {
+    } else if (marker == 0xE2 && startsWith(segment, kIccMark) && segment.size() >= 14) {
       const unsigned piece = static_cast<unsigned char>(segment[12]);
       const unsigned of = static_cast<unsigned char>(segment[13]);
       if (count == 0) count = of;

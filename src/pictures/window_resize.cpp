@@ -41,12 +41,10 @@ std::vector<Tap> taps(int from, int count, int sourceSize, int targetSize, bool 
         f = 0;
         s = 0;
       }
-      if (s + 1 >= sourceSize) {
+      if (s >= sourceSize - 1) {
         single = true;
-        if (s >= sourceSize - 1) {
-          f = 0;
-          s = sourceSize - 1;
-        }
+        f = 0;
+        s = sourceSize - 1;
       }
     }
     result[static_cast<size_t>(i)] = {s, f, cv::saturate_cast<short>((1.f - f) * kOne),

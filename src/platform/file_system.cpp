@@ -139,10 +139,7 @@ bool readFileBytes(const std::string& path, std::string& bytes, std::string* err
 }
 
 std::string textModeText(std::string bytes) {
-  if (native::kCtrlZEndsText) {
-    const size_t end = bytes.find('\x1A');
-    if (end != std::string::npos) bytes.resize(end);
-  }
+  if (native::kCtrlZEndsText) bytes = bytes.substr(0, bytes.find('\x1A'));
   size_t out = 0;
   for (size_t in = 0; in < bytes.size(); ++in) {
     if (bytes[in] == '\r' && in + 1 < bytes.size() && bytes[in + 1] == '\n') continue;

@@ -409,6 +409,18 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
     EXPECT_EQ(readPictureMetadata(bytes).colourProfile, row.carried ? row.profile : "");
     if (row.extension == std::string(".jpg")) {
       EXPECT_EQ(libjpegProfile(bytes), row.carried ? row.profile : "");
+      // Right after the JFIF marker, as libjpeg puts it; read past an empty segment.
+      EXPECT_EQ(bytes.substr(20, 2) == "\xFF\xE2", row.carried);
+      EXPECT_EQ(
+          readPictureMetadata(std::string(bytes).insert(2, "\xFF\xE3\0\x02", 4)).colourProfile,
+          row.carried ? row.profile : "");
+      if (row.carried && row.profile.size() < 65519) {  // its one piece and an empty one
+        std::string split = bytes;
+        split[20 + 4 + 13] = 2;
+        split.insert(20, std::string("\xFF\xE2\0\x10ICC_PROFILE\0\x02\x02", 18));
+        EXPECT_EQ(readPictureMetadata(split).colourProfile, row.profile);
+        EXPECT_EQ(libjpegProfile(split), row.profile);
+      }
     }
     if (row.extension == std::string(".webp") && row.carried) {  // VP8X: a profile, alpha
       EXPECT_EQ(file[20], row.picture.channels() == 4 ? 0x30 : 0x20);

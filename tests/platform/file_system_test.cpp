@@ -32,6 +32,7 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
     ASSERT_TRUE(dropped.write(at, "c.jpg", "picture", error));
     TemporaryFile moved = std::move(dropped);
     EXPECT_TRUE(kept.commit(at, "b.jpg", error));
+    EXPECT_FALSE(dropped.write(at + "missing\\", "d.jpg", "picture", error));
   }
   std::string bytes = "stale";
   EXPECT_TRUE(readFileBytes(at + "b.jpg", bytes));

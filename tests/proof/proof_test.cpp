@@ -12,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "app/proof_run.h"
+#include "pictures/jpeg_window.h"
 #include "proof/page_drawing.h"
 #include "proof/page_proof.h"
 #include "support/test_support.h"
@@ -67,6 +68,13 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
       EXPECT_EQ(page.at<cv::Vec3b>(at), q % 2 ? cv::Vec3b(255, 255, 255) : colours[q]) << q;
     }
   }
+  // A box of no height shows nothing.
+  const ElementGeometry flat{100, 0, 0, 0, 0, 100, 0, 0, 0};
+  const Canvas canvas = canvasAround({{0, 0}, {100, 100}}, 100);
+  cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255)),
+      seen = cv::Mat::zeros(canvas.size, CV_8U);
+  drawPicture(picture, picture.size(), flat, canvas, page, seen);
+  EXPECT_EQ(cv::countNonZero(seen), 0);
 }
 
 // A picture shown whole, for the measures.
@@ -85,7 +93,7 @@ TEST(PageDrawingTest, MisplacementMeasuresWhatMovedAPicture) {
   cv::GaussianBlur(makePicture(400, 300, CV_8UC3), grain, {5, 5}, 1.2);
   const cv::Mat detailed = picture / 2 + grain / 2;
   const ElementGeometry place{100, 75, 0, 0, 0, 100, 75, 0, 0};
-  for (const double dx : {0.0, 0.4, 1.3, 3.0}) {
+  for (const double dx : {0.0, 0.4, 1.3, 3.0, 8.0}) {
     for (const double dy : {0.0, -0.7}) {
       SCOPED_TRACE(std::to_string(dx) + " " + std::to_string(dy));
       cv::Mat moved;
@@ -224,11 +232,18 @@ TEST_F(ProofTest, ProofsReplaceNothingAndShowHowPicturesAreStored) {
   addPicture("clear.png", clear);
   // Stored 100 x 75 on its side, in a box of the upright picture's proportions.
   writeFile(sourceFile("turned.jpg"), withOrientation(encoded(".jpg", texture(100, 75, 2)), 6));
+  // CMYK ink, prepared as PNG.
+  std::vector<uchar> ink;
+  const JpegInk cmyk{false, true};
+  ASSERT_TRUE(encodeJpeg(makePicture(100, 50, CV_8UC4), ink, &cmyk));
+  writeFile(sourceFile("ink.png"), std::string(ink.begin(), ink.end()));
   writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[
       {"image":{"src":"clear.png","width":200,"height":100,
                 "mask":{"width":200,"height":100}}},
       {"image":{"src":"turned.jpg","width":75,"height":100,"positionY":120,
-                "mask":{"width":75,"height":100,"positionY":120}}}]}]}})");
+                "mask":{"width":75,"height":100,"positionY":120}}},
+      {"image":{"src":"ink.png","width":100,"height":50,"positionY":240,
+                "mask":{"width":100,"height":50,"positionY":240}}}]}]}})");
   ASSERT_EQ(run().status, 0);
   for (const std::string& directory : {sourceDir(), outputDir()}) {
     const auto files = std::distance(fs::directory_iterator(directory), fs::directory_iterator());
@@ -255,6 +270,11 @@ TEST_F(ProofTest, ProofsReplaceNothingAndShowHowPicturesAreStored) {
                        "one"),
             std::string::npos)
       << index;
+  EXPECT_NE(index.find("before: photoBook.pages[0].elements[2]: stored as CMYK ink: drawn in the "
+                       "image library's plain conversion to RGB"),
+            std::string::npos);
+  EXPECT_NE(index.find("photoBook.pages[0].elements[2]: the prepared picture is no longer CMYK"),
+            std::string::npos);
   // The drawing's transparent half is paper; the other half is the picture.
   const cv::Mat before = readPicture(dir_.file("proof/page-1-before.jpg"));
   const double scale = before.cols / 200.0;
