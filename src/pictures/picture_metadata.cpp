@@ -407,7 +407,7 @@ cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {
     case 6: cv::rotate(picture, upright, cv::ROTATE_90_CLOCKWISE); break;
     case 7:
       cv::transpose(picture, upright);
-      cv::flip(upright, upright, -1);
+      cv::rotate(upright, upright, cv::ROTATE_180);
       break;
     case 8: cv::rotate(picture, upright, cv::ROTATE_90_COUNTERCLOCKWISE); break;
     default: upright = picture;

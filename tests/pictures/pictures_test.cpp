@@ -3,6 +3,7 @@
 // clang-format off
 #include <cstdio>
 #include <jpeglib.h>
+#include <zlib.h>
 // clang-format on
 #ifndef _WIN32
 #include <malloc.h>
@@ -362,6 +363,12 @@ std::string iccProfile(const char* space, size_t size) {
 }
 
 // The profile libjpeg itself reads from a JPEG file; "" when none.
+uint64_t readBigEndian(const std::string& bytes, size_t at, int count) {
+  uint64_t value = 0;
+  for (int i = 0; i < count; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
 std::string libjpegProfile(const std::string& file) {
   jpeg_decompress_struct info;
   jpeg_error_mgr errors;
@@ -422,10 +429,21 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
         EXPECT_EQ(libjpegProfile(split), row.profile);
       }
     }
+    if (row.extension == std::string(".png")) {  // every chunk's CRC holds
+      for (size_t at = 8; at + 12 <= bytes.size();) {
+        const size_t length = static_cast<size_t>(readBigEndian(bytes, at, 4));
+        const auto data = reinterpret_cast<const Bytef*>(bytes.data() + at + 4);
+        EXPECT_EQ(crc32(0, data, static_cast<uInt>(length + 4)),
+                  readBigEndian(bytes, at + 8 + length, 4))
+            << bytes.substr(at + 4, 4);
+        at += 12 + length;
+      }
+    }
     if (row.extension == std::string(".webp") && row.carried) {  // VP8X: a profile, alpha
       EXPECT_EQ(file[20], row.picture.channels() == 4 ? 0x30 : 0x20);
     }
-    if (row.extension == std::string(".tif") && row.carried) {  // one profile tag only
+    if ((row.extension == std::string(".tif") || row.extension == std::string(".webp")) &&
+        row.carried) {  // one profile only
       EXPECT_FALSE(carryColourProfile(row.profile, file));
     }
     EXPECT_EQ(

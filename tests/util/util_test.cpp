@@ -1,5 +1,7 @@
 // Text encodings and whole-file reading.
 
+#include <cstdlib>
+
 #include "support/test_support.h"
 #include "util/text_encoding.h"
 #include "util/whole_file.h"
@@ -56,7 +58,17 @@ TEST(TextEncodingTest, ConversionsThroughGbkAndUtf8) {
 #else
   EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80\xC0\xAF"), u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
 #endif
+  EXPECT_EQ(utf8ToUtf16("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xE0\xA0\x80\xC2\x80"),
+            u"\U00010000\U0010FFFF\u0800\u0080");  // the first and last of each length
   EXPECT_TRUE(CodePage::named("no-such-charset").isUtf8());
+#ifndef _WIN32
+  // The C locale's ASCII is read as UTF-8.
+  const char* saved = std::getenv("LC_ALL");
+  const std::string was = saved ? saved : "";
+  ::setenv("LC_ALL", "C", 1);
+  EXPECT_TRUE(CodePage::fromLocale().isUtf8());
+  saved ? ::setenv("LC_ALL", was.c_str(), 1) : ::unsetenv("LC_ALL");
+#endif
 }
 
 TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
