@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "platform/native_file.h"
@@ -182,8 +183,7 @@ bool TemporaryFile::write(const std::string& directory, const std::string& name,
 
 bool TemporaryFile::commit(const std::string& directory, const std::string& name,
                            std::string& error) {
-  const std::string path = std::move(path_);
-  path_.clear();
+  const std::string path = std::exchange(path_, std::string());
   const bool renamed = native::rename(path, toOsPath(directory + name), error);
   if (!renamed) native::remove(path);
   ownFiles().forget(path);

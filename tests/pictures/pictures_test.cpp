@@ -596,6 +596,7 @@ TEST(PictureTest, CmykJpegPicturesStayCmyk) {
                     jpegInkOf(file)->adobeMarker == adobe,
                 true);
       EXPECT_EQ(readPictureMetadata(file).colourProfile, profile);
+      EXPECT_EQ(file.substr(adobe ? 2 + 16 : 2, 2), "\xFF\xE2");  // after Adobe's marker
       cv::Mat expected = source;
       if (job == &cut) {
         cv::resize(source, expected, {80, 60}, 0, 0, cv::INTER_LINEAR);
