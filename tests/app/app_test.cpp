@@ -24,6 +24,10 @@
 namespace vellomar {
 namespace {
 
+// A 40 x 30 box with a 20 x 10 mask inside it.
+const char kBoxAndMask[] =
+    R"(,"width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3})";
+
 // An album.desc that cannot be read prints its message and creates nothing;
 // one that can is written back in its compact form, ending in CR LF. The rows
 // share one output directory, so the last ones also show an existing
@@ -130,12 +134,7 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
   for (const std::string& name : names) {
     addPicture(name, makePicture(name[0] == 'c' ? 80 : 90, 60, CV_8UC3));
   }
-  std::string elements;
-  for (const char* name : {"a.png", "b.jpg", "c.png", "d.bmp", "e.png", "e.png", "none.png"}) {
-    elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + name +
-                R"(","width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3}}})";
-  }
-  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
+  writeAlbumOf({"a.png", "b.jpg", "c.png", "d.bmp", "e.png", "e.png", "none.png"}, kBoxAndMask);
   const RunResult first = run();
   const auto inode = [&](const std::string& name) { return fileIdentity(outputFile(name))->inode; };
   const auto sameFiles = [&](const std::string& made) {
@@ -183,46 +182,34 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
 TEST_F(AlbumRunTest, TheReportSaysWhatBecameOfEveryPicture) {
   addPicture("big.png", makePicture(80, 60, CV_8UC3));
   addPicture("small.png", makePicture(20, 15, CV_8UC3));
-  std::string elements;
-  for (const char* src : {"big.png", "small.png", "small.png", "none.png", "http://x/y.jpg"}) {
-    elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + src +
-                R"(","width":40,"height":30,"mask":{"width":20,"height":10,"positionX":3}}})";
-  }
-  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
+  writeAlbumOf({"big.png", "small.png", "small.png", "none.png", "http://x/y.jpg"}, kBoxAndMask);
   const std::string report = dir_.file("report.jsonl");
   const std::string place = R"("place":"photoBook.pages[0].elements[)";
   for (const char* made : {"cut", "kept"}) {
     std::ostringstream out, err;
     EXPECT_EQ(runCommandLine({"v", "--report", report, sourceDir(), outputDir(), "0"}, out, err),
               -1);
-    const std::string copied = made == std::string("cut") ? "copied" : "kept";
+    const bool first = made == std::string("cut");
+    const std::string copied = first ? "copied" : "kept";
+    const auto line = [&](const std::string& decision, const std::string& derived, int i,
+                          const std::string& rest) {
+      return R"({"decision":")" + decision + "\"," +
+             (derived.empty() ? "" : R"("derived":")" + derived + "\",") + place +
+             std::to_string(i) + "]\"," + rest + "}\n";
+    };
+    const std::string small = R"("resolution":0.50,"size":[20,15],"source":"small.png")";
     EXPECT_EQ(readFile(report),
-              R"({"decision":")" + std::string(made) + R"(","derived":"big.png",)" + place +
-                  R"(0]","resolution":2.0,"size":[20,10],"source":"big.png","window":[40,20]})"
-                  "\n"
-                  R"({"decision":")" +
-                  copied + R"(","derived":"small.png",)" + place +
-                  R"(1]","resolution":0.50,"size":[20,15],"source":"small.png","window":[10,5]})"
-                  "\n"
-                  R"({"decision":")" +
-                  copied + R"(","derived":"small.png",)" + place +
-                  R"(2]","resolution":0.50,"size":[20,15],"source":"small.png","window":[10,5]})"
-                  "\n"
-                  R"({"decision":"problem",)" +
-                  place +
-                  R"(3]","problem":"the picture cannot be loaded: No such file or directory",)"
-                  R"("source":"none.png"})"
-                  "\n"
-                  R"({"decision":"skipped",)" +
-                  place +
-                  R"(4]","source":"http://x/y.jpg"})"
-                  "\n"
-                  R"({"counts":{"copied":)" +
-                  std::string(copied == "copied" ? "2" : "0") + R"(,"cut":)" +
-                  (made == std::string("cut") ? "1" : "0") + R"(,"kept":)" +
-                  (made == std::string("cut") ? "0" : "3") +
-                  R"(,"problem":1,"skipped":1},"status":255})"
-                  "\n");
+              line(made, "big.png", 0,
+                   R"("resolution":2.0,"size":[20,10],"source":"big.png","window":[40,20])") +
+                  line(copied, "small.png", 1, small + R"(,"window":[10,5])") +
+                  line(copied, "small.png", 2, small + R"(,"window":[10,5])") +
+                  line("problem", "", 3,
+                       R"("problem":"the picture cannot be loaded: No such file or directory",)"
+                       R"("source":"none.png")") +
+                  line("skipped", "", 4, R"("source":"http://x/y.jpg")") +
+                  R"({"counts":{"copied":)" + (first ? "2" : "0") + R"(,"cut":)" +
+                  (first ? "1" : "0") + R"(,"kept":)" + (first ? "0" : "3") +
+                  R"(,"problem":1,"skipped":1},"status":255})" + "\n");
   }
 }
 
@@ -336,15 +323,6 @@ TEST_F(AlbumRunTest, UnwritablePlacesAreReportedAndNothingElseIsLost) {
 #endif
 }
 
-// Every file under `dir`, by path, with its bytes.
-std::map<std::string, std::string> treeOf(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    if (entry.is_regular_file()) files[entry.path().string()] = readFile(entry.path().string());
-  }
-  return files;
-}
-
 // An output directory that is the source directory, however it is named, is
 // refused before anything is read or written. A derived picture that would
 // replace a source picture of the album (its own, or another element's) is
@@ -379,7 +357,7 @@ TEST_F(AlbumRunTest, NothingOfTheCustomersIsReplaced) {
   EXPECT_EQ(err.str(), line + "0]: the derived picture would replace its own source\n" + line +
                            "1]: the derived picture would replace the source picture of "
                            "photoBook.pages[0].elements[0]\n");
-  for (const auto& [path, bytes] : source) EXPECT_EQ(readFile(path), bytes) << path;
+  for (const auto& [path, bytes] : source) EXPECT_EQ(readFile(sourceFile(path)), bytes) << path;
   EXPECT_NE(readFile(print + kSeparator + "album.desc").find(R"("src":"print/p.png")"),
             std::string::npos);
   EXPECT_TRUE(fs::exists(print + kSeparator + "q.png"));
@@ -695,12 +673,12 @@ TEST_F(AlbumRunTest, BombsAreRefusedByTheDecodersOwnReading) {
   exr.insert(exr.find(window) + 37, window + std::string(8, '\0') + big + big);
   bombs.push_back({"two.exr", exr});
 #endif
-  std::string elements;
+  std::vector<std::string> names;
   for (const auto& [name, bytes] : bombs) {
     writeFile(sourceFile(name), bytes);
-    elements += std::string(elements.empty() ? "" : ",") + R"({"image":{"src":")" + name + "\"}}";
+    names.push_back(name);
   }
-  writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" + elements + "]}]}}");
+  writeAlbumOf(names);
 #ifdef _WIN32
   // The library is linked in: the limit is the one this process started with.
   std::istringstream err(run().err);
@@ -784,11 +762,9 @@ TEST_F(CommandLineTest, TerminalSeesProgressErasedAtTheEnd) {
     addPicture("p" + std::to_string(i) + ".png", makePicture(20, 10, CV_8UC3));
   for (const int pictures : {6, 4}) {
     // Each picture twice: a picture is made once for all its copies.
-    std::string elements = R"({"image":{"src":"p0.png"}})";
-    for (int i = 0; i < 2 * pictures; ++i) {
-      elements += R"(,{"image":{"src":"p)" + std::to_string(i / 2) + R"(.png"}})";
-    }
-    writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" + elements + "]}]}}");
+    std::vector<std::string> names = {"p0.png"};
+    for (int i = 0; i < 2 * pictures; ++i) names.push_back("p" + std::to_string(i / 2) + ".png");
+    writeAlbumOf(names);
     for (const bool terminal : {true, false}) {
       std::ostringstream out, err;
       EXPECT_EQ(runCommandLine({"vellomar", sourceDir(), outputDir(), "0"},

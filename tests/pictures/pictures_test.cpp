@@ -27,7 +27,19 @@
 namespace vellomar {
 namespace {
 
-std::string jpegFile(const cv::Mat& picture, int across, int down, bool progressive, bool restarts);
+// How a picture is written as JPEG by libjpeg itself.
+struct JpegOptions {
+  JpegOptions(int across = 1, int down = 1, bool progressive = false, bool restarts = false)
+      : across(across), down(down), progressive(progressive), restarts(restarts) {}
+  int across, down;  // the first component's sampling (2, 1: 4:2:2), grey or colour
+  bool progressive;
+  bool restarts;      // a restart marker every row of blocks
+  bool ycck = false;  // ink stored as YCCK
+  bool adobe = true;  // ink with Adobe's marker
+  std::string profile;
+};
+
+std::string jpegFile(const cv::Mat& picture, const JpegOptions& options);
 
 // `file` (a progressive JPEG file) with its last scan repeated until it has
 // `scans` of them.
@@ -46,7 +58,7 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
   ScopedTempDir dir;
   const std::string jpeg = encoded(".jpg", makePicture(64, 48, CV_8UC3));
   const std::string png = encoded(".png", makePicture(64, 48, CV_8UC3));
-  const std::string progressive = jpegFile(makePicture(64, 48, CV_8UC3), 2, 2, true, false);
+  const std::string progressive = jpegFile(makePicture(64, 48, CV_8UC3), {2, 2, true});
   const PixelRegion box{10, 8, 40, 30, 80, 60};
   const struct {
     const char* name;
@@ -190,10 +202,8 @@ TEST(WindowResizeTest, WindowSamplesAsTheWholeResizeDoes) {
   }
 }
 
-// `picture` as a JPEG file with the given chroma sampling (2, 1: 4:2:2),
-// progressive or with a restart marker every row of blocks.
-std::string jpegFile(const cv::Mat& picture, int across, int down, bool progressive,
-                     bool restarts) {
+// `picture` (grey, BGR, or 4 channels of CMYK ink) as libjpeg writes it.
+std::string jpegFile(const cv::Mat& picture, const JpegOptions& options) {
   jpeg_compress_struct info;
   jpeg_error_mgr errors;
   info.err = jpeg_std_error(&errors);
@@ -201,16 +211,26 @@ std::string jpegFile(const cv::Mat& picture, int across, int down, bool progress
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   jpeg_mem_dest(&info, &buffer, &size);
+  const int channels = picture.channels();
   info.image_width = picture.cols;
   info.image_height = picture.rows;
-  info.input_components = picture.channels();
-  info.in_color_space = picture.channels() == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+  info.input_components = channels;
+  info.in_color_space = channels == 1 ? JCS_GRAYSCALE : channels == 3 ? JCS_EXT_BGR : JCS_CMYK;
   jpeg_set_defaults(&info);
-  info.comp_info[0].h_samp_factor = across;
-  info.comp_info[0].v_samp_factor = down;
-  if (progressive) jpeg_simple_progression(&info);
-  info.restart_in_rows = restarts ? 1 : 0;
+  if (channels == 4) {
+    if (options.ycck) jpeg_set_colorspace(&info, JCS_YCCK);
+    info.write_Adobe_marker = options.adobe;
+  } else {
+    info.comp_info[0].h_samp_factor = options.across;
+    info.comp_info[0].v_samp_factor = options.down;
+  }
+  if (options.progressive) jpeg_simple_progression(&info);
+  info.restart_in_rows = options.restarts ? 1 : 0;
   jpeg_start_compress(&info, TRUE);
+  if (!options.profile.empty()) {
+    jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(options.profile.data()),
+                           static_cast<unsigned>(options.profile.size()));
+  }
   for (int y = 0; y < picture.rows; ++y) {
     JSAMPROW row = const_cast<uchar*>(picture.ptr<uchar>(y));
     jpeg_write_scanlines(&info, &row, 1);
@@ -237,8 +257,8 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
     cv::GaussianBlur(picture, picture, {5, 5}, 1.5);
     const int* sampling = samplings[trial % 3];
     const std::string file =
-        jpegFile(picture, channels == 1 ? 1 : sampling[0], channels == 1 ? 1 : sampling[1],
-                 trial % 5 == 0, trial % 7 == 0);
+        jpegFile(picture, {channels == 1 ? 1 : sampling[0], channels == 1 ? 1 : sampling[1],
+                           trial % 5 == 0, trial % 7 == 0});
     const cv::Size box = trial % 11 == 0 && size.width % 2 == 0 && size.height % 2 == 0
                              ? size / 2
                              : cv::Size(rng.uniform(1, 200), rng.uniform(1, 200));
@@ -262,7 +282,7 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
     EXPECT_TRUE(std::string(made->bytes.begin(), made->bytes.end()) == encoded(".jpg", whole(rect)))
         << "trial " << trial << ": picture " << size << ", box " << box << ", window " << rect;
   }
-  const std::string file = jpegFile(makePicture(64, 48, CV_8UC3), 2, 2, false, false);
+  const std::string file = jpegFile(makePicture(64, 48, CV_8UC3), {2, 2});
   const PixelRegion region{4, 4, 20, 10, 32, 24};
   const std::pair<std::string, PictureJob> left[] = {
       {file.substr(0, file.size() / 2), {"", "d.jpg", 1, 1.0, region}},  // libjpeg warns
@@ -283,7 +303,7 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
 // regions at full size are the picture's own pixels.
 TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
   ScopedTempDir dir;
-  const std::string file = jpegFile(makePicture(800, 400, CV_8UC3), 2, 2, false, false);
+  const std::string file = jpegFile(makePicture(800, 400, CV_8UC3), {2, 2});
   writeFile(dir.path() + "/p.jpg", file);
   writeFile(dir.path() + "/turned.jpg", withOrientation(file, 6));
   const struct {
@@ -401,11 +421,13 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
     const std::string& profile;
     bool carried;
   } rows[] = {
-      {".jpg", colour, rgb, true},  {".jpg", grey, gray, true},   {".jpg", colour, gray, false},
-      {".png", colour, rgb, true},  {".png", grey, gray, true},   {".png", alpha, rgb, true},
-      {".png", grey, rgb, false},   {".webp", colour, rgb, true}, {".webp", alpha, rgb, true},
-      {".webp", grey, gray, false}, {".tif", colour, rgb, true},  {".tif", grey, gray, true},
-      {".bmp", colour, rgb, false},
+      {".jpg", colour, rgb, true},   {".jpg", grey, gray, true},
+      {".jpg", colour, gray, false}, {".png", colour, rgb, true},
+      {".png", grey, gray, true},    {".png", alpha, rgb, true},
+      {".png", grey, rgb, false},    {".webp", colour, rgb, true},
+      {".webp", alpha, rgb, true},   {".webp", grey, gray, false},
+      {".tif", colour, rgb, true},   {".tif", grey, gray, true},
+      {".bmp", colour, rgb, false},  {".webp", makePicture(1, 1, CV_8UC3), rgb, true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.extension) + " " + std::to_string(row.picture.channels()));
@@ -466,30 +488,18 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
   };
   tiff += entry(262, 3, 1, 1) + entry(34675, 7, 300, 38) + std::string(4, '\0') + gray;
   EXPECT_EQ(readPictureMetadata(tiff).colourProfile, gray);
+  // The same with its directory last and cut before the next one's offset.
+  const std::string cut = std::string("II*\0\x34\x01\0\0", 8) + gray + std::string("\x02\0", 2) +
+                          entry(262, 3, 1, 1) + entry(34675, 7, 300, 8);
+  EXPECT_EQ(readPictureMetadata(cut).colourProfile, "");
+  EXPECT_EQ(readPictureMetadata(cut + std::string(4, '\0')).colourProfile, gray);
   // A profile written by libjpeg, and a damaged one (not "acsp").
   std::string damaged = iccProfile("RGB ", 400);
   damaged[36] = 'x';
   for (const std::string* profile : {&rgb, static_cast<const std::string*>(&damaged)}) {
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = info.image_height = 8;
-    info.input_components = 1;
-    info.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&info);
-    jpeg_start_compress(&info, TRUE);
-    jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(profile->data()),
-                           static_cast<unsigned>(profile->size()));
-    std::vector<uchar> row(8, 128);
-    for (JSAMPROW line = row.data(); info.next_scanline < 8;) jpeg_write_scanlines(&info, &line, 1);
-    jpeg_finish_compress(&info);
-    const std::string file(reinterpret_cast<char*>(buffer), size);
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
+    JpegOptions options;
+    options.profile = *profile;
+    const std::string file = jpegFile(cv::Mat(8, 8, CV_8UC1, cv::Scalar(128)), options);
     EXPECT_EQ(readPictureMetadata(file).colourProfile, profile == &rgb ? rgb : "");
   }
 }
@@ -550,32 +560,11 @@ TEST(PictureTest, CmykJpegPicturesStayCmyk) {
   const std::string profile = iccProfile("CMYK", 1000);
   for (const auto& [ycck, adobe] : {std::pair{false, true}, {true, true}, {false, false}}) {
     SCOPED_TRACE(std::to_string(ycck) + std::to_string(adobe));
-    jpeg_compress_struct info;
-    jpeg_error_mgr errors;
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = 90;
-    info.image_height = 60;
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    if (ycck) jpeg_set_colorspace(&info, JCS_YCCK);
-    info.write_Adobe_marker = adobe;
-    jpeg_start_compress(&info, TRUE);
-    jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(profile.data()),
-                           static_cast<unsigned>(profile.size()));
-    for (int y = 0; y < 60; ++y) {
-      JSAMPROW row = ink.ptr<uchar>(y);
-      jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    writeFile(dir.file("c.jpg"), std::string(reinterpret_cast<char*>(buffer), size));
-    writeFile(dir.file("c.png"), std::string(reinterpret_cast<char*>(buffer), size));
-    jpeg_destroy_compress(&info);
-    std::free(buffer);
+    JpegOptions options;
+    options.ycck = ycck, options.adobe = adobe, options.profile = profile;
+    const std::string file = jpegFile(ink, options);
+    writeFile(dir.file("c.jpg"), file);
+    writeFile(dir.file("c.png"), file);
     const cv::Mat source = decodeJpeg(readFile(dir.file("c.jpg")), true);
     ASSERT_EQ(source.channels(), 4);
     EXPECT_LT(cv::norm(source, ink, cv::NORM_L1) / ink.total() / 4, 3.0);
@@ -607,15 +596,6 @@ TEST(PictureTest, CmykJpegPicturesStayCmyk) {
       EXPECT_LT(cv::norm(derived, expected, cv::NORM_L1) / expected.total() / 4, 3.0);
     }
   }
-}
-
-// Every file of a directory by name, with its bytes.
-std::map<std::string, std::string> filesOf(const std::string& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    files[entry.path().filename().string()] = readFile(entry.path().string());
-  }
-  return files;
 }
 
 // The jobs, each reducing its picture to 12 x 9 pixels, or copying it when it
@@ -670,13 +650,13 @@ TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
   EXPECT_EQ(one,
             "made\nmade\nmade\nnot loaded\nmade\nmade\nnot written: " + directoryReason + "\n");
   EXPECT_EQ(takeAll(jobs, dir.file("many"), 4), one);
-  const auto files = filesOf(dir.file("one"));
-  EXPECT_TRUE(files == filesOf(dir.file("many")));
+  const auto files = treeOf(dir.file("one"));
+  EXPECT_TRUE(files == treeOf(dir.file("many")));
   // A run that ends early leaves no temporary of the jobs it did not take.
   DerivedFiles(jobs, std::vector<std::optional<DerivedFile>>(jobs.size()),
                dir.file("many") + kSeparator, 4)
       .next();
-  EXPECT_TRUE(filesOf(dir.file("many")) == files);
+  EXPECT_TRUE(treeOf(dir.file("many")) == files);
 }
 
 // Work that fails while other work runs (as a picture that cannot get its

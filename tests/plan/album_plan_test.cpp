@@ -258,7 +258,8 @@ TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
         first + "zz" + text.substr(first.size()), first + "-1" + text.substr(first.size() + 2),
         text + "61 0 1 1 1 1 1 0 0 1 1 1 1 0 3000000000 1 copy\n",
         text.substr(0, text.size() - 5) + "cop\n",
-        std::string("vellomar-state 2\n2e 0 1 2 3 4 5 0 0 5 6 7 8 9 0 1 1 +1\n")}) {
+        std::string("vellomar-state 2\n2e 0 1 2 3 4 5 0 0 5 6 7 8 9 0 1 1 +1\n"),
+        std::string("vellomar-state 2\n2e 0 0 0 -1 0 0 0 0 0 0 0 0 0 0 0 copy\n")}) {
     EXPECT_FALSE(readState(damaged).has_value()) << damaged;
   }
   PictureJob job{"in/a.jpg", "a.jpg", 1, 1200.0000000001, PixelRegion{1, 2, 3, 4, 5, 6}};

@@ -127,10 +127,12 @@ TEST(PageDrawingTest, FiguresAndLabels) {
   EXPECT_NEAR(proof.figures.psnr, 10 * std::log10(255.0 * 255.0), 0.001);
   EXPECT_EQ(proof.difference.at<cv::Vec3b>(75, 50), cv::Vec3b(251, 251, 255));
   EXPECT_EQ(proof.difference.at<cv::Vec3b>(75, 150), cv::Vec3b(200, 200, 200));
-  cv::Mat clear(1, 2, CV_8UC4, cv::Scalar(10, 20, 30, 255));
-  clear.at<cv::Vec4b>(0, 1)[3] = 0;  // transparent: paper
+  cv::Mat clear(1, 3, CV_8UC4, cv::Scalar(10, 20, 30, 255));
+  clear.at<cv::Vec4b>(0, 1) = {0, 0, 0, 1};  // all but transparent: paper shows through
+  clear.at<cv::Vec4b>(0, 2)[3] = 0;
   EXPECT_EQ(drawable(clear).at<cv::Vec3b>(0, 0), cv::Vec3b(10, 20, 30));
-  EXPECT_EQ(drawable(clear).at<cv::Vec3b>(0, 1), cv::Vec3b(255, 255, 255));
+  EXPECT_EQ(drawable(clear).at<cv::Vec3b>(0, 1), cv::Vec3b(254, 254, 254));
+  EXPECT_EQ(drawable(clear).at<cv::Vec3b>(0, 2), cv::Vec3b(255, 255, 255));
 
   const ElementGeometry box{200, 100, 0, 0, 0, 200, 100, 0, 0};
   const Canvas canvas = canvasAround(boxCorners(box), 1600);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -77,6 +78,16 @@ inline std::string readFile(const std::string& path) {
   return bytes.str();
 }
 
+// Every file under `dir`, by its path under it, with its bytes.
+inline std::map<std::string, std::string> treeOf(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (!entry.is_regular_file()) continue;
+    files[fs::relative(entry.path(), dir).string()] = readFile(entry.path().string());
+  }
+  return files;
+}
+
 // The console messages as the tool prints them (GBK bytes and a line feed).
 constexpr char kFileOpenErrorLine[] = "\xCE\xC4\xBC\xFE\xB4\xF2\xBF\xAA\xB4\xED\xCE\xF3\xA3\xA1\n";
 constexpr char kParseErrorLine[] =
@@ -127,6 +138,16 @@ class AlbumRunTest : public ::testing::Test {
   std::string sourceFile(const std::string& name) const { return sourceDir() + kSeparator + name; }
   std::string outputFile(const std::string& name) const { return outputDir() + kSeparator + name; }
   void writeAlbum(const std::string& bytes) { writeFile(sourceFile("album.desc"), bytes); }
+  // An album of one page at scale 1, an element for each of `sources`, whose
+  // image records hold `rest` after their src.
+  void writeAlbumOf(const std::vector<std::string>& sources, const std::string& rest = "") {
+    std::string elements;
+    for (const std::string& src : sources) {
+      elements += (elements.empty() ? R"({"image":{"src":")" : R"(,{"image":{"src":")") + src +
+                  "\"" + rest + "}}";
+    }
+    writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
+  }
   std::string outputAlbum() const { return readFile(outputFile("album.desc")); }
   // Writes a picture under the source directory (making its directory).
   void addPicture(const std::string& name, const cv::Mat& picture) {
