@@ -1,6 +1,5 @@
 #include "plan/album_plan.h"
 
-
 #include "album/album_format.h"
 #include "album/album_walk.h"
 #include "plan/record_rewrite.h"
