@@ -174,14 +174,19 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
   settings.proofDir = parsed.operands[2];
   settings.useOriginPath = parsed.has("origin-path");
   settings.exifOrientation = parsed.has("exif-orientation");
+  const auto notAValue = [&](const std::string& name, const std::string& value) {
+    std::string reason = "not a value for --";
+    reason.append(name).append(": ").append(value);
+    return fail(reason);
+  };
   for (const auto& [name, value] : parsed.options) {
     if (name == "size" || name == "jobs") {
       const auto number = wholeNumber(value, 1, 10000);
-      if (!number) return fail("not a value for --" + name + ": " + value);
+      if (!number) return notAValue(name, value);
       (name == "size" ? settings.longSide : settings.workerCount) = static_cast<int>(*number);
     } else if (name == "min-psnr" || name == "max-shift" || name == "max-enlargement") {
       const auto number = positiveNumber(value);
-      if (!number) return fail("not a value for --" + name + ": " + value);
+      if (!number) return notAValue(name, value);
       (name == "min-psnr"    ? settings.thresholds.minPsnr
        : name == "max-shift" ? settings.thresholds.maxMisplacement
                              : settings.thresholds.maxEnlargement) = *number;

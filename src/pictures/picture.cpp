@@ -168,8 +168,10 @@ LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size 
   const auto declared = pictureDimensions(*bytes);
   int denominator = 1;
   while (declared && !(upright && picture.metadata.orientation != 1) && denominator < 8 &&
-         declared->width / (2 * denominator) >= static_cast<uint64_t>(drawn.width) &&
-         declared->height / (2 * denominator) >= static_cast<uint64_t>(drawn.height)) {
+         declared->width / (2 * static_cast<uint64_t>(denominator)) >=
+             static_cast<uint64_t>(drawn.width) &&
+         declared->height / (2 * static_cast<uint64_t>(denominator)) >=
+             static_cast<uint64_t>(drawn.height)) {
     denominator *= 2;
   }
   const cv::Mat scaled = denominator > 1 ? decodeJpegScaled(*bytes, denominator) : cv::Mat();

@@ -94,6 +94,7 @@ std::vector<bool> writesItsNameAlone(const std::vector<PictureJob>& jobs) {
   std::map<std::string, std::set<std::string>> sourcesOfName;
   for (const PictureJob& job : jobs) sourcesOfName[job.derivedName].insert(job.sourceFilePath);
   std::vector<bool> alone;
+  alone.reserve(jobs.size());
   for (const PictureJob& job : jobs) alone.push_back(sourcesOfName[job.derivedName].size() == 1);
   return alone;
 }

@@ -38,7 +38,7 @@ class CodePage {
 
   std::string name_;  // iconv's name for it
   bool utf8_;
-  unsigned number_;  // Windows's number for it
+  [[maybe_unused]] unsigned number_;  // Windows's number for it
 };
 
 // UTF-8 to UTF-16. Each maximal invalid subsequence becomes one U+FFFD, as do

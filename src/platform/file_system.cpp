@@ -156,28 +156,30 @@ bool writeFileAtomically(const std::string& directory, const std::string& name,
   return temporary.write(directory, name, bytes, error) && temporary.commit(directory, name, error);
 }
 
-TemporaryFile::~TemporaryFile() {
+TemporaryFile::~TemporaryFile() { remove(); }
+
+void TemporaryFile::remove() {
   if (path_.empty()) return;
-  native::remove(path_);
-  ownFiles().forget(path_);
+  const std::string path = std::exchange(path_, std::string());
+  native::remove(path);
+  ownFiles().forget(path);
 }
 
 TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
   if (this != &other) {
-    TemporaryFile old(std::move(*this));
-    path_ = std::move(other.path_);
-    other.path_.clear();
+    remove();
+    path_ = std::exchange(other.path_, std::string());
   }
   return *this;
 }
 
 bool TemporaryFile::write(const std::string& directory, const std::string& name,
                           std::string_view bytes, std::string& error) {
-  *this = TemporaryFile();
+  remove();
   native::File file = ownFiles().create(toOsPath(directory), name, path_, error);
   if (!file.valid()) return false;
   if (native::writeAll(file, bytes, error) && file.close(error)) return true;
-  *this = TemporaryFile();  // removed
+  remove();
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vellomar {
 
@@ -44,9 +45,8 @@ class TemporaryFile {
  public:
   TemporaryFile() = default;
   ~TemporaryFile();
-  TemporaryFile(TemporaryFile&& other) noexcept : path_(std::move(other.path_)) {
-    other.path_.clear();
-  }
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : path_(std::exchange(other.path_, std::string())) {}
   TemporaryFile& operator=(TemporaryFile&& other) noexcept;
 
   // Writes `bytes` to a new temporary file for `name` in `directory` (which
@@ -57,6 +57,8 @@ class TemporaryFile {
   bool commit(const std::string& directory, const std::string& name, std::string& error);
 
  private:
+  void remove();  // the file, when there is one
+
   std::string path_;  // operating-system path; empty when there is none
 };
 

@@ -111,6 +111,7 @@ bool pagePasses(const PageFigures& figures, const ProofThresholds& thresholds) {
 std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThresholds& thresholds,
                            const std::string& sourceDir, const std::string& outputDir) {
   std::vector<const PageFigures*> order;
+  order.reserve(pages.size());
   for (const PageFigures& page : pages) order.push_back(&page);
   std::stable_sort(order.begin(), order.end(), [](const PageFigures* a, const PageFigures* b) {
     return !a->passes && b->passes;
