@@ -623,13 +623,6 @@ TEST_F(AlbumRunTest, FailuresOfTheMachineAreSaidAndEndNothing) {
 }
 #endif
 
-// The bytes of `value`, `size` of them, least significant first unless `big`.
-std::string bytesOf(uint64_t value, int size, bool big = false) {
-  std::string bytes;
-  for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> 8 * (big ? size - 1 - i : i));
-  return bytes;
-}
-
 // Pictures whose headers the tool's own reading gets wrong are refused all
 // the same, before they are decoded: the image library checks the size its
 // decoder reads, with the limit the binary gives it. Each is a real picture,

@@ -115,31 +115,9 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
   }
 }
 
-// Every format the library writes here, from a real encoder, and headers
-// crafted by hand for the sizes no test should have to allocate.
+// Headers crafted by hand for the sizes no test should have to allocate (the
+// library's own encoders' are read with every format, below).
 TEST(PictureHeaderTest, DimensionsComeFromTheHeaderOfEveryFormat) {
-  const cv::Mat picture = makePicture(301, 203, CV_8UC3);
-  for (const char* extension : {".jpg", ".png", ".webp", ".bmp", ".tif", ".ppm", ".pgm", ".pfm",
-                                ".ras", ".hdr", ".jp2", ".exr"}) {
-    SCOPED_TRACE(extension);
-    std::vector<uchar> bytes;
-    cv::Mat input = picture;
-    if (std::string(extension) == ".pgm") cv::extractChannel(picture, input, 0);
-    if (std::string(extension) == ".pfm" || std::string(extension) == ".hdr" ||
-        std::string(extension) == ".exr") {
-      picture.convertTo(input, CV_32FC3, 1 / 255.0);
-    }
-    try {
-      if (!cv::imencode(extension, input, bytes)) continue;
-    } catch (const cv::Exception&) {
-      continue;  // this build of the library has no encoder for it
-    }
-    const auto size =
-        pictureDimensions(std::string_view(reinterpret_cast<char*>(bytes.data()), bytes.size()));
-    ASSERT_TRUE(size.has_value());
-    EXPECT_EQ(size->width, 301u);
-    EXPECT_EQ(size->height, 203u);
-  }
   const std::pair<std::string, std::pair<uint64_t, uint64_t>> crafted[] = {
       {std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\x00\x01\x86\xA0\x00\x01\x86\xA0", 24),
        {100000, 100000}},
@@ -312,7 +290,6 @@ TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
   } rows[] = {
       {"p.jpg", {100, 50}, {100, 50}, {800, 400}},
       {"p.jpg", {100, 51}, {200, 100}, {800, 400}},
-      {"p.jpg", {300, 50}, {400, 200}, {800, 400}},
       {"p.jpg", {401, 10}, {800, 400}, {800, 400}},
       {"turned.jpg", {10, 10}, {400, 800}, {400, 800}},
   };
@@ -323,15 +300,15 @@ TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
   }
   const cv::Mat whole =
       cv::imdecode(std::vector<uchar>(file.begin(), file.end()), cv::IMREAD_COLOR);
-  EXPECT_EQ(decodeJpegScaled(file, 4).size(), cv::Size(200, 100));
   for (const cv::Rect region : {cv::Rect(0, 0, 800, 400), cv::Rect(333, 101, 65, 77)}) {
     const cv::Mat part = loadPictureToDraw(dir.path() + "/p.jpg", false, {50, 25}).region(region);
     EXPECT_EQ(cv::norm(part, whole(region), cv::NORM_INF), 0) << region;
   }
 }
 
-// Each format the library reads here, reduced to a window and copied whole:
-// the derived file is the library's own encoding of what it decodes. (JPEG
+// Each format the library reads here, its size read from its header, reduced
+// to a window and copied whole: the derived file is the library's own encoding
+// of what it decodes. (JPEG
 // 2000 encodes nothing under 32 pixels a side.)
 TEST(PictureTest, EveryFormatTheLibraryReadsIsReducedAndCopied) {
   ScopedTempDir dir;
@@ -353,6 +330,8 @@ TEST(PictureTest, EveryFormatTheLibraryReadsIsReducedAndCopied) {
     }
     const std::string name = std::string("p") + extension;
     writeFile(dir.file(name), std::string(bytes.begin(), bytes.end()));
+    const auto size = pictureDimensions(readFile(dir.file(name)));
+    EXPECT_TRUE(size && size->width == 120 && size->height == 90);
     const cv::Mat decoded = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
     cv::Mat box;
     cv::resize(decoded, box, {100, 80}, 0, 0, cv::INTER_LINEAR);
@@ -477,14 +456,7 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
   // A TIFF file written by hand: 1 x 1, grey, with the profile's tag (34675).
   std::string tiff("II*\0\x08\0\0\0\x02\0", 10);
   const auto entry = [](int tag, int type, uint32_t count, uint32_t value) {
-    std::string bytes;
-    for (const uint64_t field : {uint64_t(tag), uint64_t(type)}) {
-      bytes += static_cast<char>(field), bytes += static_cast<char>(field >> 8);
-    }
-    for (const uint32_t field : {count, value}) {
-      for (int i = 0; i < 4; ++i) bytes += static_cast<char>(field >> (8 * i));
-    }
-    return bytes;
+    return bytesOf(tag, 2) + bytesOf(type, 2) + bytesOf(count, 4) + bytesOf(value, 4);
   };
   tiff += entry(262, 3, 1, 1) + entry(34675, 7, 300, 38) + std::string(4, '\0') + gray;
   EXPECT_EQ(readPictureMetadata(tiff).colourProfile, gray);
@@ -493,6 +465,20 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
                           entry(262, 3, 1, 1) + entry(34675, 7, 300, 8);
   EXPECT_EQ(readPictureMetadata(cut).colourProfile, "");
   EXPECT_EQ(readPictureMetadata(cut + std::string(4, '\0')).colourProfile, gray);
+  // An orientation of no value is none.
+  for (const uint32_t count : {0, 1}) {
+    const std::string turned = std::string("II*\0\x08\0\0\0\x01\0", 10) + entry(274, 3, count, 6);
+    EXPECT_EQ(readPictureMetadata(turned + std::string(4, '\0')).orientation, count == 0 ? 1 : 6);
+  }
+  // A PNG profile under a name of one letter, the shortest there is.
+  uLongf size = compressBound(static_cast<uLong>(gray.size()));
+  std::string iccp(3 + size, '\0');
+  iccp[0] = 'x';
+  compress(reinterpret_cast<Bytef*>(&iccp[3]), &size, reinterpret_cast<const Bytef*>(gray.data()),
+           static_cast<uLong>(gray.size()));
+  iccp.resize(3 + size);
+  const std::string chunk = bytesOf(iccp.size(), 4, true) + "iCCP" + iccp + bytesOf(0, 4);
+  EXPECT_EQ(readPictureMetadata(encoded(".png", grey).insert(33, chunk)).colourProfile, gray);
   // A profile written by libjpeg, and a damaged one (not "acsp").
   std::string damaged = iccProfile("RGB ", 400);
   damaged[36] = 'x';

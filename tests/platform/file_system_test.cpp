@@ -30,7 +30,9 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
     TemporaryFile kept, dropped;
     ASSERT_TRUE(kept.write(at, "b.jpg", "picture", error));
     ASSERT_TRUE(dropped.write(at, "c.jpg", "picture", error));
-    TemporaryFile moved = std::move(dropped);
+    TemporaryFile moved = std::move(dropped), other;
+    ASSERT_TRUE(other.write(at, "e.jpg", "picture", error));
+    moved = std::move(other);  // c.jpg's goes
     EXPECT_TRUE(kept.commit(at, "b.jpg", error));
     EXPECT_FALSE(dropped.write(at + "missing\\", "d.jpg", "picture", error));
   }

@@ -78,6 +78,13 @@ inline std::string readFile(const std::string& path) {
   return bytes.str();
 }
 
+// The bytes of `value`, `size` of them, least significant first unless `big`.
+inline std::string bytesOf(uint64_t value, int size, bool big = false) {
+  std::string bytes;
+  for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> 8 * (big ? size - 1 - i : i));
+  return bytes;
+}
+
 // Every file under `dir`, by its path under it, with its bytes.
 inline std::map<std::string, std::string> treeOf(const std::string& dir) {
   std::map<std::string, std::string> files;

@@ -1,5 +1,6 @@
 // Text encodings and whole-file reading.
 
+#include <clocale>
 #include <cstdlib>
 
 #include "support/test_support.h"
@@ -67,6 +68,12 @@ TEST(TextEncodingTest, ConversionsThroughGbkAndUtf8) {
   const std::string was = saved ? saved : "";
   ::setenv("LC_ALL", "C", 1);
   EXPECT_TRUE(CodePage::fromLocale().isUtf8());
+  if (const locale_t gbk =
+          ::newlocale(LC_CTYPE_MASK, "zh_CN.GBK", nullptr)) {  // scripts/test makes it
+    ::freelocale(gbk);
+    ::setenv("LC_ALL", "zh_CN.GBK", 1);
+    EXPECT_EQ(convertUtf8ToAnsi(CodePage::fromLocale(), chineseUtf8), chineseGbk);
+  }
   saved ? ::setenv("LC_ALL", was.c_str(), 1) : ::unsetenv("LC_ALL");
 #endif
 }
