@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <new>
+#include <optional>
 #include <opencv2/core.hpp>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "album/album_format.h"
 #include "album/album_walk.h"
@@ -85,7 +88,35 @@ double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
                            (static_cast<double>(picture.height) / picture.width)));
 }
 
-// The pages of the two albums, loaded and drawn one at a time.
+// A page's elements as the two albums describe them, and the canvas they are
+// drawn on; their pictures are not loaded yet.
+struct PreparedPage {
+  Canvas canvas;
+  std::vector<ProofElement> elements;
+  std::vector<std::string> paths[2];            // of each side's picture
+  std::vector<std::vector<std::string>> notes;  // of each element
+};
+
+// An element's pictures loaded, drawn and measured, and what its page is told
+// of it.
+struct ProvedElement {
+  ElementProof proof;
+  std::vector<std::string> notes;
+  std::vector<std::string> failures;
+  std::vector<PictureFigure> pictures;
+  std::string failure;  // why it cannot be drawn; "" when it is
+};
+
+// Why a page's work failed.
+std::string reasonOf(const std::exception& error) {
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+  const auto* library = dynamic_cast<const cv::Exception*>(&error);
+  if (library == nullptr) return error.what();
+  return library->code == cv::Error::StsNoMem ? "out of memory" : library->err;
+}
+
+// The pages of the two albums: each element's pictures loaded, drawn and let
+// go by itself (elements side by side), then laid on its page.
 class ProofPages {
  public:
   ProofPages(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
@@ -97,79 +128,119 @@ class ProofPages {
         files_(files),
         scale_(asDouble(memberOf(memberOf(before, keys::kPhotoBook), keys::kScale)).value_or(0)) {}
 
-  // The figures of page `page`, its drawings written; a page that cannot be
-  // drawn (out of memory, say) is a failing page.
-  PageFigures proof(Json::ArrayIndex page) const {
-    try {
-      return proofOrThrow(page);
-    } catch (const std::bad_alloc&) {
-      return undrawn(page, "out of memory");
-    } catch (const std::exception& error) {
-      const auto* library = dynamic_cast<const cv::Exception*>(&error);
-      if (library == nullptr) return undrawn(page, error.what());
-      return undrawn(page, library->code == cv::Error::StsNoMem ? "out of memory" : library->err);
-    }
-  }
-
- private:
-  static PageFigures undrawn(Json::ArrayIndex page, const std::string& why) {
-    PageFigures figures;
-    figures.page = static_cast<int>(page);
-    figures.drawn = false;
-    figures.passes = false;
-    figures.failures.push_back("the page cannot be drawn: " + why);
-    return figures;
-  }
-
-  PageFigures proofOrThrow(Json::ArrayIndex page) const {
+  PreparedPage prepare(Json::ArrayIndex page) const {
+    PreparedPage prepared;
     const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
     const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
     const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
-    std::vector<ProofElement> elements(count);
-    std::vector<std::vector<std::string>> notes(count);  // of each element
-    std::vector<std::string> paths[2];                   // of each side's picture
+    prepared.elements.resize(count);
+    prepared.notes.resize(count);
     std::vector<cv::Point2d> corners;
     for (Json::ArrayIndex e = 0; e < count; ++e) {
-      ProofElement& element = elements[e];
+      ProofElement& element = prepared.elements[e];
       element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
-      paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
-                              settings_.useOriginPath, "before: " + element.place, element.before,
-                              notes[e]));
-      paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
-                              "after: " + element.place, element.after, notes[e]));
+      prepared.paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
+                                       settings_.useOriginPath, "before: " + element.place,
+                                       element.before, prepared.notes[e]));
+      prepared.paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
+                                       "after: " + element.place, element.after,
+                                       prepared.notes[e]));
       for (const ProofSide* drawn : {&element.before, &element.after}) {
         if (!drawn->drawn) continue;
         for (const cv::Point2d& corner : boxCorners(drawn->geometry)) corners.push_back(corner);
       }
     }
-    // The pictures are decoded at about the size they are drawn at, one
-    // element at a time.
-    PageProofer proofer(static_cast<int>(page), canvasAround(corners, settings_.longSide),
-                        settings_.thresholds);
-    std::vector<std::string> failures;
-    std::vector<PictureFigure> pictures;
-    for (Json::ArrayIndex e = 0; e < count; ++e) {
-      ProofElement& element = elements[e];
-      const Canvas& canvas = proofer.canvas();
-      const std::string beforeColours =
-          load(paths[0][e], canvas, "before: " + element.place, element.before, notes[e]);
-      noteResolution(element, pictures, notes[e], failures);
-      const std::string afterColours =
-          load(paths[1][e], canvas, "after: " + element.place, element.after, notes[e]);
+    prepared.canvas = canvasAround(corners, settings_.longSide);
+    return prepared;
+  }
+
+  // Element `e` of a prepared page, its pictures loaded at about the size
+  // they are drawn at, drawn and measured; a failure (out of memory, say) is
+  // its page's.
+  ProvedElement prove(const PreparedPage& page, size_t e) const {
+    ProvedElement proved;
+    try {
+      ProofElement element = page.elements[e];
+      ElementProof& proof = proved.proof;
+      // Each picture let go once drawn: only the regions of the source are
+      // read again, to measure.
+      const std::string beforeColours = load(page.paths[0][e], page.canvas,
+                                             "before: " + element.place, element.before,
+                                             proved.notes);
+      noteResolution(element, proved.pictures, proved.notes, proved.failures);
+      proof.shownBefore = drawSide(element.before, page.canvas, proof.before);
+      element.before.picture.pixels.release();
+      const std::string afterColours = load(page.paths[1][e], page.canvas,
+                                            "after: " + element.place, element.after, proved.notes);
       if (beforeColours == "CMYK" && !element.after.picture.pixels.empty() &&
           afterColours != "CMYK") {
-        notes[e].push_back(element.place +
-                           ": the prepared picture is no longer CMYK: its ink was converted to "
-                           "RGB by a plain formula, and prints in other colours");
+        proved.notes.push_back(element.place +
+                               ": the prepared picture is no longer CMYK: its ink was converted "
+                               "to RGB by a plain formula, and prints in other colours");
       }
-      proofer.add(element);
-      element = ProofElement();  // its pictures let go
+      proof.shownAfter = drawSide(element.after, page.canvas, proof.after);
+      if (proof.shownBefore && proof.shownAfter) proof.misplacement = misplacementOf(element);
+      element.before.picture = element.after.picture = ShownPicture();
+      proof.element = std::move(element);
+    } catch (const std::exception& error) {
+      proved.failure = reasonOf(error);
     }
-    PageProof proof = proofer.finish();
+    return proved;
+  }
+
+  // The figures of page `page`, its proved elements taken from `next` in
+  // order and laid on it, its drawings written; a page that cannot be drawn
+  // is a failing page.
+  PageFigures finish(Json::ArrayIndex page, const PreparedPage& prepared,
+                     const std::function<ProvedElement()>& next) const {
+    std::string failure;
+    std::optional<PageProofer> proofer;
+    std::vector<std::string> failures, notes;
+    std::vector<PictureFigure> pictures;
+    try {
+      proofer.emplace(static_cast<int>(page), prepared.canvas, settings_.thresholds);
+    } catch (const std::exception& error) {
+      failure = reasonOf(error);
+    }
+    for (size_t e = 0; e < prepared.elements.size(); ++e) {
+      ProvedElement proved = next();  // taken even when the page has failed
+      if (!failure.empty()) continue;
+      if (!proved.failure.empty()) {
+        failure = proved.failure;
+        continue;
+      }
+      notes.insert(notes.end(), prepared.notes[e].begin(), prepared.notes[e].end());
+      notes.insert(notes.end(), proved.notes.begin(), proved.notes.end());
+      failures.insert(failures.end(), proved.failures.begin(), proved.failures.end());
+      pictures.insert(pictures.end(), proved.pictures.begin(), proved.pictures.end());
+      try {
+        proofer->add(proved.proof);
+      } catch (const std::exception& error) {
+        failure = reasonOf(error);
+      }
+    }
+    if (failure.empty()) {
+      try {
+        return written(page, proofer->finish(), std::move(notes), std::move(failures),
+                       std::move(pictures));
+      } catch (const std::exception& error) {
+        failure = reasonOf(error);
+      }
+    }
+    PageFigures figures;
+    figures.page = static_cast<int>(page);
+    figures.drawn = false;
+    figures.passes = false;
+    figures.failures.push_back("the page cannot be drawn: " + failure);
+    return figures;
+  }
+
+ private:
+  PageFigures written(Json::ArrayIndex page, PageProof proof, std::vector<std::string> notes,
+                      std::vector<std::string> failures,
+                      std::vector<PictureFigure> pictures) const {
     PageFigures& figures = proof.figures;
-    for (const std::vector<std::string>& noted : notes) {
-      figures.notes.insert(figures.notes.end(), noted.begin(), noted.end());
-    }
+    figures.notes.insert(figures.notes.end(), notes.begin(), notes.end());
     figures.pictures = std::move(pictures);
     figures.failures.insert(figures.failures.end(), failures.begin(), failures.end());
     const std::string stem = "page-" + std::to_string(page + 1);
@@ -180,7 +251,7 @@ class ProofPages {
     write(figures.after, proof.after, figures);
     write(figures.difference, proof.difference, figures);
     figures.passes = pagePasses(figures, settings_.thresholds);
-    return figures;
+    return std::move(figures);
   }
 
   // One side of an element of the album in `directory`: its geometry, and
@@ -367,21 +438,33 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
   progress.start(static_cast<int>(count));
   diagnostics.setProgress(&progress);
   const ProofPages proofer(settings, codePage, albums[0], albums[1], files);
-  std::vector<size_t> order(count);
-  for (size_t p = 0; p < count; ++p) order[p] = p;
+  std::vector<PreparedPage> pages;
+  std::vector<std::pair<size_t, size_t>> elements;  // (page, element) in order
+  for (size_t p = 0; p < count; ++p) {
+    pages.push_back(proofer.prepare(static_cast<Json::ArrayIndex>(p)));
+    for (size_t e = 0; e < pages.back().elements.size(); ++e) elements.emplace_back(p, e);
+  }
+  std::vector<size_t> order(elements.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
   const size_t workers =
       static_cast<size_t>(settings.workerCount > 0 ? settings.workerCount : onlineProcessorCount());
   std::vector<PageFigures> figures;
   {
-    OrderedMap<PageFigures> map(order, workers, [&](size_t page) {
-      PageFigures made = proofer.proof(static_cast<Json::ArrayIndex>(page));
-      progress.advance();
-      return made;
-    });
+    // Elements drawn and let go ahead of the page being laid: a few per worker.
+    OrderedMap<ProvedElement> map(
+        order, workers,
+        [&](size_t i) { return proofer.prove(pages[elements[i].first], elements[i].second); },
+        2 * workers + 1);
     if (!map.missingWorkers().empty()) {
       diagnostics.note("", "", map.missingWorkers() + ": the pages are drawn by those");
     }
-    for (size_t p = 0; p < count; ++p) figures.push_back(std::move(map.get(p)));
+    size_t next = 0;
+    for (size_t p = 0; p < count; ++p) {
+      figures.push_back(proofer.finish(static_cast<Json::ArrayIndex>(p), pages[p],
+                                       [&] { return map.take(next++); }));
+      pages[p] = PreparedPage();
+      progress.advance();
+    }
   }
   diagnostics.setProgress(nullptr);
   progress.clear();

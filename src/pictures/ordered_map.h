@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -25,9 +26,11 @@ class OrderedMap {
   // once; the workers start them in that order) on `workerCount` workers, or
   // on as many as the system lets start (see missingWorkers()). With no
   // workers, each task runs when its result is first asked for. `task` must
-  // not throw.
-  OrderedMap(std::vector<size_t> order, size_t workerCount, std::function<Result(size_t)> task)
-      : task_(std::move(task)), order_(std::move(order)), results_(order_.size()) {
+  // not throw. With `ahead`, a task starts only while fewer than that many
+  // results are done and not yet taken by take().
+  OrderedMap(std::vector<size_t> order, size_t workerCount, std::function<Result(size_t)> task,
+             size_t ahead = SIZE_MAX)
+      : task_(std::move(task)), order_(std::move(order)), results_(order_.size()), ahead_(ahead) {
     const size_t wanted = std::min(workerCount, order_.size());
     for (size_t w = 0; w < wanted; ++w) {
       try {
@@ -77,13 +80,26 @@ class OrderedMap {
     return *results_[index];
   }
 
+  // The result of task `index`, moved out once it is done; it counts no more
+  // against `ahead`.
+  Result take(size_t index) {
+    Result result = std::move(get(index));
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      results_[index].reset();
+      ++taken_;
+    }
+    done_.notify_all();
+    return result;
+  }
+
  private:
   void work() {
     for (;;) {
       size_t index;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [&] { return !paused_ || stopping_; });
+        done_.wait(lock, [&] { return (!paused_ && next_ - taken_ < ahead_) || stopping_; });
         if (stopping_ || next_ == order_.size()) return;
         index = order_[next_++];
         ++running_;
@@ -101,7 +117,9 @@ class OrderedMap {
   const std::function<Result(size_t)> task_;
   const std::vector<size_t> order_;
   std::vector<std::optional<Result>> results_;
+  const size_t ahead_;
   size_t next_ = 0;
+  size_t taken_ = 0;  // results taken
   size_t running_ = 0;   // tasks the workers are running
   bool paused_ = false;  // no worker starts a task
   bool stopping_ = false;

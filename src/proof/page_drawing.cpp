@@ -154,11 +154,11 @@ cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize)
   return {across.x, down.x, geometry.boxX + centre.x, across.y, down.y, geometry.boxY + centre.y};
 }
 
-void drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
-                 const Canvas& canvas, cv::Mat& page, cv::Mat& seen) {
+DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize,
+                         const ElementGeometry& geometry, const Canvas& canvas) {
   const std::vector<cv::Point2d> mask = maskCorners(geometry);
   const cv::Rect area = canvasBounds(mask, canvas);
-  if (area.empty() || picture.empty()) return;
+  if (area.empty() || picture.empty()) return {};
   // A picture much larger than its place is first averaged down to about the
   // size it is drawn at, so that the drawing shows it as the eye would.
   cv::Mat drawn = picture;
@@ -173,15 +173,20 @@ void drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometr
   const cv::Matx33d toArea =
       cv::Matx33d(1, 0, -area.x, 0, 1, -area.y, 0, 0, 1) * pageToCanvas(canvas);
   const cv::Matx23d map = part(toArea * full(pictureToPage(geometry, drawn.size())));
-  cv::Mat warped;
-  cv::warpAffine(drawn, warped, map, area.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+  DrawnPicture made{area, {}, {}};
+  cv::warpAffine(drawn, made.pixels, map, area.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
   // Seen where both the mask and the picture's box are.
   cv::Mat inMask = cv::Mat::zeros(area.size(), CV_8U), inBox = inMask.clone();
   fillCorners(mask, canvas, area.tl(), inMask);
   fillCorners(boxCorners(geometry), canvas, area.tl(), inBox);
-  cv::Mat visible = inMask & inBox;
-  warped.copyTo(page(area), visible);
-  seen(area) |= visible;
+  made.visible = inMask & inBox;
+  return made;
+}
+
+void layPicture(const DrawnPicture& drawn, cv::Mat& page, cv::Mat& seen) {
+  if (drawn.area.empty()) return;
+  drawn.pixels.copyTo(page(drawn.area), drawn.visible);
+  seen(drawn.area) |= drawn.visible;
 }
 
 void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& lines, bool crossed,
@@ -256,7 +261,7 @@ double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeo
                     const ShownPicture& after, const ElementGeometry& afterGeometry,
                     int searchPixels) {
   constexpr int kPiece = 96;  // the side of the piece of `after` aligned
-  if (before.pixels.empty() || after.pixels.empty()) return 0;
+  if (before.size.empty() || !before.region || after.pixels.empty()) return 0;
   const cv::Size piece(std::min(after.size.width, kPiece), std::min(after.size.height, kPiece));
   const cv::Point corner = detailedPiece(after.pixels, after.size, piece);
   // The pixels of `after`, around the piece, to the pixels of `before`

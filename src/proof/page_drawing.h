@@ -39,13 +39,23 @@ Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide);
 // integers) to page units, for the picture scaled to the box of `geometry`.
 cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize);
 
+// A picture drawn as an element, to be laid on its page: the pixels of the
+// canvas it may touch, and what its mask lets be seen of them.
+struct DrawnPicture {
+  cv::Rect area;    // of the canvas; empty when nothing is seen
+  cv::Mat pixels;   // 8-bit BGR, of the area's size
+  cv::Mat visible;  // 8-bit, one channel, 255 where seen
+};
+
 // Draws `picture` (8-bit BGR: a picture of `fullSize` pixels, at that size
-// or smaller) as the element of `geometry` onto `page` (8-bit BGR, `canvas`),
-// and marks what its mask lets be seen in `seen` (8-bit, one channel, 255
-// where seen). A picture of more than twice the pixels it is drawn with is
-// averaged down to them first.
-void drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
-                 const Canvas& canvas, cv::Mat& page, cv::Mat& seen);
+// or smaller) as the element of `geometry` on `canvas`. A picture of more
+// than twice the pixels it is drawn with is averaged down to them first.
+DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize,
+                         const ElementGeometry& geometry, const Canvas& canvas);
+
+// Lays `drawn` onto `page` (8-bit BGR, of the canvas's size) and marks what
+// it lets be seen in `seen` (8-bit, one channel).
+void layPicture(const DrawnPicture& drawn, cv::Mat& page, cv::Mat& seen);
 
 // Draws the box of `geometry` outlined with `lines` written inside: crossed
 // when the element's picture cannot be shown, plain for a source that is not
@@ -67,6 +77,7 @@ struct ShownPicture {
 // best aligns a piece of `after` (at full size) with what `before` shows at
 // the same page place, to a tenth of a pixel. Negative when no alignment
 // within `searchPixels` is found (the pictures are not of the same thing).
+// Of `before`, only its size and regions are read.
 double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeometry,
                     const ShownPicture& after, const ElementGeometry& afterGeometry,
                     int searchPixels);

@@ -11,15 +11,9 @@ namespace {
 
 constexpr int kSearchPixels = 8;  // how far a window is looked for around its place
 
-// Draws one side of an element; true when its picture is shown.
-bool draw(const ProofSide& side, const Canvas& canvas, cv::Mat& page, cv::Mat& seen) {
-  if (!side.drawn) return false;
-  if (side.picture.pixels.empty()) {
-    drawBox(side.geometry, side.label, side.crossed, canvas, page);
-    return false;
-  }
-  drawPicture(side.picture.pixels, side.picture.size, side.geometry, canvas, page, seen);
-  return true;
+// The box of a side that shows no picture, drawn with its label.
+void drawBoxOf(const ProofSide& side, bool shown, const Canvas& canvas, cv::Mat& page) {
+  if (side.drawn && !shown) drawBox(side.geometry, side.label, side.crossed, canvas, page);
 }
 
 // The PSNR of the two drawings inside `seen`, and the difference drawing.
@@ -53,16 +47,40 @@ PageProofer::PageProofer(int page, const Canvas& canvas, const ProofThresholds& 
   seenAfter_ = seenBefore_.clone();
 }
 
-void PageProofer::add(const ProofElement& element) {
+bool drawSide(const ProofSide& side, const Canvas& canvas, DrawnPicture& drawn) {
+  if (!side.drawn || side.picture.pixels.empty()) return false;
+  drawn = drawPicture(side.picture.pixels, side.picture.size, side.geometry, canvas);
+  return true;
+}
+
+double misplacementOf(const ProofElement& element) {
+  return misplacement(element.before.picture, element.before.geometry, element.after.picture,
+                      element.after.geometry, kSearchPixels);
+}
+
+ElementProof proveElement(ProofElement element, const Canvas& canvas) {
+  ElementProof proved;
+  proved.shownBefore = drawSide(element.before, canvas, proved.before);
+  proved.shownAfter = drawSide(element.after, canvas, proved.after);
+  if (proved.shownBefore && proved.shownAfter) proved.misplacement = misplacementOf(element);
+  element.before.picture = ShownPicture();
+  element.after.picture = ShownPicture();
+  proved.element = std::move(element);
+  return proved;
+}
+
+void PageProofer::add(const ElementProof& proved) {
   PageFigures& figures = proof_.figures;
-  const bool was = draw(element.before, canvas_, proof_.before, seenBefore_);
-  const bool is = draw(element.after, canvas_, proof_.after, seenAfter_);
-  if (was && !is) {
+  const ProofElement& element = proved.element;
+  drawBoxOf(element.before, proved.shownBefore, canvas_, proof_.before);
+  drawBoxOf(element.after, proved.shownAfter, canvas_, proof_.after);
+  layPicture(proved.before, proof_.before, seenBefore_);
+  layPicture(proved.after, proof_.after, seenAfter_);
+  if (proved.shownBefore && !proved.shownAfter) {
     figures.failures.push_back(element.place + ": the prepared book has no picture here");
   }
-  if (!was || !is) return;
-  const double shift = misplacement(element.before.picture, element.before.geometry,
-                                    element.after.picture, element.after.geometry, kSearchPixels);
+  if (!proved.shownBefore || !proved.shownAfter) return;
+  const double shift = proved.misplacement;
   if (shift > thresholds_.maxMisplacement) {
     char text[64];
     std::snprintf(text, sizeof text, ": the derived picture lies %.1f px from its place", shift);
@@ -96,7 +114,7 @@ PageProof proofPage(int page, const std::vector<ProofElement>& elements, int lon
 }
 
 cv::Mat drawable(const cv::Mat& picture) {
-  if (picture.empty()) return picture;
+  if (picture.empty() || picture.type() == CV_8UC3) return picture;
   cv::Mat eight = picture;
   if (picture.depth() == CV_16U) picture.convertTo(eight, CV_8U, 1 / 257.0);
   if (picture.depth() == CV_32F || picture.depth() == CV_64F) picture.convertTo(eight, CV_8U, 255);

@@ -8,6 +8,7 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "plan/element_geometry.h"
@@ -39,7 +40,27 @@ struct PageProof {
   cv::Mat difference;  // white where they agree, red as they differ, grey where no mask shows
 };
 
-// The proof of one page, drawn element by element on `canvas` (a page's
+// An element drawn and measured, to be laid on its page: its sides with
+// their pictures let go, the drawings of those pictures, and how far its
+// derived picture lies from its place.
+struct ElementProof {
+  ProofElement element;  // no pixels
+  DrawnPicture before, after;
+  bool shownBefore = false, shownAfter = false;  // a picture is shown
+  double misplacement = 0;
+};
+
+// Draws a side of an element on `canvas`; true when it shows a picture.
+bool drawSide(const ProofSide& side, const Canvas& canvas, DrawnPicture& drawn);
+// How far the derived picture of `element`, both sides shown, lies from its
+// place: its `before` side need keep only its size and regions.
+double misplacementOf(const ProofElement& element);
+
+// Draws `element` on `canvas` and measures where its derived picture lies.
+// Independent of every other element: elements may be proved side by side.
+ElementProof proveElement(ProofElement element, const Canvas& canvas);
+
+// The proof of one page, laid element by element on `canvas` (a page's
 // elements all fit it: canvasAround their boxes), so that no more than one
 // element's pictures need be held at once. A page fails when a picture of the
 // source book is missing from the prepared one, or a derived picture lies
@@ -48,8 +69,9 @@ struct PageProof {
 class PageProofer {
  public:
   PageProofer(int page, const Canvas& canvas, const ProofThresholds& thresholds);
-  // Draws the element and measures where its derived picture lies.
-  void add(const ProofElement& element);
+  // Lays an element proved on this page's canvas.
+  void add(const ElementProof& proved);
+  void add(ProofElement element) { add(proveElement(std::move(element), canvas_)); }
   // The drawings and figures of the elements added.
   PageProof finish();
   const Canvas& canvas() const { return canvas_; }

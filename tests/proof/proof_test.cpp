@@ -60,7 +60,7 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
     const Canvas canvas = canvasAround(boxCorners(geometry), 400);
     cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255));
     cv::Mat seen = cv::Mat::zeros(canvas.size, CV_8U);
-    drawPicture(picture, picture.size(), geometry, canvas, page, seen);
+    layPicture(drawPicture(picture, picture.size(), geometry, canvas), page, seen);
     for (int q = 0; q < 4; ++q) {
       const double x = (q % 2 ? 75 : 25), y = (q / 2 ? 45 : 15);  // the quarter's middle
       const cv::Point2d onPage(500 + x * c - y * s, 300 + x * s + y * c);
@@ -73,7 +73,7 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
   const Canvas canvas = canvasAround({{0, 0}, {100, 100}}, 100);
   cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255)),
       seen = cv::Mat::zeros(canvas.size, CV_8U);
-  drawPicture(picture, picture.size(), flat, canvas, page, seen);
+  layPicture(drawPicture(picture, picture.size(), flat, canvas), page, seen);
   EXPECT_EQ(cv::countNonZero(seen), 0);
 }
 
