@@ -299,7 +299,8 @@ class ProofPages {
     const cv::Size drawn(
         static_cast<int>(std::min(std::abs(g.boxWidth) * canvas.pixelsPerUnit, 1e5)),
         static_cast<int>(std::min(std::abs(g.boxHeight) * canvas.pixelsPerUnit, 1e5)));
-    const LoadedPicture loaded = loadPictureToDraw(path, settings_.exifOrientation, drawn);
+    const LoadedPicture loaded =
+        loadPictureToDraw(path, settings_.exifOrientation, drawn, shownDepth(g));
     side.picture.pixels = drawable(loaded.pixels);
     if (side.picture.pixels.empty()) {
       const std::string reason =

@@ -256,15 +256,18 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink) {
   return picture;
 }
 
-cv::Mat decodeJpegScaled(std::string_view bytes, int denominator) {
+cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows) {
   const Header header = readHeader(bytes);
-  if (header.channels == 0) return {};
+  if (header.channels == 0 || rows < 1) return {};
   // libjpeg's size for a scaled picture: each side divided, rounded up.
-  const cv::Rect whole(0, 0, (header.width + denominator - 1) / denominator,
+  const cv::Size whole((header.width + denominator - 1) / denominator,
                        (header.height + denominator - 1) / denominator);
-  cv::Mat picture;
+  const cv::Rect decoded(0, 0, whole.width, std::min(whole.height, rows));
+  cv::Mat picture(whole, CV_8UC(header.channels));
+  cv::Mat top = picture.rowRange(0, decoded.height);
   cv::Point origin;
-  if (!decodeRegion(bytes, header.channels, whole, picture, origin, denominator)) return {};
+  if (!decodeRegion(bytes, header.channels, decoded, top, origin, denominator)) return {};
+  for (int y = decoded.height; y < whole.height; ++y) top.row(top.rows - 1).copyTo(picture.row(y));
   return picture;
 }
 

@@ -8,6 +8,7 @@
 // library encodes JPEG. The bytes are those of the library's path; what this
 // path does not cover is left to the library.
 
+#include <climits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,8 +41,9 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink = false);
 
 // The whole JPEG picture `bytes` (1 or 3 channels, read without a warning)
 // decoded at 1/`denominator` of its size (1, 2, 4 or 8) by libjpeg's scaling;
-// empty otherwise.
-cv::Mat decodeJpegScaled(std::string_view bytes, int denominator);
+// empty otherwise. Only its first `rows` rows are decoded, the rows below
+// repeating the last of them.
+cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows = INT_MAX);
 
 // The pixels of `region` (within the picture) of the JPEG picture `bytes`, at
 // full size, decoded only as far as the region needs; empty when it is not a

@@ -1,6 +1,8 @@
 #include "pictures/picture.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <memory>
 #include <new>
 #include <opencv2/core.hpp>
@@ -160,7 +162,8 @@ LoadedPicture loadPicture(const std::string& path, bool upright) {
   return wholePicture(bytes, upright);
 }
 
-LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn) {
+LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn,
+                                double shownDepth) {
   auto bytes = std::make_shared<std::string>();
   LoadedPicture picture;
   if (!readPictureFile(path, *bytes, picture.problem)) return picture;
@@ -174,7 +177,14 @@ LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size 
              static_cast<uint64_t>(drawn.height)) {
     denominator *= 2;
   }
-  const cv::Mat scaled = denominator > 1 ? decodeJpegScaled(*bytes, denominator) : cv::Mat();
+  cv::Mat scaled;
+  if (denominator > 1) {
+    const double height = std::ceil(static_cast<double>(declared->height) / denominator);
+    const double margin = 4 * std::ceil(height / std::max(drawn.height, 1)) + 8;
+    const double depth = shownDepth >= 0 ? std::min(shownDepth, 1.0) : 1.0;  // NaN: all of it
+    const double rows = std::ceil(depth * height) + margin;
+    scaled = decodeJpegScaled(*bytes, denominator, static_cast<int>(std::min(rows, height)));
+  }
   if (scaled.empty()) return wholePicture(*bytes, upright);
   picture.colourSpace = storedColourSpace(*bytes);
   picture.pixels = scaled;

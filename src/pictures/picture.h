@@ -63,8 +63,12 @@ LoadedPicture loadPicture(const std::string& path, bool upright);
 // The same for a drawing of about `drawn` pixels: a JPEG picture is decoded
 // at the smallest of libjpeg's scales (down to 1/8) that keeps at least twice
 // as many pixels each way, and its full-size pixels region by region from
-// its bytes, which are kept; other pictures whole.
-LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn);
+// its bytes, which are kept; other pictures whole. Of a JPEG picture drawn
+// only down to `shownDepth` of its height (0 to 1), the rows further down
+// (past a margin for the drawing's averaging) are not decoded but repeat the
+// last row that is.
+LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn,
+                                double shownDepth = 1);
 // The two steps of loadPicture: the file read (and refused when its header
 // declares too many pixels, or it has too many scans), then decoded.
 bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);

@@ -154,6 +154,18 @@ cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize)
   return {across.x, down.x, geometry.boxX + centre.x, across.y, down.y, geometry.boxY + centre.y};
 }
 
+double shownDepth(const ElementGeometry& geometry) {
+  // A picture of one pixel: its rows are then parts of its height, less a half.
+  cv::Matx23d toPicture;
+  cv::invertAffineTransform(pictureToPage(geometry, cv::Size(1, 1)), toPicture);
+  double lowest = 0;
+  for (const cv::Point2d& corner : maskCorners(geometry)) {
+    lowest = std::max(lowest, toPicture(1, 0) * corner.x + toPicture(1, 1) * corner.y +
+                                  toPicture(1, 2) + 0.5);
+  }
+  return std::isfinite(lowest) ? std::min(lowest, 1.0) : 1.0;
+}
+
 DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize,
                          const ElementGeometry& geometry, const Canvas& canvas) {
   const std::vector<cv::Point2d> mask = maskCorners(geometry);

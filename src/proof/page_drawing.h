@@ -47,6 +47,10 @@ struct DrawnPicture {
   cv::Mat visible;  // 8-bit, one channel, 255 where seen
 };
 
+// How far down its picture the mask of `geometry` shows it: the part of the
+// picture's height (0 to 1) above the lowest point seen.
+double shownDepth(const ElementGeometry& geometry);
+
 // Draws `picture` (8-bit BGR: a picture of `fullSize` pixels, at that size
 // or smaller) as the element of `geometry` on `canvas`. A picture of more
 // than twice the pixels it is drawn with is averaged down to them first.
