@@ -79,8 +79,9 @@ void appendValue(std::string& out, const Json::Value& value) {
 
 }  // namespace
 
-std::string writeJson(const Json::Value& root) {
+std::string writeJson(const Json::Value& root, size_t expectedSize) {
   std::string out;
+  out.reserve(expectedSize);
   appendValue(out, root);
   out += '\n';
   return out;

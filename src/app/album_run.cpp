@@ -124,7 +124,7 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& d
   }
   // What the last run left as this run would make it is kept as it is.
   std::vector<std::optional<DerivedFile>> kept =
-      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>(work.size())
+      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>()
                            : filesToKeep(work, run.outputDir, run.diagnostics);
   // A few pictures need no progress line.
   constexpr int kFewPictures = 4;
@@ -222,8 +222,9 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& d
 
 // The document's text as the file holds it: the final line feed is stored as
 // CR LF, as a text-mode stream writes it (the text holds no other line feed).
-std::string fileText(const Json::Value& root) {
-  std::string text = writeJson(root);
+// Its room is made for about the size of the text it was read from.
+std::string fileText(const Json::Value& root, size_t readSize) {
+  std::string text = writeJson(root, readSize + readSize / 8 + 2);
   text.back() = '\r';
   text += '\n';
   return text;
@@ -243,8 +244,10 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
   }
   try {
     AlbumDocument document;
+    size_t readSize = 0;
     {
       const std::string text = readWholeFile(inputPath);
+      readSize = text.size();
       if (text.empty()) {
         printFileOpenError(out);
         diagnostics.note(inputFile, "", "cannot be opened, or holds no text");
@@ -285,23 +288,26 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
     }
     removeStaleTemporaries(outputDir);
 
-    const AlbumPlan plan = planAlbum(document.root, settings, codePage);
-    const Run run{settings, codePage, outputDir, inputFile, diagnostics};
-    ElementsDone done = runElements(run, plan, document);
-    outcomes = std::move(done.outcomes);
-    // Recorded for the next run; a run that made nothing leaves no record
-    // where there was none.
-    if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
-      writeRunState(outputDir, done.files, diagnostics);
+    std::optional<Problem> fatal;
+    {  // the plan let go before the document is written
+      const AlbumPlan plan = planAlbum(document.root, settings, codePage);
+      const Run run{settings, codePage, outputDir, inputFile, diagnostics};
+      ElementsDone done = runElements(run, plan, document);
+      outcomes = std::move(done.outcomes);
+      // Recorded for the next run; a run that made nothing leaves no record
+      // where there was none.
+      if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
+        writeRunState(outputDir, done.files, diagnostics);
+      }
+      fatal = done.fatal ? done.fatal : plan.fatal;
     }
-    std::optional<Problem> fatal = done.fatal ? done.fatal : plan.fatal;
     if (fatal) {
       report(diagnostics, *fatal, inputFile);
       return kExitFailure;
     }
     document.finish();
 
-    written = writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root), error);
+    written = writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root, readSize), error);
     if (!written) {
       diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
     }

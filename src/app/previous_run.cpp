@@ -32,17 +32,17 @@ void find(const std::string& path, const FileIdentity& was, std::optional<FileId
 std::vector<std::optional<DerivedFile>> filesToKeep(const std::vector<PictureJob>& jobs,
                                                     const std::string& outputDir,
                                                     Diagnostics& diagnostics) {
-  std::vector<std::optional<DerivedFile>> kept(jobs.size());
   const std::string path = outputDir + kStateFileName;
-  if (!fileIdentity(path) || jobs.empty()) return kept;
+  if (!fileIdentity(path) || jobs.empty()) return {};
   std::string text;
   std::optional<std::vector<DerivedFile>> previous;
   if (readFileBytes(path, text, nullptr, kMaxStateBytes)) previous = readState(text);
   if (!previous) {
     diagnostics.note(toOsPath(path), "",
                      "is not a state file this tool can read: every picture is made again");
-    return kept;
+    return {};
   }
+  std::vector<std::optional<DerivedFile>> kept(jobs.size());
   std::map<std::string, const DerivedFile*> byName;
   for (const DerivedFile& file : *previous) byName[file.derivedName] = &file;
   const std::vector<bool> alone = writesItsNameAlone(jobs);

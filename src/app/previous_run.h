@@ -18,7 +18,7 @@ namespace vellomar {
 // For each of `jobs` (element order), the derived file the last run left in
 // `outputDir` (a tool path ending with a separator) when keepsFile says it
 // is kept, with the identities found now. A state file that cannot be read as
-// one is reported once and ignored.
+// one is reported once and ignored. Empty when there is no state to keep from.
 std::vector<std::optional<DerivedFile>> filesToKeep(const std::vector<PictureJob>& jobs,
                                                     const std::string& outputDir,
                                                     Diagnostics& diagnostics);

@@ -40,7 +40,7 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
   for (size_t i = 0; i < jobs_.size(); ++i) {
     recipes_.push_back(recipeOf(jobs_[i], versions));
     slots_.emplace_back();
-    if (kept_[i]) continue;
+    if (isKept(i)) continue;
     const auto [found, fresh] = taskOfSource.emplace(jobs_[i].sourceFilePath, tasks_.size());
     if (fresh) tasks_.emplace_back();
     std::vector<size_t>& task = tasks_[found->second];
@@ -105,7 +105,7 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
 
 DerivedPicture DerivedFiles::next() {
   const size_t job = next_++;
-  if (kept_[job]) {
+  if (isKept(job)) {
     DerivedPicture kept;
     kept.status = DerivedPicture::Status::kKept;
     kept.file = *kept_[job];

@@ -25,7 +25,8 @@ class DerivedFiles {
   // Starts making the derived files of `jobs` (in element order) in
   // `outputDir` (a tool path ending with a separator) on `workerCount`
   // workers (0: one per online processor). A job with a file in `kept` (the
-  // last run's, found as it was made; aligned with `jobs`) is not made.
+  // last run's, found as it was made; aligned with `jobs`, or empty when none
+  // is kept) is not made.
   // `progress`, when given, counts the pictures made.
   DerivedFiles(std::vector<PictureJob> jobs, std::vector<std::optional<DerivedFile>> kept,
                std::string outputDir, int workerCount, Progress* progress = nullptr);
@@ -43,6 +44,7 @@ class DerivedFiles {
   const std::string& missingWorkers() const;
 
  private:
+  bool isKept(size_t job) const { return job < kept_.size() && kept_[job]; }
   struct Made;
   struct Running;
   // Where a job's file comes from: a task's result at `place`, put in place

@@ -109,6 +109,11 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
   if ((plan.fatal = pageShapeProblem(pages))) return plan;
 
   const SourceCensus census = buildSourceCensus(pages, settings.useOriginPath, codePage);
+  size_t pictures = 0;  // room made at once: a large album's plans grow no copy
+  forEachElement(pages, [&](Json::ArrayIndex, Json::ArrayIndex, const Json::Value& element) {
+    pictures += isPictureElement(element) ? 1 : 0;
+  });
+  plan.elements.reserve(pictures);
   forEachElement(
       pages, [&](Json::ArrayIndex page, Json::ArrayIndex index, const Json::Value& element) {
         if (plan.fatal || !isPictureElement(element)) return;
