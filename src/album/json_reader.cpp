@@ -4,11 +4,29 @@
 
 #include <cstring>
 
+#include "album/album_format.h"
 #include "album/json_number.h"
 #include "platform/code_page.h"
 
 namespace vellomar {
 namespace {
+
+// The member names of an album, which an album of many elements repeats in
+// every one: held as these constants rather than as a copy each.
+constexpr const char* kCommonNames[] = {
+    keys::kPhotoBook, keys::kScale,     keys::kPages,     keys::kElements, keys::kImage,
+    keys::kSrc,       keys::kWidth,     keys::kHeight,    keys::kPositionX, keys::kPositionY,
+    keys::kRotation,  keys::kMask,      keys::kWidthO,    keys::kHeightO,  "type"};
+
+// The member of `object` named `name`, added when it is not there.
+Json::Value& memberNamed(Json::Value& object, const std::string& name) {
+  for (const char* common : kCommonNames) {
+    if (name.size() == std::strlen(common) && name == common) {
+      return object[Json::StaticString(common)];
+    }
+  }
+  return object[name];
+}
 
 class Parser {
  public:
@@ -116,7 +134,7 @@ class Parser {
       if (!skipFill()) return false;
       if (atEnd() || *pos_ != ':') return fail("':' is expected after a member name");
       ++pos_;
-      if (!readValue(out[key], depth)) return false;
+      if (!readValue(memberNamed(out, key), depth)) return false;
       if (!skipFill()) return false;
       if (atEnd()) return fail("',' or '}' is expected");
       if (*pos_ == '}') {
