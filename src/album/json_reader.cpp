@@ -14,9 +14,9 @@ namespace {
 // The member names of an album, which an album of many elements repeats in
 // every one: held as these constants rather than as a copy each.
 constexpr const char* kCommonNames[] = {
-    keys::kPhotoBook, keys::kScale,     keys::kPages,     keys::kElements, keys::kImage,
-    keys::kSrc,       keys::kWidth,     keys::kHeight,    keys::kPositionX, keys::kPositionY,
-    keys::kRotation,  keys::kMask,      keys::kWidthO,    keys::kHeightO,  "type"};
+    keys::kPhotoBook, keys::kScale, keys::kPages,  keys::kElements,  keys::kImage,
+    keys::kSrc,       keys::kWidth, keys::kHeight, keys::kPositionX, keys::kPositionY,
+    keys::kRotation,  keys::kMask,  keys::kWidthO, keys::kHeightO,   "type"};
 
 // The member of `object` named `name`, added when it is not there.
 Json::Value& memberNamed(Json::Value& object, const std::string& name) {

@@ -307,7 +307,8 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
     }
     document.finish();
 
-    written = writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root, readSize), error);
+    written =
+        writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root, readSize), error);
     if (!written) {
       diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
     }

@@ -1,12 +1,13 @@
 #include "app/proof_run.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <new>
-#include <optional>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <utility>
@@ -93,8 +94,8 @@ double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
 struct PreparedPage {
   Canvas canvas;
   std::vector<ProofElement> elements;
-  std::vector<std::string> paths[2];            // of each side's picture
-  std::vector<std::vector<std::string>> notes;  // of each element
+  std::array<std::vector<std::string>, 2> paths;  // of each side's picture
+  std::vector<std::vector<std::string>> notes;    // of each element
 };
 
 // An element's pictures loaded, drawn and measured, and what its page is told
@@ -164,9 +165,8 @@ class ProofPages {
       ElementProof& proof = proved.proof;
       // Each picture let go once drawn: only the regions of the source are
       // read again, to measure.
-      const std::string beforeColours = load(page.paths[0][e], page.canvas,
-                                             "before: " + element.place, element.before,
-                                             proved.notes);
+      const std::string beforeColours = load(
+          page.paths[0][e], page.canvas, "before: " + element.place, element.before, proved.notes);
       noteResolution(element, proved.pictures, proved.notes, proved.failures);
       proof.shownBefore = drawSide(element.before, page.canvas, proof.before);
       element.before.picture.pixels.release();

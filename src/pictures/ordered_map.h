@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -119,7 +119,7 @@ class OrderedMap {
   std::vector<std::optional<Result>> results_;
   const size_t ahead_;
   size_t next_ = 0;
-  size_t taken_ = 0;  // results taken
+  size_t taken_ = 0;     // results taken
   size_t running_ = 0;   // tasks the workers are running
   bool paused_ = false;  // no worker starts a task
   bool stopping_ = false;

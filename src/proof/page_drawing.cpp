@@ -160,14 +160,14 @@ double shownDepth(const ElementGeometry& geometry) {
   cv::invertAffineTransform(pictureToPage(geometry, cv::Size(1, 1)), toPicture);
   double lowest = 0;
   for (const cv::Point2d& corner : maskCorners(geometry)) {
-    lowest = std::max(lowest, toPicture(1, 0) * corner.x + toPicture(1, 1) * corner.y +
-                                  toPicture(1, 2) + 0.5);
+    lowest = std::max(
+        lowest, toPicture(1, 0) * corner.x + toPicture(1, 1) * corner.y + toPicture(1, 2) + 0.5);
   }
   return std::isfinite(lowest) ? std::min(lowest, 1.0) : 1.0;
 }
 
-DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize,
-                         const ElementGeometry& geometry, const Canvas& canvas) {
+DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
+                         const Canvas& canvas) {
   const std::vector<cv::Point2d> mask = maskCorners(geometry);
   const cv::Rect area = canvasBounds(mask, canvas);
   if (area.empty() || picture.empty()) return {};

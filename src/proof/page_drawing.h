@@ -54,8 +54,8 @@ double shownDepth(const ElementGeometry& geometry);
 // Draws `picture` (8-bit BGR: a picture of `fullSize` pixels, at that size
 // or smaller) as the element of `geometry` on `canvas`. A picture of more
 // than twice the pixels it is drawn with is averaged down to them first.
-DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize,
-                         const ElementGeometry& geometry, const Canvas& canvas);
+DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
+                         const Canvas& canvas);
 
 // Lays `drawn` onto `page` (8-bit BGR, of the canvas's size) and marks what
 // it lets be seen in `seen` (8-bit, one channel).

@@ -669,15 +669,18 @@ TEST(OrderedMapTest, ATaskRunAgainAloneHasTheWorkersWaiting) {
 // result is taken once, in its order.
 TEST(OrderedMapTest, TasksRunNoFurtherAheadThanLet) {
   std::atomic<size_t> taken{0}, furthest{0};
-  OrderedMap<size_t> map({0, 1, 2, 3, 4, 5, 6, 7}, 3, [&](size_t i) {
-    for (size_t ahead = i + 1 - taken, seen = furthest; ahead > seen;) {
-      furthest.compare_exchange_weak(seen, ahead);
-    }
-    return i * 10;
-  }, 2);
+  OrderedMap<size_t> map(
+      {0, 1, 2, 3, 4, 5, 6, 7}, 3,
+      [&](size_t i) {
+        for (size_t ahead = i + 1 - taken, seen = furthest; ahead > seen;) {
+          furthest.compare_exchange_weak(seen, ahead);
+        }
+        return i * 10;
+      },
+      2);
   for (size_t i = 0; i < 8; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));  // slower than the workers
-    taken = i + 1;  // never behind the map's count
+    taken = i + 1;                                              // never behind the map's count
     EXPECT_EQ(map.take(i), i * 10);
   }
   EXPECT_LE(furthest, 2u);
