@@ -304,6 +304,14 @@ TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
     const cv::Mat part = loadPictureToDraw(dir.path() + "/p.jpg", false, {50, 25}).region(region);
     EXPECT_EQ(cv::norm(part, whole(region), cv::NORM_INF), 0) << region;
   }
+  // Drawn only down to a quarter of its height: past a margin of 12 rows, the
+  // rows repeat the last one decoded.
+  const cv::Mat all = loadPictureToDraw(dir.path() + "/p.jpg", false, {100, 50}).pixels;
+  const cv::Mat top = loadPictureToDraw(dir.path() + "/p.jpg", false, {100, 50}, 0.25).pixels;
+  ASSERT_EQ(top.size(), all.size());
+  EXPECT_EQ(cv::norm(top.rowRange(0, 25), all.rowRange(0, 25), cv::NORM_INF), 0);
+  EXPECT_EQ(cv::norm(top.row(49), all.row(24), cv::NORM_INF), 0);
+  EXPECT_GT(cv::norm(top.row(49), all.row(49), cv::NORM_INF), 0);
 }
 
 // Each format the library reads here, its size read from its header, reduced

@@ -61,6 +61,12 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
     cv::Mat page(canvas.size, CV_8UC3, cv::Scalar::all(255));
     cv::Mat seen = cv::Mat::zeros(canvas.size, CV_8U);
     layPicture(drawPicture(picture, picture.size(), geometry, canvas), page, seen);
+    // How far down the mask shows the picture: all of it, or a top quarter.
+    ElementGeometry top = geometry;
+    top.maskWidth = 100, top.maskHeight = 15;
+    placeWindow(top);
+    EXPECT_NEAR(shownDepth(geometry), 1, 1e-9);
+    EXPECT_NEAR(shownDepth(top), 0.25, 1e-9);
     for (int q = 0; q < 4; ++q) {
       const double x = (q % 2 ? 75 : 25), y = (q / 2 ? 45 : 15);  // the quarter's middle
       const cv::Point2d onPage(500 + x * c - y * s, 300 + x * s + y * c);
