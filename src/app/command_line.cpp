@@ -61,7 +61,7 @@ constexpr char kProofHelp[] =
     "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
     "  --exif-orientation  pictures are turned upright by their EXIF orientation,\n"
     "                    as vellomar --exif-orientation turns them\n"
-    "  --jobs N          pages drawn at once (default: one per processor)\n"
+    "  --jobs N          pictures drawn at once (default: one per processor)\n"
     "  -h, --help        print this help\n"
     "      --version     print the version\n";
 

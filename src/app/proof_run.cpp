@@ -457,7 +457,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
         [&](size_t i) { return proofer.prove(pages[elements[i].first], elements[i].second); },
         2 * workers + 1);
     if (!map.missingWorkers().empty()) {
-      diagnostics.note("", "", map.missingWorkers() + ": the pages are drawn by those");
+      diagnostics.note("", "", map.missingWorkers() + ": the pictures are drawn by those");
     }
     size_t next = 0;
     for (size_t p = 0; p < count; ++p) {

@@ -28,7 +28,7 @@ struct ProofSettings {
   bool exifOrientation = false;  // pictures turned upright by their EXIF orientation
   int longSide = 1600;           // pixels of a page drawing's long side
   ProofThresholds thresholds;
-  int workerCount = 0;  // pages drawn at once; 0 for one per processor
+  int workerCount = 0;  // elements drawn at once; 0 for one per processor
   bool showProgress = false;
 };
 
