@@ -21,9 +21,7 @@ constexpr const char* kCommonNames[] = {
 // The member of `object` named `name`, added when it is not there.
 Json::Value& memberNamed(Json::Value& object, const std::string& name) {
   for (const char* common : kCommonNames) {
-    if (name.size() == std::strlen(common) && name == common) {
-      return object[Json::StaticString(common)];
-    }
+    if (name == common) return object[Json::StaticString(common)];
   }
   return object[name];
 }

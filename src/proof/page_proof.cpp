@@ -62,7 +62,7 @@ ElementProof proveElement(ProofElement element, const Canvas& canvas) {
   ElementProof proved;
   proved.shownBefore = drawSide(element.before, canvas, proved.before);
   proved.shownAfter = drawSide(element.after, canvas, proved.after);
-  if (proved.shownBefore && proved.shownAfter) proved.misplacement = misplacementOf(element);
+  proved.misplacement = misplacementOf(element);  // 0 unless both sides show a picture
   element.before.picture = ShownPicture();
   element.after.picture = ShownPicture();
   proved.element = std::move(element);
