@@ -96,6 +96,7 @@ struct PreparedPage {
   std::vector<ProofElement> elements;
   std::array<std::vector<std::string>, 2> paths;  // of each side's picture
   std::vector<std::vector<std::string>> notes;    // of each element
+  std::string failure;                            // why the page cannot be drawn; "" when it can
 };
 
 // An element's pictures loaded, drawn and measured, and what its page is told
@@ -129,7 +130,19 @@ class ProofPages {
         files_(files),
         scale_(asDouble(memberOf(memberOf(before, keys::kPhotoBook), keys::kScale)).value_or(0)) {}
 
+  // Page `page` read; a page that cannot be (out of memory) has no elements
+  // and the reason.
   PreparedPage prepare(Json::ArrayIndex page) const {
+    try {
+      return prepareOrThrow(page);
+    } catch (const std::exception& error) {
+      PreparedPage failed;
+      failed.failure = reasonOf(error);
+      return failed;
+    }
+  }
+
+  PreparedPage prepareOrThrow(Json::ArrayIndex page) const {
     PreparedPage prepared;
     const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
     const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
@@ -193,12 +206,14 @@ class ProofPages {
   // is a failing page.
   PageFigures finish(Json::ArrayIndex page, const PreparedPage& prepared,
                      const std::function<ProvedElement()>& next) const {
-    std::string failure;
+    std::string failure = prepared.failure;
     std::optional<PageProofer> proofer;
     std::vector<std::string> failures, notes;
     std::vector<PictureFigure> pictures;
     try {
-      proofer.emplace(static_cast<int>(page), prepared.canvas, settings_.thresholds);
+      if (failure.empty()) {
+        proofer.emplace(static_cast<int>(page), prepared.canvas, settings_.thresholds);
+      }
     } catch (const std::exception& error) {
       failure = reasonOf(error);
     }
