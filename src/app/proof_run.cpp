@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <functional>
 #include <new>
+#include <numeric>
 #include <opencv2/core.hpp>
 #include <optional>
 #include <set>
@@ -461,7 +462,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
     for (size_t e = 0; e < pages.back().elements.size(); ++e) elements.emplace_back(p, e);
   }
   std::vector<size_t> order(elements.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::iota(order.begin(), order.end(), size_t{0});
   const size_t workers =
       static_cast<size_t>(settings.workerCount > 0 ? settings.workerCount : onlineProcessorCount());
   std::vector<PageFigures> figures;
