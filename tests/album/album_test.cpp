@@ -72,6 +72,10 @@ TEST(JsonReaderTest, TextsReadAsTheirValueOrAreRefused) {
     EXPECT_EQ(roundTrip(text), written);
   }
   Json::Value value;
+  // A comment that ends the text is a comment, not a lone '/'.
+  JsonParseError error;
+  EXPECT_FALSE(readJson("[1 //", value, &error));
+  EXPECT_EQ(error.reason, "',' or ']' is expected");
   ASSERT_TRUE(readJson("[2147483647, 2147483648]", value));
   EXPECT_EQ(value[0].type(), Json::intValue);
   EXPECT_EQ(value[1].type(), Json::uintValue);
