@@ -143,32 +143,6 @@ class ProofPages {
     }
   }
 
-  PreparedPage prepareOrThrow(Json::ArrayIndex page) const {
-    PreparedPage prepared;
-    const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
-    const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
-    const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
-    prepared.elements.resize(count);
-    prepared.notes.resize(count);
-    std::vector<cv::Point2d> corners;
-    for (Json::ArrayIndex e = 0; e < count; ++e) {
-      ProofElement& element = prepared.elements[e];
-      element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
-      prepared.paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
-                                       settings_.useOriginPath, "before: " + element.place,
-                                       element.before, prepared.notes[e]));
-      prepared.paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
-                                       "after: " + element.place, element.after,
-                                       prepared.notes[e]));
-      for (const ProofSide* drawn : {&element.before, &element.after}) {
-        if (!drawn->drawn) continue;
-        for (const cv::Point2d& corner : boxCorners(drawn->geometry)) corners.push_back(corner);
-      }
-    }
-    prepared.canvas = canvasAround(corners, settings_.longSide);
-    return prepared;
-  }
-
   // Element `e` of a prepared page, its pictures loaded at about the size
   // they are drawn at, drawn and measured; a failure (out of memory, say) is
   // its page's.
@@ -225,11 +199,11 @@ class ProofPages {
         failure = proved.failure;
         continue;
       }
-      notes.insert(notes.end(), prepared.notes[e].begin(), prepared.notes[e].end());
-      notes.insert(notes.end(), proved.notes.begin(), proved.notes.end());
-      failures.insert(failures.end(), proved.failures.begin(), proved.failures.end());
-      pictures.insert(pictures.end(), proved.pictures.begin(), proved.pictures.end());
       try {
+        notes.insert(notes.end(), prepared.notes[e].begin(), prepared.notes[e].end());
+        notes.insert(notes.end(), proved.notes.begin(), proved.notes.end());
+        failures.insert(failures.end(), proved.failures.begin(), proved.failures.end());
+        pictures.insert(pictures.end(), proved.pictures.begin(), proved.pictures.end());
         proofer->add(proved.proof);
       } catch (const std::exception& error) {
         failure = reasonOf(error);
@@ -252,6 +226,32 @@ class ProofPages {
   }
 
  private:
+  PreparedPage prepareOrThrow(Json::ArrayIndex page) const {
+    PreparedPage prepared;
+    const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
+    const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
+    const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
+    prepared.elements.resize(count);
+    prepared.notes.resize(count);
+    std::vector<cv::Point2d> corners;
+    for (Json::ArrayIndex e = 0; e < count; ++e) {
+      ProofElement& element = prepared.elements[e];
+      element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
+      prepared.paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
+                                       settings_.useOriginPath, "before: " + element.place,
+                                       element.before, prepared.notes[e]));
+      prepared.paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
+                                       "after: " + element.place, element.after,
+                                       prepared.notes[e]));
+      for (const ProofSide* drawn : {&element.before, &element.after}) {
+        if (!drawn->drawn) continue;
+        for (const cv::Point2d& corner : boxCorners(drawn->geometry)) corners.push_back(corner);
+      }
+    }
+    prepared.canvas = canvasAround(corners, settings_.longSide);
+    return prepared;
+  }
+
   PageFigures written(Json::ArrayIndex page, PageProof proof, std::vector<std::string> notes,
                       std::vector<std::string> failures,
                       std::vector<PictureFigure> pictures) const {
