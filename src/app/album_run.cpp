@@ -288,19 +288,16 @@ int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream
     }
     removeStaleTemporaries(outputDir);
 
-    std::optional<Problem> fatal;
-    {  // the plan let go before the document is written
-      const AlbumPlan plan = planAlbum(document.root, settings, codePage);
-      const Run run{settings, codePage, outputDir, inputFile, diagnostics};
-      ElementsDone done = runElements(run, plan, document);
-      outcomes = std::move(done.outcomes);
-      // Recorded for the next run; a run that made nothing leaves no record
-      // where there was none.
-      if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
-        writeRunState(outputDir, done.files, diagnostics);
-      }
-      fatal = done.fatal ? done.fatal : plan.fatal;
+    const AlbumPlan plan = planAlbum(document.root, settings, codePage);
+    const Run run{settings, codePage, outputDir, inputFile, diagnostics};
+    ElementsDone done = runElements(run, plan, document);
+    outcomes = std::move(done.outcomes);
+    // Recorded for the next run; a run that made nothing leaves no record
+    // where there was none.
+    if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
+      writeRunState(outputDir, done.files, diagnostics);
     }
+    std::optional<Problem> fatal = done.fatal ? done.fatal : plan.fatal;
     if (fatal) {
       report(diagnostics, *fatal, inputFile);
       return kExitFailure;
