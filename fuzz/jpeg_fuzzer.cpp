@@ -1,7 +1,8 @@
-// The JPEG path and the metadata reader on hostile files: the first 8 bytes
-// choose the box and the window, the rest is the picture file. Nothing may
-// crash, leak or read out of bounds, whatever libjpeg makes of the file; a
-// profile read from a file goes back into it as into any derived file.
+// The scan count, the JPEG path and the metadata reader on hostile files:
+// the first 8 bytes choose the box and the window, the rest is the picture
+// file. Nothing may crash, leak or read out of bounds, whatever libjpeg makes
+// of the file; a profile read from a file goes back into it as into any
+// derived file.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      boxWidth,
                                      boxHeight};
   const vellomar::PictureJob job{"", data[6] % 2 ? "d.jpg" : "d.png", 1 + data[7] % 2, 1.0, region};
+  (void)vellomar::jpegScanCount(file);
   (void)vellomar::jpegWindowPicture(file, job);
   (void)vellomar::decodeJpeg(file, data[6] % 4 < 2);
   const vellomar::PictureMetadata metadata = vellomar::readPictureMetadata(file);

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "pictures/file_bytes.h"
@@ -200,12 +201,13 @@ int jpegScanCount(std::string_view b, int limit) {
     // A scan: its coded data runs to the next marker that is neither a
     // stuffed zero nor a restart marker.
     ++scans;
-    for (; at + 1 < b.size(); ++at) {
+    for (; at < b.size(); ++at) {
+      const void* mark = std::memchr(b.data() + at, 0xFF, b.size() - at);
+      if (mark == nullptr) return scans;
+      at = static_cast<size_t>(static_cast<const char*>(mark) - b.data());
+      if (at + 1 >= b.size()) return scans;
       const unsigned char next = static_cast<unsigned char>(b[at + 1]);
-      if (static_cast<unsigned char>(b[at]) == 0xFF && next != 0x00 && next != 0xFF &&
-          !(next >= 0xD0 && next <= 0xD7)) {
-        break;
-      }
+      if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
     }
   }
   return scans;
