@@ -15,6 +15,7 @@
 #include "plan/album_plan.h"
 #include "plan/run_settings.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "util/whole_file.h"
 
@@ -24,7 +25,7 @@ namespace bench {
 inline std::vector<vellomar::PictureJob> albumJobs(const std::string& albumDir) {
   using namespace vellomar;
   Json::Value root;
-  if (!readJson(readWholeFile(albumDir + "/album.desc"), root)) return {};
+  if (!readJson(readWholeFile(nativeFileSystem(), albumDir + "/album.desc"), root)) return {};
   RunSettings settings;
   settings.sourceDir = albumDir + "\\";
   const AlbumPlan plan = planAlbum(root, settings, CodePage::named("UTF-8"));

@@ -19,6 +19,7 @@
 #include "app/album_run.h"
 #include "plan/run_settings.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "util/whole_file.h"
 
 namespace fs = std::filesystem;
@@ -55,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.outputDir = (dir / "out").string();
   settings.workerCount = 2;
   std::ostringstream out, err;
-  const int status = vellomar::processAlbum(settings, vellomar::CodePage::named("UTF-8"), out, err);
+  const int status = vellomar::processAlbum(settings, vellomar::CodePage::named("UTF-8"),
+                                            vellomar::nativeFileSystem(), out, err);
 
   if (status != 0 && status != -1) std::abort();
   const std::string printed = out.str();
@@ -73,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (status == 0) {
     Json::Value written;
-    if (!vellomar::readJson(vellomar::readWholeFile((dir / "out" / "album.desc").string()),
+    if (!vellomar::readJson(vellomar::readWholeFile(vellomar::nativeFileSystem(),
+                                                    (dir / "out" / "album.desc").string()),
                             written)) {
       std::abort();
     }

@@ -56,6 +56,17 @@ bool isPictureElement(const Json::Value& element) {
   return std::string(name, end) == keys::kImage;
 }
 
+std::optional<std::string> keyBeforeImage(const Json::Value& element) {
+  if (element.type() != Json::objectValue || isPictureElement(element)) return std::nullopt;
+  const Json::Value* image = element.find(keys::kImage, keys::kImage + sizeof keys::kImage - 1);
+  if (image == nullptr || !image->isObject()) return std::nullopt;
+  const Json::Value* src = image->find(keys::kSrc, keys::kSrc + sizeof keys::kSrc - 1);
+  if (src == nullptr || !src->isString() || src->asString().empty()) return std::nullopt;
+  const char* end = nullptr;
+  const char* name = element.begin().memberName(&end);
+  return std::string(name, end);
+}
+
 std::string pagePlace(int pageIndex) {
   return std::string(keys::kPhotoBook) + "." + keys::kPages + "[" + std::to_string(pageIndex) + "]";
 }

@@ -5,6 +5,7 @@
 // conversions of their values, the test for a picture element, and the names
 // of places in the document used in diagnostics.
 
+#include <optional>
 #include <string>
 
 #include "util/diagnostics.h"
@@ -53,6 +54,11 @@ bool isObjectWithMembers(const Json::Value& value);
 // True when `element` is an object whose first member name, in key order, is
 // exactly "image".
 bool isPictureElement(const Json::Value& element);
+
+// The first key of an element that holds a picture (an "image" record with
+// a src of text) but is not a picture element by the rule above, because a
+// key comes before "image"; nothing otherwise.
+std::optional<std::string> keyBeforeImage(const Json::Value& element);
 
 // Places in the document, as diagnostics name them.
 std::string pagePlace(int pageIndex);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "album/album_document.h"
@@ -12,10 +14,11 @@
 #include "album/json_writer.h"
 #include "app/console_messages.h"
 #include "app/exit_status.h"
-#include "app/previous_run.h"
+#include "app/output_directory.h"
 #include "app/run_report.h"
 #include "pictures/derived_files.h"
 #include "plan/album_plan.h"
+#include "plan/derived_image.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"
@@ -30,19 +33,43 @@ namespace vellomar {
 namespace {
 
 constexpr char kAlbumFileName[] = "album.desc";
+constexpr char kReportRefused[] =
+    "cannot be written: it would replace a file of the album (its description, a picture or a "
+    "file of vellomar's)";
 
-// Reports a problem; one without a file is one of the album description.
-void report(Diagnostics& diagnostics, const Problem& problem, const std::string& albumFile) {
-  diagnostics.problem(problem.file.empty() ? albumFile : problem.file, problem.place, problem.text);
+// What the report may never replace: the files of the album (found by their
+// identity, links followed), and the names the run writes in the output
+// directory.
+struct Protected {
+  std::vector<FileIdentity> files;
+  std::optional<FileIdentity> outputDirectory;
+  std::set<std::string> outputNames;  // folded
+};
+
+// Whether a report written to `path` would replace a protected file.
+bool replacesProtected(FileSystem& files, const std::string& path, const Protected& kept) {
+  if (const auto file = fileIdentity(files, path)) {
+    for (const FileIdentity& other : kept.files) {
+      if (file->sameFile(other)) return true;
+    }
+  }
+  const size_t separator = path.find_last_of("/\\");
+  const std::string directory =
+      separator == std::string::npos ? "." : path.substr(0, separator + 1);
+  const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+  const auto in = directoryIdentity(files, directory);
+  return in && kept.outputDirectory && in->sameFile(*kept.outputDirectory) &&
+         (isReservedName(name) || kept.outputNames.count(foldedName(name)) != 0);
 }
 
 // For each of `jobs`, the job whose source picture its derived file would
 // replace (itself included), when there is one.
-std::vector<std::optional<size_t>> replacedSources(const std::vector<PictureJob>& jobs,
+std::vector<std::optional<size_t>> replacedSources(FileSystem& files,
+                                                   const std::vector<PictureJob>& jobs,
                                                    const std::string& outputDir) {
   using Identity = std::pair<uint64_t, uint64_t>;
-  const auto identityOf = [](const std::string& path) -> std::optional<Identity> {
-    const auto file = fileIdentity(path);
+  const auto identityOf = [&](const std::string& path) -> std::optional<Identity> {
+    const auto file = fileIdentity(files, path);
     if (!file) return std::nullopt;
     return Identity(file->device, file->inode);
   };
@@ -72,6 +99,7 @@ void describe(const ElementPlan& element, const DerivedFile& file, bool kept, do
   const bool cut = file.path == DerivedPath::kReduce;
   outcome.decision = kept ? "kept" : cut ? "cut" : "copied";
   outcome.derived = element.newSrc;
+  outcome.renamedFrom = element.renamedFrom;
   outcome.sized = true;
   outcome.width = cut ? element.job->region->width : file.pictureWidth;
   outcome.height = cut ? element.job->region->height : file.pictureHeight;
@@ -84,48 +112,119 @@ void describe(const ElementPlan& element, const DerivedFile& file, bool kept, do
   outcome.resolved = true;
 }
 
-// What the run works with, for the walk over its elements.
+// One run: what it works with, and what it leaves for the report.
 struct Run {
+  Run(const RunSettings& settings, const CodePage& codePage, FileSystem& files, std::ostream& out,
+      Diagnostics& diagnostics)
+      : settings(settings), codePage(codePage), files(files), out(out), diagnostics(diagnostics) {}
+
   const RunSettings& settings;
   const CodePage& codePage;
-  const std::string& outputDir;  // a tool path ending with a separator
-  const std::string& albumFile;  // album.desc, as diagnostics name it
+  FileSystem& files;
+  std::ostream& out;
   Diagnostics& diagnostics;
+  std::string albumFile;                 // album.desc, as diagnostics name it
+  std::string outputDir;                 // a tool path ending with a separator, once made
+  std::vector<ElementOutcome> outcomes;  // in element order
+  bool written = false;                  // album.desc was written
+  std::string ended;                     // UTF-8: what ended the run early
+  std::unique_ptr<DirectoryLock> lock;   // held until the report is written
+  Protected kept;                        // what the report may not replace
+  bool reportRefused = false;            // said so before anything was written
+
+  // Reports a problem of the run, which then fails.
+  int fail(const std::string& file, const std::string& place, const std::string& text) {
+    diagnostics.problem(file, place, text);
+    ended = convertAnsiToUtf8(codePage, text);
+    return kExitFailure;
+  }
 };
+
+// The picture jobs of a plan, in element order, and why the derived file of
+// each must not be written, when it must not: it would replace a source
+// picture of the album, or a file the tool did not write (unless asked to).
+struct Work {
+  std::vector<PictureJob> jobs;
+  std::vector<const ElementPlan*> elements;  // of each job
+  std::vector<std::optional<Problem>> blocked;
+};
+
+// The work of `plan`; adds to what the report may not replace.
+Work workOf(Run& run, const AlbumPlan& plan, OutputDirectory& output) {
+  Work work;
+  for (const ElementPlan& element : plan.elements) {
+    if (!element.job) continue;
+    work.jobs.push_back(*element.job);
+    work.elements.push_back(&element);
+  }
+  const std::vector<PictureJob>& jobs = work.jobs;
+  const std::vector<const ElementPlan*>& elements = work.elements;
+  std::vector<std::optional<Problem>>& blocked = work.blocked;
+  blocked.resize(jobs.size());
+  const std::vector<std::optional<size_t>> replaced =
+      replacedSources(run.files, jobs, run.outputDir);
+  std::map<std::string, Ownership> ownerships;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const std::string& name = jobs[i].derivedName;
+    const std::string path = toOsPath(run.outputDir + name);
+    const std::string& place = elements[i]->place;
+    if (replaced[i]) {
+      blocked[i] = Problem{path, place,
+                           *replaced[i] == i ? "the derived picture would replace its own source"
+                                             : "the derived picture would replace the source "
+                                               "picture of " +
+                                                   elements[*replaced[i]]->place};
+      continue;
+    }
+    const auto [at, fresh] = ownerships.emplace(name, Ownership::kAbsent);
+    if (fresh) at->second = output.ownership(name);
+    if (run.settings.overwrite) continue;
+    if (at->second == Ownership::kForeign) {
+      blocked[i] = Problem{path, place,
+                           "a file vellomar did not write has this name: it is left as it is "
+                           "(--overwrite replaces it)"};
+    } else if (at->second == Ownership::kChanged) {
+      blocked[i] = Problem{path, place,
+                           "has changed since vellomar wrote it: it is left as it is "
+                           "(--overwrite replaces it)"};
+    }
+  }
+  for (const PictureJob& job : jobs) {
+    if (const auto source = fileIdentity(run.files, job.sourceFilePath)) {
+      run.kept.files.push_back(*source);
+    }
+    if (const auto derived = fileIdentity(run.files, run.outputDir + job.derivedName)) {
+      run.kept.files.push_back(*derived);
+    }
+    run.kept.outputNames.insert(foldedName(job.derivedName));
+  }
+  return work;
+}
 
 // What the walk over the elements leaves.
 struct ElementsDone {
-  std::vector<DerivedFile> files;        // made or kept, one for each name
-  std::vector<ElementOutcome> outcomes;  // in element order, for the report
-  std::optional<Problem> fatal;          // the error that ended the walk
+  std::vector<DerivedFile> files;  // made or kept, one for each name
+  std::optional<Problem> fatal;    // the error that ended the walk
 };
 
 // The derived files of the planned elements, taken in element order:
 // problems reported and records rewritten as each element's turn comes, up to
 // an error that ends the run.
-ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& document) {
+ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& document,
+                         OutputDirectory& output, Work planned) {
   ElementsDone done;
-  std::vector<PictureJob> jobs;
-  std::vector<const ElementPlan*> elementOfJob;
-  for (const ElementPlan& element : plan.elements) {
-    if (!element.job) continue;
-    jobs.push_back(*element.job);
-    elementOfJob.push_back(&element);
-  }
-  // Nothing of the customer's is replaced.
-  const std::vector<std::optional<size_t>> replaced = replacedSources(jobs, run.outputDir);
+  const std::vector<std::optional<Problem>>& blocked = planned.blocked;
   std::vector<PictureJob> work;
-  if (std::any_of(replaced.begin(), replaced.end(), [](const auto& r) { return r.has_value(); })) {
-    for (size_t i = 0; i < jobs.size(); ++i) {
-      if (!replaced[i]) work.push_back(jobs[i]);
+  if (std::any_of(blocked.begin(), blocked.end(), [](const auto& b) { return b.has_value(); })) {
+    for (size_t i = 0; i < planned.jobs.size(); ++i) {
+      if (!blocked[i]) work.push_back(planned.jobs[i]);
     }
   } else {
-    work.swap(jobs);  // all of them: no copy of a long list
+    work.swap(planned.jobs);  // all of them: no copy of a long list
   }
   // What the last run left as this run would make it is kept as it is.
   std::vector<std::optional<DerivedFile>> kept =
-      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>()
-                           : filesToKeep(work, run.outputDir, run.diagnostics);
+      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>() : output.filesToKeep(work);
   // A few pictures need no progress line.
   constexpr int kFewPictures = 4;
   Progress progress(run.diagnostics.stream(), run.settings.showProgress, kFewPictures);
@@ -135,69 +234,75 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& d
     ~Attachment() { diagnostics.setProgress(nullptr); }
   } attachment{run.diagnostics};
   run.diagnostics.setProgress(&progress);
-  DerivedFiles files(std::move(work), std::move(kept), run.outputDir, run.settings.workerCount,
-                     &progress);
+  DerivedFiles files(
+      run.files, std::move(work), std::move(kept), run.outputDir, run.settings.workerCount,
+      [&](TemporaryFile& made, const std::string& name, uint64_t hash, std::string& error) {
+        return output.putInPlace(made, name, hash, error);
+      },
+      &progress);
   if (!files.missingWorkers().empty()) {
     run.diagnostics.note("", "", files.missingWorkers() + ": the pictures are made by those");
   }
 
+  const bool reporting = !run.settings.reportFile.empty();
   std::map<std::string, size_t> fileOfName;  // in done.files
   size_t job = 0;
   for (const ElementPlan& element : plan.elements) {
     document.read(element.page, element.element, element.reads);
     // Kept only for a report.
     ElementOutcome ignored;
-    ElementOutcome& outcome =
-        run.settings.reportFile.empty() ? ignored : done.outcomes.emplace_back();
+    ElementOutcome& outcome = reporting ? run.outcomes.emplace_back() : ignored;
     outcome.place = element.place;
     outcome.source = element.source;
     outcome.decision = "skipped";
     // Reported now, and kept for the report.
-    const auto problem = [&](const std::string& file, const std::string& text,
-                             const std::string& place) {
-      run.diagnostics.problem(file, place, text);
+    const auto problem = [&](const Problem& problem) {
+      run.diagnostics.problem(problem.file, problem.place, problem.text);
       outcome.decision = "problem";
-      outcome.problem = convertAnsiToUtf8(run.codePage, text);
+      outcome.problem = convertAnsiToUtf8(run.codePage, problem.text);
     };
-    if (element.problem) {
-      problem(element.problem->file.empty() ? run.albumFile : element.problem->file,
-              element.problem->text, element.problem->place);
-    }
-    if (!element.job) continue;
-    const std::string derivedFile = toOsPath(run.outputDir + element.job->derivedName);
-    const std::optional<size_t> replacing = replaced[job++];
-    if (replacing) {
-      problem(derivedFile,
-              *replacing == job - 1 ? "the derived picture would replace its own source"
-                                    : "the derived picture would replace the source picture of " +
-                                          elementOfJob[*replacing]->place,
-              element.place);
+    if (!element.leftOut.empty()) {
+      run.diagnostics.note(run.albumFile, element.place,
+                           convertUtf8ToAnsi(run.codePage, element.leftOut));
+      outcome.reason = element.leftOut;
       continue;
     }
+    if (element.problem) {
+      Problem reported = *element.problem;
+      if (reported.file.empty()) reported.file = run.albumFile;
+      problem(reported);
+    }
+    if (!element.job) continue;
+    if (const std::optional<Problem>& stop = blocked[job++]) {
+      problem(*stop);
+      continue;
+    }
+    if (!element.renamedFrom.empty()) {
+      run.diagnostics.note(run.albumFile, element.place,
+                           "its derived picture is named " + element.job->derivedName + ": " +
+                               convertUtf8ToAnsi(run.codePage, element.renamedFrom) +
+                               " is another picture's");
+    }
+    const std::string derivedFile = toOsPath(run.outputDir + element.job->derivedName);
     const DerivedPicture picture = files.next();
     switch (picture.status) {
       case DerivedPicture::Status::kLibraryFailed:
-        done.fatal =
-            Problem{derivedFile, element.place, "the image library failed: " + picture.problem};
-        outcome.decision = "problem";
-        outcome.problem = convertAnsiToUtf8(run.codePage, done.fatal->text);
-        return done;
+        problem({derivedFile, element.place, "the image library failed: " + picture.problem});
+        continue;
       case DerivedPicture::Status::kOutOfMemory:
       case DerivedPicture::Status::kNotLoaded:
-        problem(toOsPath(element.job->sourceFilePath),
-                "the picture cannot be loaded" +
-                    (picture.problem.empty() ? "" : ": " + picture.problem),
-                element.place);
+        problem({toOsPath(element.job->sourceFilePath), element.place,
+                 "the picture cannot be loaded" +
+                     (picture.problem.empty() ? "" : ": " + picture.problem)});
         continue;
       case DerivedPicture::Status::kNotEncoded:
-        problem(derivedFile,
-                "cannot be written: " + (picture.problem.empty()
-                                             ? "the image library could not encode it"
-                                             : picture.problem),
-                element.place);
+        problem({derivedFile, element.place,
+                 "cannot be written: " + (picture.problem.empty()
+                                              ? "the image library could not encode it"
+                                              : picture.problem)});
         continue;
       case DerivedPicture::Status::kNotWritten:
-        problem(derivedFile, "cannot be written: " + picture.problem, element.place);
+        problem({derivedFile, element.place, "cannot be written: " + picture.problem});
         continue;
       case DerivedPicture::Status::kMade:
       case DerivedPicture::Status::kKept: break;
@@ -205,7 +310,6 @@ ElementsDone runElements(const Run& run, const AlbumPlan& plan, AlbumDocument& d
     const DerivedFile& file = picture.file;
     const auto [at, fresh] = fileOfName.emplace(file.derivedName, done.files.size());
     if (fresh) done.files.push_back(file);
-    done.files[at->second] = file;  // the last one written under the name
     Json::Value image;
     const Json::Value& root = document.root;
     const Json::Value& elementValue =
@@ -230,110 +334,145 @@ std::string fileText(const Json::Value& root, size_t readSize) {
   return text;
 }
 
-// The pass over the album; `written` says whether it got to write album.desc.
-int runAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
-             Diagnostics& diagnostics, std::vector<ElementOutcome>& outcomes, bool& written) {
+// The pass over the album, up to the report.
+int runAlbum(Run& run) {
+  const RunSettings& settings = run.settings;
+  Diagnostics& diagnostics = run.diagnostics;
   const std::string inputPath = settings.sourceDir + kAlbumFileName;
-  const std::string inputFile = toOsPath(inputPath);
+  run.albumFile = toOsPath(inputPath);
+  if (const auto album = fileIdentity(run.files, inputPath)) run.kept.files.push_back(*album);
   // The output would replace the source album's pictures and description.
-  const auto sourceDirectory = directoryIdentity(settings.sourceDir);
-  if (sourceDirectory && sourceDirectory == directoryIdentity(settings.outputDir)) {
-    diagnostics.problem(toOsPath(settings.outputDir), "",
-                        "is the source directory: nothing is written into it");
-    return kExitFailure;
+  const auto sourceDirectory = directoryIdentity(run.files, settings.sourceDir);
+  const auto outputDirectory = directoryIdentity(run.files, settings.outputDir);
+  if (sourceDirectory && outputDirectory && sourceDirectory->sameFile(*outputDirectory)) {
+    return run.fail(toOsPath(settings.outputDir), "",
+                    "is the source directory: nothing is written into it");
   }
   try {
     AlbumDocument document;
     size_t readSize = 0;
     {
-      const std::string text = readWholeFile(inputPath);
+      const std::string text = readWholeFile(run.files, inputPath);
       readSize = text.size();
       if (text.empty()) {
-        printFileOpenError(out);
-        diagnostics.note(inputFile, "", "cannot be opened, or holds no text");
+        printFileOpenError(run.out);
+        diagnostics.note(run.albumFile, "", "cannot be opened, or holds no text");
+        run.ended = "cannot be opened, or holds no text";
         return kExitFailure;
       }
       JsonParseError parseError;
       if (!readJson(text, document.root, &parseError)) {
-        printParseError(out, 0);
-        diagnostics.note(inputFile,
-                         "line " + std::to_string(parseError.line) + ", column " +
-                             std::to_string(parseError.column),
-                         "not readable as JSON: " + parseError.reason);
+        printParseError(run.out, 0);
+        const std::string where = "line " + std::to_string(parseError.line) + ", column " +
+                                  std::to_string(parseError.column);
+        diagnostics.note(run.albumFile, where, "not readable as JSON: " + parseError.reason);
+        run.ended = "not readable as JSON: " + parseError.reason;
         return kExitFailure;
       }
     }
+    // Everything the document alone decides, before anything is written: a
+    // document that cannot be run leaves the output directory as it was.
+    const AlbumPlan plan = planAlbum(document.root, settings, run.codePage);
+    if (plan.fatal) return run.fail(run.albumFile, plan.fatal->place, plan.fatal->text);
+    for (const Problem& note : plan.notes) diagnostics.note(run.albumFile, note.place, note.text);
 
     // Only the last component is created. A directory that is not there then
     // ends the run before any picture is read.
     std::string error = "its name does not convert to Unicode";
-    if (!ansiToWide(codePage, settings.outputDir.c_str()).empty()) {
-      makeDirectory(settings.outputDir, &error);
+    if (!ansiToWide(run.codePage, settings.outputDir.c_str()).empty()) {
+      run.files.makeDirectory(settings.outputDir, error);
     }
-    if (!directoryIdentity(settings.outputDir)) {
-      diagnostics.problem(toOsPath(settings.outputDir), "", "cannot be created: " + error);
-      return kExitFailure;
+    run.kept.outputDirectory = directoryIdentity(run.files, settings.outputDir);
+    if (!run.kept.outputDirectory) {
+      return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + error);
     }
-    const std::string outputDir = settings.outputDir + '\\';
+    run.outputDir = settings.outputDir + '\\';
     // One run at a time writes into a directory.
-    const DirectoryLock lock(outputDir, settings.waitForOtherRuns, [&] {
-      diagnostics.note(toOsPath(settings.outputDir), "",
-                       "another run is writing into it: waiting for it to end");
-    });
-    if (!lock.held()) {
-      diagnostics.problem(toOsPath(settings.outputDir), "",
-                          lock.error().empty() ? "another run is writing into it"
-                                               : "cannot be locked: " + lock.error());
-      return kExitFailure;
+    run.lock = run.files.lock(
+        run.outputDir, settings.waitForOtherRuns,
+        [&] {
+          diagnostics.note(toOsPath(settings.outputDir), "",
+                           "another run is writing into it: waiting for it to end");
+        },
+        error);
+    if (!run.lock) {
+      return run.fail(toOsPath(settings.outputDir), "",
+                      error.empty()
+                          ? "another run is writing into it"
+                          : "cannot be locked: " + toOsPath(kLockFileName) + ": " + error);
     }
-    removeStaleTemporaries(outputDir);
+    // Nothing the tool did not write is replaced: not an album's description
+    // (the directories swapped, another customer's album), not a picture.
+    OutputDirectory output(run.files, run.outputDir, diagnostics);
+    const std::string outputAlbum = toOsPath(run.outputDir + kAlbumFileName);
+    const Ownership albumOwner = output.ownership(kAlbumFileName);
+    if (!settings.overwrite && albumOwner == Ownership::kForeign) {
+      return run.fail(outputAlbum, "",
+                      "was not written by vellomar (is this an album's source?): nothing is "
+                      "written into its directory; --overwrite replaces files vellomar did "
+                      "not write");
+    }
+    if (!settings.overwrite && albumOwner == Ownership::kChanged) {
+      return run.fail(outputAlbum, "",
+                      "has changed since vellomar wrote it: nothing is written into its "
+                      "directory; --overwrite replaces it");
+    }
+    if (const auto album = fileIdentity(run.files, run.outputDir + kAlbumFileName)) {
+      run.kept.files.push_back(*album);
+    }
+    for (const OwnedFile& file : output.owned().records()) {
+      run.kept.outputNames.insert(foldedName(file.name));
+    }
+    Work work = workOf(run, plan, output);
+    if (!settings.reportFile.empty() &&
+        replacesProtected(run.files, settings.reportFile, run.kept)) {
+      run.reportRefused = true;
+      return run.fail(toOsPath(settings.reportFile), "", kReportRefused);
+    }
+    removeStaleTemporaries(run.files, run.outputDir);
 
-    const AlbumPlan plan = planAlbum(document.root, settings, codePage);
-    const Run run{settings, codePage, outputDir, inputFile, diagnostics};
-    ElementsDone done = runElements(run, plan, document);
-    outcomes = std::move(done.outcomes);
-    // Recorded for the next run; a run that made nothing leaves no record
-    // where there was none.
-    if (!done.files.empty() || fileIdentity(outputDir + kStateFileName)) {
-      writeRunState(outputDir, done.files, diagnostics);
+    ElementsDone done = runElements(run, plan, document, output, std::move(work));
+    const std::optional<Problem> fatal = done.fatal;
+    if (!fatal) {
+      document.finish();
+      run.written = output.write(kAlbumFileName, fileText(document.root, readSize), error);
     }
-    std::optional<Problem> fatal = done.fatal ? done.fatal : plan.fatal;
+    output.finish(done.files);
     if (fatal) {
-      report(diagnostics, *fatal, inputFile);
-      return kExitFailure;
+      return run.fail(fatal->file.empty() ? run.albumFile : fatal->file, fatal->place, fatal->text);
     }
-    document.finish();
-
-    written =
-        writeFileAtomically(outputDir, kAlbumFileName, fileText(document.root, readSize), error);
-    if (!written) {
-      diagnostics.problem(toOsPath(outputDir + kAlbumFileName), "", "cannot be written: " + error);
-    }
+    if (!run.written) return run.fail(outputAlbum, "", "cannot be written: " + error);
   } catch (const std::bad_alloc&) {
-    diagnostics.problem(inputFile, "", "out of memory");
-    return kExitFailure;
+    return run.fail(run.albumFile, "", "out of memory");
   }
   return diagnostics.failed() ? kExitFailure : kExitSuccess;
 }
 
 }  // namespace
 
-int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
-                 std::ostream& err) {
+int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSystem& files,
+                 std::ostream& out, std::ostream& err) {
   Diagnostics diagnostics(err);
-  std::vector<ElementOutcome> outcomes;
-  bool written = false;
-  const int status = runAlbum(settings, codePage, out, diagnostics, outcomes, written);
-  if (settings.reportFile.empty()) return status;
-  // The report goes beside whatever the run left, whatever that is.
+  Run run(settings, codePage, files, out, diagnostics);
+  const int status = runAlbum(run);
+  if (settings.reportFile.empty() || run.reportRefused) return status;
+  // The report goes beside whatever the run left, whatever that is, written
+  // while the output directory is still locked; never over a file of the
+  // album.
   const std::string& path = settings.reportFile;
+  if (replacesProtected(files, path, run.kept)) {
+    diagnostics.problem(toOsPath(path), "", kReportRefused);
+    return kExitFailure;
+  }
+  const std::string text = reportText(run.outcomes, status, run.written ? "" : run.ended);
   const size_t separator = path.find_last_of("/\\");
-  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
-  const std::string name = path.substr(directory.size());
-  const std::string ended = written ? "" : convertAnsiToUtf8(codePage, diagnostics.lastText());
-  std::string error = "it names a directory";
-  if (name.empty() ||
-      !writeFileAtomically(directory, name, reportText(outcomes, status, ended), error)) {
+  const auto in = directoryIdentity(
+      files, separator == std::string::npos ? "." : path.substr(0, separator + 1));
+  const bool locked =
+      run.lock && in && run.kept.outputDirectory && in->sameFile(*run.kept.outputDirectory);
+  std::string error;
+  if (!writeReport(files, path, text, locked ? Leftover::kSweptUnderLock : Leftover::kKept,
+                   error)) {
     diagnostics.problem(toOsPath(path), "", "cannot be written: " + error);
     return kExitFailure;
   }

@@ -10,13 +10,14 @@
 namespace vellomar {
 
 class CodePage;
+class FileSystem;
 struct RunSettings;
 
-// Runs the pass. Returns kExitSuccess when it ran to its end and nothing went
-// wrong, kExitFailure otherwise. The two console messages go to `out`; every
-// other diagnostic goes to `err`.
-int processAlbum(const RunSettings& settings, const CodePage& codePage, std::ostream& out,
-                 std::ostream& err);
+// Runs the pass through `files`. Returns kExitSuccess when it ran to its end
+// and nothing went wrong, kExitFailure otherwise. The two console messages go
+// to `out`; every other diagnostic goes to `err`.
+int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSystem& files,
+                 std::ostream& out, std::ostream& err);
 
 }  // namespace vellomar
 

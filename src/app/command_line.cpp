@@ -8,6 +8,7 @@
 #include "app/proof_run.h"
 #include "plan/run_settings.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 #include "platform/system.h"
 #include "util/diagnostics.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 constexpr char kUsageLine[] =
     "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] [--report FILE]\n"
-    "                SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
+    "                [--overwrite] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
 
 constexpr char kHelp[] =
     "\n"
@@ -41,6 +42,10 @@ constexpr char kHelp[] =
     "      --report FILE\n"
     "                 write what became of every picture element to FILE, as\n"
     "                 JSON Lines (one object per element, then a closing one)\n"
+    "      --overwrite\n"
+    "                 replace files in OUTPUT_DIR that vellomar did not write (by\n"
+    "                 default a run never does: an album.desc there that it did\n"
+    "                 not write ends the run, any other such file is left as it is)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -87,11 +92,11 @@ bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings
 
 int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool errIsTerminal) {
-  return runCommandLine(args, CodePage::fromLocale(), out, err, errIsTerminal);
+  return runCommandLine(args, CodePage::fromLocale(), nativeFileSystem(), out, err, errIsTerminal);
 }
 
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
-                   std::ostream& out, std::ostream& err, bool errIsTerminal) {
+                   FileSystem& files, std::ostream& out, std::ostream& err, bool errIsTerminal) {
   const ParsedArguments parsed =
       parseArguments(std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
                                                                               {"version"},
@@ -99,7 +104,8 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
                                                                               {"rebuild"},
                                                                               {"exif-orientation"},
                                                                               {"no-wait"},
-                                                                              {"report", true}});
+                                                                              {"report", true},
+                                                                              {"overwrite"}});
   if (parsed.has("help")) {
     out << kUsageLine << kHelp;
     return kExitSuccess;
@@ -131,11 +137,15 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
   settings.rebuild = parsed.has("rebuild");
   settings.exifOrientation = parsed.has("exif-orientation");
   settings.waitForOtherRuns = !parsed.has("no-wait");
-  if (parsed.has("report")) settings.reportFile = parsed.options.at("report");
+  if (parsed.has("report")) {
+    settings.reportFile = parsed.options.at("report");
+    if (settings.reportFile.empty()) return fail("--report: the path is empty");
+  }
+  settings.overwrite = parsed.has("overwrite");
   if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;
   keepFreedMemory();
-  return processAlbum(settings, codePage, out, err);
+  return processAlbum(settings, codePage, files, out, err);
 }
 
 int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
@@ -193,7 +203,7 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
     }
   }
   keepFreedMemory();
-  return runProof(settings, CodePage::fromLocale(), out, err);
+  return runProof(settings, CodePage::fromLocale(), nativeFileSystem(), out, err);
 }
 
 }  // namespace vellomar

@@ -12,6 +12,7 @@
 namespace vellomar {
 
 class CodePage;
+class FileSystem;
 struct RunSettings;
 
 // Fills `settings` from exactly three arguments (after the program name):
@@ -22,13 +23,14 @@ bool readRunSettings(const std::vector<std::string>& args, RunSettings& settings
 // vellomar: `args` holds the program name and the arguments. Returns the exit
 // status. --help (-h) and --version print to `out` and return 0; a command
 // line that is wrong is said on `err`, with the usage line, and returns -1.
-// Otherwise runs the album pass with the code page of the locale (or
-// `codePage`, when given), showing its progress on `err` when
-// `errIsTerminal`.
+// Otherwise runs the album pass with the code page of the locale and the
+// system's file system (or `codePage` and `files`, when given), showing its
+// progress on `err` when `errIsTerminal`.
 int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                    bool errIsTerminal = false);
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
-                   std::ostream& out, std::ostream& err, bool errIsTerminal = false);
+                   FileSystem& files, std::ostream& out, std::ostream& err,
+                   bool errIsTerminal = false);
 
 // vellomar-proof, likewise; a wrong command line returns 2.
 int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,

@@ -46,15 +46,15 @@ class ProofFiles {
  public:
   static constexpr char kMadeFilesName[] = ".vellomar-proof";
 
-  ProofFiles(std::string directory, const std::vector<std::string>& names)
-      : directory_(std::move(directory) + '\\') {
-    std::string listed;
-    readFileBytes(directory_ + kMadeFilesName, listed, nullptr, uint64_t{16} << 20);
+  ProofFiles(FileSystem& files, std::string directory, const std::vector<std::string>& names)
+      : files_(files), directory_(std::move(directory) + '\\') {
+    std::string listed, error;
+    files_.readFile(directory_ + kMadeFilesName, listed, error, uint64_t{16} << 20);
     std::istringstream lines(listed);
     std::set<std::string> made;
     for (std::string line; std::getline(lines, line);) made.insert(line);
     for (const std::string& name : names) {
-      if (made.count(name) == 0 && fileIdentity(directory_ + name)) {
+      if (made.count(name) == 0 && fileIdentity(files_, directory_ + name)) {
         foreign_.insert(name);
       } else {
         made.insert(name);
@@ -65,7 +65,7 @@ class ProofFiles {
 
   // Lists the names first; false when the list cannot be written.
   bool start(std::string& error) const {
-    return writeFileAtomically(directory_, kMadeFilesName, list_, error);
+    return writeFileAtomically(files_, directory_, kMadeFilesName, list_, Leftover::kKept, error);
   }
 
   bool write(const std::string& name, std::string_view bytes, std::string& error) const {
@@ -73,12 +73,14 @@ class ProofFiles {
       error = "a file the proof did not make is there, and is left as it is";
       return false;
     }
-    return writeFileAtomically(directory_, name, bytes, error);
+    return writeFileAtomically(files_, directory_, name, bytes, Leftover::kKept, error);
   }
 
   std::string path(const std::string& name) const { return toOsPath(directory_ + name); }
+  FileSystem& files() const { return files_; }
 
  private:
+  FileSystem& files_;
   std::string directory_;
   std::set<std::string> foreign_;
   std::string list_;
@@ -277,7 +279,13 @@ class ProofPages {
                    const std::string& where, ProofSide& side,
                    std::vector<std::string>& notes) const {
     const auto note = [&](const std::string& text) { notes.push_back(where + ": " + text); };
-    if (!isPictureElement(element)) return "";
+    if (!isPictureElement(element)) {
+      if (const auto key = keyBeforeImage(element)) {
+        note("not a picture element (its first key is \"" + *key +
+             "\", not \"image\"): its picture is left out of the book");
+      }
+      return "";
+    }
     if (const auto problem = readElementGeometry(element, where, side.geometry)) {
       note(problem->text);
       return "";
@@ -316,7 +324,7 @@ class ProofPages {
         static_cast<int>(std::min(std::abs(g.boxWidth) * canvas.pixelsPerUnit, 1e5)),
         static_cast<int>(std::min(std::abs(g.boxHeight) * canvas.pixelsPerUnit, 1e5)));
     const LoadedPicture loaded =
-        loadPictureToDraw(path, settings_.exifOrientation, drawn, shownDepth(g));
+        loadPictureToDraw(files_.files(), path, settings_.exifOrientation, drawn, shownDepth(g));
     side.picture.pixels = drawable(loaded.pixels);
     if (side.picture.pixels.empty()) {
       const std::string reason =
@@ -411,30 +419,31 @@ class ProofPages {
 
 }  // namespace
 
-int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostream& out,
-             std::ostream& err) {
+int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem& fileSystem,
+             std::ostream& out, std::ostream& err) {
   Diagnostics diagnostics(err, kProgram);
   Json::Value albums[2];
   const std::string* directories[] = {&settings.sourceDir, &settings.outputDir};
   for (int a = 0; a < 2; ++a) {
     const std::string file = *directories[a] + "\\album.desc";
-    const std::string text = readWholeFile(file);
+    const std::string text = readWholeFile(fileSystem, file);
     if (text.empty() || !readJson(text, albums[a])) {
       diagnostics.problem(toOsPath(file), "", text.empty() ? "cannot be read" : "is not JSON");
       return kProofNotMade;
     }
   }
   // Nothing of the books is replaced: the proof goes beside them.
-  const auto proofDirectory = directoryIdentity(settings.proofDir);
+  const auto proofDirectory = directoryIdentity(fileSystem, settings.proofDir);
   for (const std::string* directory : directories) {
-    if (proofDirectory && proofDirectory == directoryIdentity(*directory)) {
+    const auto albumDirectory = directoryIdentity(fileSystem, *directory);
+    if (proofDirectory && albumDirectory && proofDirectory->sameFile(*albumDirectory)) {
       diagnostics.problem(toOsPath(settings.proofDir), "",
                           "is the directory of an album: the proof is not written into it");
       return kProofNotMade;
     }
   }
   std::string error;
-  if (!makeDirectory(settings.proofDir, &error) && !error.empty()) {
+  if (!fileSystem.makeDirectory(settings.proofDir, error) && !error.empty()) {
     diagnostics.problem(toOsPath(settings.proofDir), "", "cannot be created: " + error);
     return kProofNotMade;
   }
@@ -445,7 +454,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostre
       names.push_back("page-" + std::to_string(p) + drawing);
     }
   }
-  const ProofFiles files(settings.proofDir, names);
+  const ProofFiles files(fileSystem, settings.proofDir, names);
   if (!files.start(error)) {
     diagnostics.problem(files.path(ProofFiles::kMadeFilesName), "", "cannot be written: " + error);
     return kProofNotMade;

@@ -14,6 +14,7 @@
 namespace vellomar {
 
 class CodePage;
+class FileSystem;
 
 // Exit statuses of the proof command.
 constexpr int kProofPasses = 0;
@@ -34,8 +35,8 @@ struct ProofSettings {
 
 // Draws every page, writes the drawings and PROOF_DIR/index.html, reports on
 // `out` where the proof is, and returns the exit status.
-int runProof(const ProofSettings& settings, const CodePage& codePage, std::ostream& out,
-             std::ostream& err);
+int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem& files,
+             std::ostream& out, std::ostream& err);
 
 }  // namespace vellomar
 

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "album/json_writer.h"
+#include "platform/code_page.h"
 
 namespace vellomar {
 
@@ -16,6 +17,13 @@ double printResolution(int pictureWidth, int pictureHeight, double boxWidth, dou
                   pictureHeight / std::abs(boxHeight / scale));
 }
 
+namespace {
+
+// The text as UTF-8, whatever bytes it holds.
+Json::Value utf8(const std::string& text) { return utf16ToUtf8(utf8ToUtf16(text)); }
+
+}  // namespace
+
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
                        const std::string& ended) {
   std::string text;
@@ -24,11 +32,13 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
   for (const ElementOutcome& outcome : outcomes) {
     Json::Value line(Json::objectValue);
     line["place"] = outcome.place;
-    line["source"] = outcome.source;
+    line["source"] = utf8(outcome.source);
     line["decision"] = outcome.decision;
     ++counts[outcome.decision];
-    if (!outcome.problem.empty()) line["problem"] = outcome.problem;
-    if (!outcome.derived.empty()) line["derived"] = outcome.derived;
+    if (!outcome.problem.empty()) line["problem"] = utf8(outcome.problem);
+    if (!outcome.reason.empty()) line["reason"] = utf8(outcome.reason);
+    if (!outcome.derived.empty()) line["derived"] = utf8(outcome.derived);
+    if (!outcome.renamedFrom.empty()) line["renamedFrom"] = utf8(outcome.renamedFrom);
     if (outcome.sized) {
       line["size"].append(outcome.width);
       line["size"].append(outcome.height);
@@ -43,8 +53,26 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
   Json::Value closing(Json::objectValue);
   for (const auto& [decision, count] : counts) closing["counts"][decision] = count;
   closing["status"] = status & 0xFF;
-  if (!ended.empty()) closing["ended"] = ended;
+  if (!ended.empty()) closing["ended"] = utf8(ended);
   return text + writeJson(closing);
+}
+
+bool writeReport(FileSystem& files, const std::string& path, const std::string& text,
+                 Leftover leftover, std::string& error) {
+  const std::optional<FileStatus> found = files.linkStatus(path);
+  if (found && found->kind == FileStatus::Kind::kDirectory) {
+    error = "it names a directory";
+    return false;
+  }
+  if (found && found->kind != FileStatus::Kind::kRegular) return files.writeInto(path, text, error);
+  const size_t separator = path.find_last_of("/\\");
+  const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
+  const std::string name = path.substr(directory.size());
+  if (name.empty()) {
+    error = "it names a directory";
+    return false;
+  }
+  return writeFileAtomically(files, directory, name, text, leftover, error);
 }
 
 }  // namespace vellomar

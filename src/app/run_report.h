@@ -7,17 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace vellomar {
 
 // What the run did to one picture element. Texts are UTF-8.
 struct ElementOutcome {
-  std::string place;     // photoBook.pages[0].elements[2]
-  std::string source;    // its source path (src after the origin rule)
-  std::string decision;  // "cut", "copied", "kept", "skipped" or "problem"
-  std::string problem;   // what went wrong, for "problem"
-  std::string derived;   // the derived file's name, when there is one
-  bool sized = false;    // the sizes below are known
-  int width = 0;         // of the derived picture, in pixels
+  std::string place;        // photoBook.pages[0].elements[2]
+  std::string source;       // its source path (src after the origin rule)
+  std::string decision;     // "cut", "copied", "kept", "skipped" or "problem"
+  std::string problem;      // what went wrong, for "problem"
+  std::string reason;       // why it is skipped, when that is worth saying
+  std::string derived;      // the derived file's name, when there is one
+  std::string renamedFrom;  // the name it would have had, when another picture's has it
+  bool sized = false;       // the sizes below are known
+  int width = 0;            // of the derived picture, in pixels
   int height = 0;
   int windowWidth = 0;  // of the window, in pixels of the source picture
   int windowHeight = 0;
@@ -29,9 +33,16 @@ struct ElementOutcome {
 
 // The report's text: a line for each outcome, then one with the count of
 // each decision, the exit status as a shell sees it, and the error that ended
-// the run early, when one did.
+// the run early, when one did. Every line is UTF-8 JSON: text that is not
+// UTF-8 (a src of other bytes) has U+FFFD for what is not.
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
                        const std::string& ended);
+
+// Writes the report to `path`: a regular file (or none yet) is replaced whole
+// through a temporary file (`leftover`), anything else there (a link, a named
+// pipe, a device: /dev/stdout) is written into.
+bool writeReport(FileSystem& files, const std::string& path, const std::string& text,
+                 Leftover leftover, std::string& error);
 
 // The resolution at which a `pictureWidth` x `pictureHeight` picture prints in
 // a box of `boxWidth` x `boxHeight` page units at `scale` page units to the

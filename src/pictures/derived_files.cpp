@@ -24,17 +24,18 @@ struct DerivedFiles::Running {
   OrderedMap<std::vector<Made>> map;
 };
 
-DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
+DerivedFiles::DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
                            std::vector<std::optional<DerivedFile>> kept, std::string outputDir,
-                           int workerCount, Progress* progress)
-    : jobs_(std::move(jobs)),
+                           int workerCount, PutInPlace putInPlace, Progress* progress)
+    : files_(files),
+      jobs_(std::move(jobs)),
       kept_(std::move(kept)),
       outputDir_(std::move(outputDir)),
+      putInPlace_(std::move(putInPlace)),
       progress_(progress) {
   // Before any worker starts: the library must not start threads of its own.
   prepareImageLibrary();
   const std::string versions = pictureMakersVersion();
-  const std::vector<bool> alone = writesItsNameAlone(jobs_);
   std::map<std::string, size_t> taskOfSource;
   size_t pictures = 0;
   for (size_t i = 0; i < jobs_.size(); ++i) {
@@ -44,8 +45,8 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
     const auto [found, fresh] = taskOfSource.emplace(jobs_[i].sourceFilePath, tasks_.size());
     if (fresh) tasks_.emplace_back();
     std::vector<size_t>& task = tasks_[found->second];
-    const bool copy =
-        alone[i] && !task.empty() && jobs_[task.front()].derivedName == jobs_[i].derivedName;
+    // The jobs of one source file are copies of one picture under one name.
+    const bool copy = !task.empty();
     slots_.back() = {found->second, task.size(), copy};
     if (slots_.back().copy) {
       slots_.back().place = 0;
@@ -58,7 +59,8 @@ DerivedFiles::DerivedFiles(std::vector<PictureJob> jobs,
   // Largest pictures first, so that no large one is left for the end.
   std::vector<uint64_t> sizes(tasks_.size());
   for (size_t t = 0; t < tasks_.size(); ++t)
-    sizes[t] = fileSize(jobs_[tasks_[t].front()].sourceFilePath);
+    sizes[t] =
+        fileIdentity(files_, jobs_[tasks_[t].front()].sourceFilePath).value_or(FileIdentity()).size;
   std::vector<size_t> order(tasks_.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
@@ -79,7 +81,7 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
   std::vector<Made> made(jobs.size());
   // Each picture is written as soon as it is made, and its bytes let go.
-  makeDerivedPictures(jobs, [&](size_t k, const DerivedPicture& picture) {
+  makeDerivedPictures(files_, jobs, [&](size_t k, const DerivedPicture& picture) {
     if (progress_ != nullptr) progress_->advance();
     DerivedPicture& result = made[k].picture;
     try {
@@ -90,7 +92,8 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
         const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
                                      picture.bytes.size());
         result.file.writtenHash = contentHash(bytes);
-        if (!made[k].temporary.write(outputDir_, jobs[k]->derivedName, bytes, result.problem)) {
+        if (!made[k].temporary.write(files_, outputDir_, jobs[k]->derivedName, bytes,
+                                     Leftover::kSweptUnderLock, result.problem)) {
           result.status = DerivedPicture::Status::kNotWritten;
         }
       }
@@ -125,8 +128,8 @@ DerivedPicture DerivedFiles::next() {
   picture.file.recipe = recipes_[job];
   if (picture.status == DerivedPicture::Status::kMade) {
     const std::string& name = jobs_[job].derivedName;
-    if (made.temporary.commit(outputDir_, name, picture.problem)) {
-      picture.file.written = fileIdentity(outputDir_ + name).value_or(FileIdentity());
+    if (putInPlace_(made.temporary, name, picture.file.writtenHash, picture.problem)) {
+      picture.file.written = fileIdentity(files_, outputDir_ + name).value_or(FileIdentity());
     } else {
       picture.status = DerivedPicture::Status::kNotWritten;
     }

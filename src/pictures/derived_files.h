@@ -3,10 +3,9 @@
 
 // The derived files of a run. Workers make the pictures and write each to a
 // temporary file beside its name; the run asks for them in element order and
-// each is renamed into place as its turn comes, so the output directory
-// changes as running the elements one by one would change it. A picture
-// several elements share is decoded once; when its elements alone write its
-// name, they are copies of one file, made and written once.
+// each is put in place as its turn comes, so the output directory changes as
+// running the elements one by one would change it. A picture several
+// elements share is one file, made and written once.
 
 #include <functional>
 #include <memory>
@@ -20,16 +19,23 @@ namespace vellomar {
 
 class Progress;
 
+// Puts a made file in place under `name` in the output directory: its
+// temporary file renamed over the name, the hash of its bytes known. False,
+// with the reason, when it cannot be.
+using PutInPlace = std::function<bool(TemporaryFile& made, const std::string& name, uint64_t hash,
+                                      std::string& error)>;
+
 class DerivedFiles {
  public:
   // Starts making the derived files of `jobs` (in element order) in
   // `outputDir` (a tool path ending with a separator) on `workerCount`
-  // workers (0: one per online processor). A job with a file in `kept` (the
-  // last run's, found as it was made; aligned with `jobs`, or empty when none
-  // is kept) is not made.
+  // workers (0: one per online processor), reading and writing through
+  // `files`. A job with a file in `kept` (the last run's, found as it was
+  // made; aligned with `jobs`, or empty when none is kept) is not made.
   // `progress`, when given, counts the pictures made.
-  DerivedFiles(std::vector<PictureJob> jobs, std::vector<std::optional<DerivedFile>> kept,
-               std::string outputDir, int workerCount, Progress* progress = nullptr);
+  DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
+               std::vector<std::optional<DerivedFile>> kept, std::string outputDir, int workerCount,
+               PutInPlace putInPlace, Progress* progress = nullptr);
   // Stops the workers; files not asked for are not made.
   ~DerivedFiles();
   DerivedFiles(const DerivedFiles&) = delete;
@@ -48,7 +54,7 @@ class DerivedFiles {
   struct Made;
   struct Running;
   // Where a job's file comes from: a task's result at `place`, put in place
-  // by this job unless `copy` (an earlier job of the task wrote the same file).
+  // by this job unless `copy` (an earlier job of the task wrote the file).
   struct Slot {
     size_t task = 0;
     size_t place = 0;
@@ -56,9 +62,11 @@ class DerivedFiles {
   };
   std::vector<Made> runTask(size_t task) const;
 
+  FileSystem& files_;
   const std::vector<PictureJob> jobs_;
   const std::vector<std::optional<DerivedFile>> kept_;
   const std::string outputDir_;
+  const PutInPlace putInPlace_;
   Progress* const progress_;
   std::vector<uint64_t> recipes_;
   std::vector<std::vector<size_t>> tasks_;  // the jobs each task makes, of one source file

@@ -26,7 +26,7 @@ const Codecs& codecs() {
     for (const std::string& directory :
          {programs, programs + "../", programs + VELLOMAR_CODECS_FROM_PROGRAMS + "/"}) {
       const std::string path = directory + VELLOMAR_CODECS_MODULE;
-      if (programs.empty() || !fileIdentity(path)) continue;
+      if (programs.empty() || !fileIdentity(nativeFileSystem(), path)) continue;
       void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
       if (module == nullptr) {
         codecs.failure = ::dlerror();

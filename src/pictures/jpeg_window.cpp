@@ -363,7 +363,8 @@ bool jpegWindowAgreesWithLibrary() {
     // The comparison needs the library's codecs, which an album of JPEG
     // pictures does not otherwise load: its outcome is kept for the installed
     // release of the library (known by its file) and of this tool.
-    const std::optional<FileIdentity> library = fileIdentity(imageCodecsFile());
+    FileSystem& files = nativeFileSystem();
+    const std::optional<FileIdentity> library = fileIdentity(files, imageCodecsFile());
     const std::string directory = userCacheDirectory("vellomar");
     if (!library || directory.empty()) return jpegPathMatchesLibrary().value_or(false);
     const std::string key = std::string("vellomar ") + VELLOMAR_VERSION + ", " +
@@ -371,17 +372,16 @@ bool jpegWindowAgreesWithLibrary() {
                             std::to_string(library->device) + " " + std::to_string(library->inode) +
                             " " + std::to_string(library->size) + " " +
                             std::to_string(library->modifiedNanoseconds) + "\n";
-    std::string kept;
-    if (readFileBytes(directory + "/jpeg-path", kept, nullptr, 4096) &&
+    std::string kept, ignored;
+    if (files.readFile(directory + "/jpeg-path", kept, ignored, 4096) &&
         kept.compare(0, key.size(), key) == 0) {
       return kept.substr(key.size()) == "agrees\n";
     }
     // A verdict is kept only when the library could be asked.
     const std::optional<bool> matches = jpegPathMatchesLibrary();
-    std::string ignored;
     if (matches) {
-      writeFileAtomically(directory + "/", "jpeg-path", key + (*matches ? "agrees\n" : "differs\n"),
-                          ignored);
+      writeFileAtomically(files, directory + "/", "jpeg-path",
+                          key + (*matches ? "agrees\n" : "differs\n"), Leftover::kKept, ignored);
     }
     return matches.value_or(false);
   }();

@@ -40,7 +40,8 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
 
 // Makes the pictures of `jobs`, from job `next` on, advancing it past each
 // picture handed to `made`.
-void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made, size_t& next) {
+void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, const PictureSink& made,
+             size_t& next) {
   // The jobs share their source file, and so their derived name.
   const PictureJob& first = *jobs.front();
   std::string loadProblem;
@@ -49,11 +50,11 @@ void makeAll(const std::vector<const PictureJob*>& jobs, const PictureSink& made
   std::optional<JpegInk> ink;  // a CMYK picture kept as CMYK in a JPEG file
   // Found before it is read: a later run that finds the same file takes
   // the bytes as the same (a file changed meanwhile is read again then).
-  const std::optional<FileIdentity> source = fileIdentity(first.sourceFilePath);
+  const std::optional<FileIdentity> source = fileIdentity(files, first.sourceFilePath);
   uint64_t sourceHash = 0;
   {
     std::string bytes;
-    if (readPictureFile(first.sourceFilePath, bytes, loadProblem)) {
+    if (readPictureFile(files, first.sourceFilePath, bytes, loadProblem)) {
       sourceHash = contentHash(bytes);
       metadata = readPictureMetadata(bytes);
       const bool turn = first.upright && metadata.orientation != 1;
@@ -155,18 +156,11 @@ LoadedPicture wholePicture(const std::string& bytes, bool upright) {
 
 }  // namespace
 
-LoadedPicture loadPicture(const std::string& path, bool upright) {
-  std::string bytes;
-  LoadedPicture picture;
-  if (!readPictureFile(path, bytes, picture.problem)) return picture;
-  return wholePicture(bytes, upright);
-}
-
-LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn,
-                                double shownDepth) {
+LoadedPicture loadPictureToDraw(FileSystem& files, const std::string& path, bool upright,
+                                cv::Size drawn, double shownDepth) {
   auto bytes = std::make_shared<std::string>();
   LoadedPicture picture;
-  if (!readPictureFile(path, *bytes, picture.problem)) return picture;
+  if (!readPictureFile(files, path, *bytes, picture.problem)) return picture;
   picture.metadata = readPictureMetadata(*bytes);
   const auto declared = pictureDimensions(*bytes);
   int denominator = 1;
@@ -202,9 +196,10 @@ std::string overLimit() {
 
 }  // namespace
 
-bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem) {
+bool readPictureFile(FileSystem& files, const std::string& path, std::string& bytes,
+                     std::string& problem) {
   // The library reads no more than INT_MAX bytes.
-  if (!readFileBytes(path, bytes, &problem, INT_MAX)) return false;
+  if (!files.readFile(path, bytes, problem, INT_MAX)) return false;
   if (bytes.empty()) {
     problem = "the file is empty";
     return false;
@@ -244,7 +239,8 @@ cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
   return picture;
 }
 
-void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made) {
+void makeDerivedPictures(FileSystem& files, const std::vector<const PictureJob*>& jobs,
+                         const PictureSink& made) {
   prepareImageLibrary();
   size_t next = 0;
   if (jobs.empty()) return;
@@ -255,7 +251,7 @@ void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const Pictu
     for (; next < jobs.size(); ++next) made(next, failed);
   };
   try {
-    makeAll(jobs, made, next);
+    makeAll(files, jobs, made, next);
   } catch (const std::bad_alloc&) {
     outOfMemory();
   } catch (const std::exception& error) {

@@ -2,10 +2,9 @@
 #define VELLOMAR_PICTURES_PICTURE_H_
 
 // The picture work of elements: load the source picture, decide reduce or
-// copy against its real size, encode. The only part of the tool that touches
-// pixels. Failures are values; only memory that cannot be had is thrown
-// (std::bad_alloc), by loadPicture and decodePicture, and makeDerivedPictures
-// turns that into a value too.
+// copy against its real size, encode. Failures are values; only memory that
+// cannot be had is thrown (std::bad_alloc), by loadPictureToDraw and
+// decodePicture, and makeDerivedPictures turns that into a value too.
 
 #include <cstdint>
 #include <functional>
@@ -29,7 +28,7 @@ struct DerivedPicture {
     kNotLoaded,      // the source picture cannot be loaded
     kNotEncoded,     // the encoder declined
     kNotWritten,     // the file cannot be written
-    kLibraryFailed,  // the image library failed: the run ends
+    kLibraryFailed,  // the image library failed
     kOutOfMemory,    // the picture could not get its memory
   };
   Status status = Status::kNotLoaded;
@@ -55,29 +54,28 @@ struct LoadedPicture {
   std::function<cv::Mat(cv::Rect)> region;
 };
 
-// The picture at `path` (a tool path), refused before it is decoded as
-// makeDerivedPictures refuses it, and turned upright by its EXIF orientation
-// when `upright`.
-LoadedPicture loadPicture(const std::string& path, bool upright);
-
-// The same for a drawing of about `drawn` pixels: a JPEG picture is decoded
+// The picture at `path` (a tool path) for a drawing of about `drawn` pixels,
+// refused before it is decoded as makeDerivedPictures refuses it, and turned
+// upright by its EXIF orientation when `upright`: a JPEG picture is decoded
 // at the smallest of libjpeg's scales (down to 1/8) that keeps at least twice
 // as many pixels each way, and its full-size pixels region by region from
 // its bytes, which are kept; other pictures whole. Of a JPEG picture drawn
 // only down to `shownDepth` of its height (0 to 1), the rows further down
 // (past a margin for the drawing's averaging) are not decoded but repeat the
 // last row that is.
-LoadedPicture loadPictureToDraw(const std::string& path, bool upright, cv::Size drawn,
-                                double shownDepth = 1);
-// The two steps of loadPicture: the file read (and refused when its header
-// declares too many pixels, or it has too many scans), then decoded.
-bool readPictureFile(const std::string& path, std::string& bytes, std::string& problem);
+LoadedPicture loadPictureToDraw(FileSystem& files, const std::string& path, bool upright,
+                                cv::Size drawn, double shownDepth = 1);
+// The two steps of loading a picture: the file read (and refused when its
+// header declares too many pixels, or it has too many scans), then decoded.
+bool readPictureFile(FileSystem& files, const std::string& path, std::string& bytes,
+                     std::string& problem);
 cv::Mat decodePicture(const std::string& bytes, std::string& problem);
 
 // Receives each job's derived picture, by the job's index, as it is made.
 using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
 
-// Makes the derived pictures of `jobs`, which share one source file, handing
+// Makes the derived pictures of `jobs`, which share one source file (read
+// through `files`), handing
 // each to `made` in job order: the picture is loaded once (refused before decoding when it declares
 // more than kMaxPicturePixels pixels) and turned upright when the jobs ask, then each job is
 // reduced or copied and encoded by the extension of its derived name with the library's default
@@ -86,7 +84,8 @@ using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
 // bilinearly to the box, then cut to the window (a box too large to hold is computed for the window
 // only); on the copy path the picture is encoded as loaded, once for all copies. `made` must not
 // throw.
-void makeDerivedPictures(const std::vector<const PictureJob*>& jobs, const PictureSink& made);
+void makeDerivedPictures(FileSystem& files, const std::vector<const PictureJob*>& jobs,
+                         const PictureSink& made);
 
 // The library's own worker threads are not used: the tool runs several
 // pictures at once instead. Also silences the library's console log. Called

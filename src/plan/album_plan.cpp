@@ -1,5 +1,10 @@
 #include "plan/album_plan.h"
 
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
 #include "album/album_format.h"
 #include "album/album_walk.h"
 #include "plan/record_rewrite.h"
@@ -75,9 +80,60 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   job.visibleArea = visibleArea(plan.geometry, scale);
   job.region = pixelRegionOf(plan.geometry, scale);
   job.upright = settings.exifOrientation;
+  // A window the picture may be cut to needs a record that can be rewritten:
+  // known now, before any picture is made, rather than after.
+  if (job.censusCount == 1 && job.region && windowInBox(*job.region)) {
+    const std::string recordPlace = plan.place + "." + keys::kImage;
+    if (auto fatal = fullRewriteProblem(element[keys::kImage], recordPlace)) return fatal;
+  }
   plan.job = std::move(job);
   plan.newSrc = convertAnsiToUtf8(codePage, derivedName);
   return std::nullopt;
+}
+
+// Gives each source file's derived picture a name no other source's has: the
+// first keeps the name after its path's last separator; a later one whose
+// name is taken (as a case-insensitive file system compares names) is named
+// NAME-2.EXT, NAME-3.EXT, ... the first that no source of the book and no
+// file of the tool's own has. Elements of one source share its file.
+void nameDerivedFiles(std::vector<ElementPlan>& elements, const CodePage& codePage) {
+  std::set<std::string> taken;  // folded
+  for (const ElementPlan& element : elements) {
+    if (element.job) taken.insert(foldedName(element.newSrc));
+  }
+  std::set<std::string> given;                      // folded
+  std::map<std::string, std::string> nameOfSource;  // by source file path
+  for (ElementPlan& element : elements) {
+    if (!element.job) continue;
+    PictureJob& job = *element.job;
+    const auto [named, fresh] = nameOfSource.emplace(job.sourceFilePath, job.derivedName);
+    if (fresh) {
+      const std::string folded = foldedName(element.newSrc);
+      if (given.count(folded) == 0 && !isReservedName(element.newSrc)) {
+        given.insert(folded);
+      } else {
+        const size_t dot = job.derivedName.rfind('.');
+        std::string stem = job.derivedName.substr(0, dot);
+        if (isReservedName(stem)) stem.insert(0, "_");  // no number makes it a picture's
+        const std::string extension = dot == std::string::npos ? "" : job.derivedName.substr(dot);
+        for (int k = 2;; ++k) {
+          const std::string name = stem + "-" + std::to_string(k) + extension;
+          const std::string utf8 = convertAnsiToUtf8(codePage, name);
+          const std::string candidate = foldedName(utf8);
+          if (taken.count(candidate) != 0 || given.count(candidate) != 0 || isReservedName(utf8)) {
+            continue;
+          }
+          given.insert(candidate);
+          named->second = name;
+          break;
+        }
+      }
+    }
+    if (named->second == job.derivedName) continue;
+    element.renamedFrom = element.newSrc;
+    job.derivedName = named->second;
+    element.newSrc = convertAnsiToUtf8(codePage, job.derivedName);
+  }
 }
 
 }  // namespace
@@ -116,13 +172,35 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
   plan.elements.reserve(pictures);
   forEachElement(
       pages, [&](Json::ArrayIndex page, Json::ArrayIndex index, const Json::Value& element) {
-        if (plan.fatal || !isPictureElement(element)) return;
+        if (plan.fatal) return;
         ElementPlan elementPlan;
         elementPlan.page = static_cast<int>(page);
         elementPlan.element = static_cast<int>(index);
+        if (!isPictureElement(element)) {
+          // Left out by the first-key rule, which stored albums rely on: said.
+          const std::optional<std::string> key = keyBeforeImage(element);
+          if (!key) return;
+          elementPlan.place = elementPlace(elementPlan.page, elementPlan.element);
+          elementPlan.source = sourcePathOf(element, settings.useOriginPath, codePage).text;
+          elementPlan.leftOut = "not a picture element (its first key is \"" +
+                                convertAnsiToUtf8(codePage, *key) +
+                                "\", not \"image\"): its picture is left out of the book";
+          plan.elements.push_back(std::move(elementPlan));
+          return;
+        }
         plan.fatal = planElement(element, settings, codePage, census, plan.scale, elementPlan);
         if (!plan.fatal) plan.elements.push_back(std::move(elementPlan));
       });
+  if (plan.fatal) return plan;
+  nameDerivedFiles(plan.elements, codePage);
+  const bool anyPicture = std::any_of(plan.elements.begin(), plan.elements.end(),
+                                      [](const ElementPlan& e) { return e.job.has_value(); });
+  if (anyPicture && !(plan.scale > 0 && std::isfinite(plan.scale))) {
+    plan.notes.push_back(Problem{"", std::string(keys::kPhotoBook) + "." + keys::kScale,
+                                 photoBook[keys::kScale].isNull()
+                                     ? "the book has no scale: every picture is copied whole"
+                                     : "not a positive number: every picture is copied whole"});
+  }
   return plan;
 }
 

@@ -32,7 +32,8 @@ struct PictureJob {
   bool upright = false;               // the picture is turned upright by its EXIF orientation first
 };
 
-// One picture element, as the run reads it.
+// One picture element, as the run reads it; or an element whose picture is
+// left out (`leftOut`).
 struct ElementPlan {
   int page = 0;
   int element = 0;
@@ -45,16 +46,24 @@ struct ElementPlan {
   std::optional<PictureJob> job;  // the element gets a derived picture
   ElementGeometry geometry;
   std::string newSrc;  // UTF-8: the derived name, for the rewritten record
+  // UTF-8: the name the derived file would have had, when another picture's
+  // has it; "" when it has it itself.
+  std::string renamedFrom;
+  // Why the picture the element holds is left out of the book; "" for a
+  // picture element.
+  std::string leftOut;
 };
 
 struct AlbumPlan {
   double scale = 0;  // page units per pixel: photoBook.scale
-  // The picture elements read, in page and element order; only those before
-  // `fatal`, when there is one.
+  // The picture elements read (and those whose picture is left out), in page
+  // and element order; only those before `fatal`, when there is one.
   std::vector<ElementPlan> elements;
-  // The first document error, which ends the run once the elements before it
-  // are done. Its file is empty: the album description.
+  // The first document error, which ends the run before any picture is made.
+  // Its file is empty: the album description.
   std::optional<Problem> fatal;
+  // What the run says of the whole book without changing its outcome.
+  std::vector<Problem> notes;
 };
 
 // Plans the run over the parsed document `root`.

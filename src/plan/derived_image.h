@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "plan/element_geometry.h"
 
@@ -22,6 +23,16 @@ std::string derivedNameOf(const std::string& sourcePath);
 
 // True for a derived name that names no file of its own: "", "." or "..".
 bool isUnusableDerivedName(const std::string& derivedName);
+
+// A file name as a case-insensitive file system compares it: letters in lower
+// case (the ASCII ones, and those of UTF-8's Latin, Greek and Cyrillic
+// letters that have a case); other bytes as they are. Two names whose folded
+// forms differ are two files on every system.
+std::string foldedName(std::string_view name);
+
+// True for names of the output directory that are not a picture's: the
+// album's description and the tool's own files (".vellomar-...").
+bool isReservedName(const std::string& name);
 
 enum class DerivedPath { kReduce, kCopy };
 

@@ -24,17 +24,21 @@ int originalSide(int pictureSide, double maskSide, int boxSideInt) {
       .value_or(0);
 }
 
+std::optional<Problem> fullRewriteProblem(const Json::Value& record,
+                                          const std::string& recordPlace) {
+  for (const char* key : {keys::kWidth, keys::kHeight}) {
+    const Expected<int> side = asInt(record.isObject() ? record[key] : Json::Value());
+    if (!side.ok()) return Problem{"", recordPlace + "." + key, side.problem().text};
+  }
+  return std::nullopt;
+}
+
 std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth,
                                    int pictureHeight, const std::string& newSrc,
                                    const std::string& recordPlace) {
+  if (auto problem = fullRewriteProblem(record, recordPlace)) return problem;
   const Expected<int> boxWidthInt = asInt(record[keys::kWidth]);
-  if (!boxWidthInt.ok()) {
-    return Problem{"", recordPlace + "." + keys::kWidth, boxWidthInt.problem().text};
-  }
   const Expected<int> boxHeightInt = asInt(record[keys::kHeight]);
-  if (!boxHeightInt.ok()) {
-    return Problem{"", recordPlace + "." + keys::kHeight, boxHeightInt.problem().text};
-  }
   replace(record, keys::kWidth, g.maskWidth);
   replace(record, keys::kHeight, g.maskHeight);
   replace(record, keys::kPositionX, g.maskX);

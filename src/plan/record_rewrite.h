@@ -21,6 +21,11 @@ struct ElementGeometry;
 // is 0 or the quotient is not finite or does not fit a 32-bit integer.
 int originalSide(int pictureSide, double maskSide, int boxSideInt);
 
+// Why the record cannot be fully rewritten, naming the key under
+// `recordPlace`: its width or height does not convert to a 32-bit integer.
+std::optional<Problem> fullRewriteProblem(const Json::Value& record,
+                                          const std::string& recordPlace);
+
 // After a reduction: the box becomes the mask box (width, height, positionX,
 // positionY as reals, in page units), width_o and height_o (integers) give the
 // window in pixels of the source picture, and src names the derived file.

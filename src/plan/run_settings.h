@@ -28,6 +28,9 @@ struct RunSettings {
   bool waitForOtherRuns = true;
   // Code-page bytes: where the run's report goes; empty for none.
   std::string reportFile;
+  // Replace files in the output directory that the tool did not write (never
+  // a source file of the album).
+  bool overwrite = false;
 };
 
 }  // namespace vellomar

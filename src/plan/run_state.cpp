@@ -10,12 +10,17 @@
 #include <set>
 #include <sstream>
 
+#include "plan/derived_image.h"
 #include "util/content_hash.h"
 
 namespace vellomar {
 namespace {
 
-constexpr char kHeader[] = "vellomar-state 2";
+// The state's first line: this release's, and the earlier one's (which kept
+// derived files alone).
+constexpr char kHeader[] = "vellomar-state 3";
+constexpr char kEarlierHeader[] = "vellomar-state 2";
+constexpr char kOwnWord[] = "own";
 
 std::string hex(std::string_view bytes) {
   static const char kDigits[] = "0123456789abcdef";
@@ -90,48 +95,114 @@ uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
   return contentHash(recipe.str());
 }
 
-std::vector<bool> writesItsNameAlone(const std::vector<PictureJob>& jobs) {
-  std::map<std::string, std::set<std::string>> sourcesOfName;
-  for (const PictureJob& job : jobs) sourcesOfName[job.derivedName].insert(job.sourceFilePath);
-  std::vector<bool> alone;
-  alone.reserve(jobs.size());
-  for (const PictureJob& job : jobs) alone.push_back(sourcesOfName[job.derivedName].size() == 1);
-  return alone;
-}
-
-bool keepsFile(const DerivedFile& previous, uint64_t recipe, bool writesNameAlone,
-               const FilesNow& now) {
+bool keepsFile(const DerivedFile& previous, uint64_t recipe, const FilesNow& now) {
   const auto holds = [](const std::optional<FileIdentity>& identity,
                         const std::optional<uint64_t>& hash, const FileIdentity& was,
                         uint64_t wasHash) {
     return identity && (*identity == was || (hash && *hash == wasHash));
   };
-  return writesNameAlone && previous.recipe == recipe &&
+  return previous.recipe == recipe &&
          holds(now.source, now.sourceHash, previous.source, previous.sourceHash) &&
          holds(now.written, now.writtenHash, previous.written, previous.writtenHash);
 }
 
-std::string stateText(const std::vector<DerivedFile>& files) {
+void OwnedFiles::add(OwnedFile file) {
+  std::string key = foldedName(file.name);
+  records_.emplace(std::move(key), std::move(file));
+}
+
+void OwnedFiles::add(const DerivedFile& file) {
+  add(OwnedFile{file.derivedName, file.written, file.writtenHash});
+}
+
+Ownership OwnedFiles::of(const std::string& name, const std::optional<FileIdentity>& now,
+                         const std::function<std::optional<uint64_t>()>& hashNow) const {
+  if (!now) return Ownership::kAbsent;
+  const auto [begin, end] = records_.equal_range(foldedName(name));
+  if (begin == end) return Ownership::kForeign;
+  // As put in place: the same file, not written since.
+  for (auto at = begin; at != end; ++at) {
+    const FileIdentity& was = at->second.identity;
+    if (now->sameFile(was) && now->size == was.size &&
+        now->modifiedNanoseconds == was.modifiedNanoseconds) {
+      return Ownership::kOwn;
+    }
+  }
+  // Or the same bytes (the directory was copied, say).
+  const std::optional<uint64_t> hash = hashNow();
+  for (auto at = begin; at != end && hash; ++at) {
+    if (at->second.hash == *hash) return Ownership::kOwn;
+  }
+  return Ownership::kChanged;
+}
+
+std::vector<OwnedFile> OwnedFiles::records() const {
+  std::vector<OwnedFile> records;
+  records.reserve(records_.size());
+  for (const auto& [key, file] : records_) records.push_back(file);
+  return records;
+}
+
+namespace {
+
+std::string ownedText(const OwnedFile& file) {
+  return std::string(kOwnWord) + ' ' + hex(file.name) + ' ' + std::to_string(file.identity.device) +
+         ' ' + std::to_string(file.identity.inode) + ' ' + std::to_string(file.identity.size) +
+         ' ' + std::to_string(file.identity.modifiedNanoseconds) + ' ' + hashText(file.hash) + '\n';
+}
+
+// An "own" line's words, after the first.
+std::optional<OwnedFile> ownedOf(const std::vector<std::string>& w) {
+  constexpr size_t kFields = 7;
+  OwnedFile file;
+  const auto name = w.size() == kFields ? unhex(w[1]) : std::nullopt;
+  if (!name || !field(w[2], file.identity.device) || !field(w[3], file.identity.inode) ||
+      !field(w[4], file.identity.size) || !field(w[5], file.identity.modifiedNanoseconds) ||
+      !field(w[6], file.hash, 16)) {
+    return std::nullopt;
+  }
+  file.name = *name;
+  return file;
+}
+
+std::vector<std::string> wordsOf(const std::string& line) {
+  std::istringstream words(line);
+  std::vector<std::string> w;
+  for (std::string word; words >> word;) w.push_back(word);
+  return w;
+}
+
+}  // namespace
+
+std::string stateText(const RunState& state) {
   std::string text = std::string(kHeader) + '\n';
-  for (const DerivedFile& file : files) {
+  for (const DerivedFile& file : state.files) {
     text += hex(file.derivedName) + ' ' + hashText(file.recipe) + ' ' + identityText(file.source) +
             ' ' + hashText(file.sourceHash) + ' ' + identityText(file.written) + ' ' +
             hashText(file.writtenHash) + ' ' + std::to_string(file.pictureWidth) + ' ' +
             std::to_string(file.pictureHeight) + ' ' +
             (file.path == DerivedPath::kReduce ? "reduce" : "copy") + '\n';
   }
+  for (const OwnedFile& file : state.owned) text += ownedText(file);
   return text;
 }
 
-std::optional<std::vector<DerivedFile>> readState(std::string_view text) {
+std::optional<RunState> readState(std::string_view text) {
   std::istringstream lines{std::string(text)};
   std::string line;
-  if (!std::getline(lines, line) || line != kHeader) return std::nullopt;
-  std::vector<DerivedFile> files;
+  RunState state;
+  if (!std::getline(lines, line) || (line != kHeader && line != kEarlierHeader)) {
+    return std::nullopt;
+  }
+  state.earlierRelease = line == kEarlierHeader;
   while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::vector<std::string> w;
-    for (std::string word; words >> word;) w.push_back(word);
+    const std::vector<std::string> w = wordsOf(line);
+    if (!state.earlierRelease && !w.empty() && w[0] == kOwnWord) {
+      const std::optional<OwnedFile> owned = ownedOf(w);
+      if (!owned) return std::nullopt;
+      state.owned.push_back(*owned);
+      continue;
+    }
     constexpr size_t kFields = 17;
     if (w.size() != kFields) return std::nullopt;
     DerivedFile file;
@@ -152,7 +223,20 @@ std::optional<std::vector<DerivedFile>> readState(std::string_view text) {
     file.pictureWidth = static_cast<int>(width);
     file.pictureHeight = static_cast<int>(height);
     file.path = w[16] == "reduce" ? DerivedPath::kReduce : DerivedPath::kCopy;
-    files.push_back(std::move(file));
+    state.files.push_back(std::move(file));
+  }
+  return state;
+}
+
+std::string journalLine(const OwnedFile& file) { return ownedText(file); }
+
+std::vector<OwnedFile> readJournal(std::string_view text) {
+  std::vector<OwnedFile> files;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string_view::npos; start = end + 1) {
+    const std::vector<std::string> w = wordsOf(std::string(text.substr(start, end - start)));
+    if (w.empty() || w[0] != kOwnWord) continue;
+    if (auto owned = ownedOf(w)) files.push_back(std::move(*owned));
   }
   return files;
 }

@@ -1,10 +1,13 @@
 #ifndef VELLOMAR_PLAN_RUN_STATE_H_
 #define VELLOMAR_PLAN_RUN_STATE_H_
 
-// What a run leaves for the next one in the output directory, and the one
-// rule by which the next run keeps a derived file instead of making it again.
+// What a run leaves for the next one in the output directory: the rule by
+// which the next run keeps a derived file instead of making it again, and the
+// record of which files of the directory the tool wrote.
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,17 +22,15 @@ namespace vellomar {
 // The state file's name in the output directory.
 constexpr char kStateFileName[] = ".vellomar-state";
 
+// The journal of a run in the output directory: what it puts in place,
+// recorded before it does, so that a run that is killed part way leaves its
+// files known as its own.
+constexpr char kJournalFileName[] = ".vellomar-journal";
+
 // Everything besides the source's bytes that decides a derived file's bytes:
 // the job's census count, visible area, window, name and turn, and
 // `versions` (of the tool and the libraries that make pictures).
 uint64_t recipeOf(const PictureJob& job, const std::string& versions);
-
-// For each of `jobs` (element order), whether its derived name is written by
-// the jobs of its own source file alone: they are then copies of one picture
-// under one name, made and written once. A name that several source files
-// write is written once for each of its jobs, in element order, as it
-// always was.
-std::vector<bool> writesItsNameAlone(const std::vector<PictureJob>& jobs);
 
 // What is found now of the files a kept derived file depends on. A hash is
 // known only when it was worth reading the file.
@@ -41,16 +42,62 @@ struct FilesNow {
 };
 
 // Whether a file the last run made (`previous`) is kept as it is for a job
-// whose recipe is `recipe` and whose name it writes alone: the recipe is the
-// same, the source holds the same bytes (the same identity, or failing that
-// the same hash) and the file is still as it was written (likewise).
-bool keepsFile(const DerivedFile& previous, uint64_t recipe, bool writesNameAlone,
-               const FilesNow& now);
+// whose recipe is `recipe`: the recipe is the same, the source holds the same
+// bytes (the same identity, or failing that the same hash) and the file is
+// still as it was written (likewise).
+bool keepsFile(const DerivedFile& previous, uint64_t recipe, const FilesNow& now);
 
-// The state file's text, and the records read back from it; nothing when the
+// A file the tool put in the output directory, as it put it there.
+struct OwnedFile {
+  std::string name;       // code-page bytes
+  FileIdentity identity;  // its change time is not compared: a rename sets it
+  uint64_t hash = 0;      // of its bytes
+};
+
+// Whose a file of the output directory is.
+enum class Ownership {
+  kAbsent,   // there is none
+  kOwn,      // the tool wrote it, and it is as written (or holds the same bytes)
+  kChanged,  // the tool wrote a file of this name, but this one is not as written
+  kForeign,  // the tool never wrote a file of this name
+};
+
+// The files of the output directory that the tool wrote, by name.
+class OwnedFiles {
+ public:
+  void add(OwnedFile file);
+  void add(const DerivedFile& file);
+  // The file named `name` now: its identity, and its bytes' hash (asked only
+  // when the identity does not tell). Names are compared as a
+  // case-insensitive file system compares them.
+  Ownership of(const std::string& name, const std::optional<FileIdentity>& now,
+               const std::function<std::optional<uint64_t>()>& hashNow) const;
+  bool empty() const { return records_.empty(); }
+  // Every record, in name order.
+  std::vector<OwnedFile> records() const;
+
+ private:
+  std::multimap<std::string, OwnedFile> records_;  // by folded name
+};
+
+// What a run leaves for the next one.
+struct RunState {
+  std::vector<DerivedFile> files;  // derived files made or kept, with their recipes
+  std::vector<OwnedFile> owned;    // other files the tool put there: album.desc, older pictures
+  // Left by an earlier release, which kept no record of album.desc: the one
+  // beside it is taken as the tool's.
+  bool earlierRelease = false;
+};
+
+// The state file's text, and the state read back from it; nothing when the
 // text is damaged or not a state file of this tool.
-std::string stateText(const std::vector<DerivedFile>& files);
-std::optional<std::vector<DerivedFile>> readState(std::string_view text);
+std::string stateText(const RunState& state);
+std::optional<RunState> readState(std::string_view text);
+
+// A line of the journal; the records of a journal's text (a line cut short by
+// the run's end is left out).
+std::string journalLine(const OwnedFile& file);
+std::vector<OwnedFile> readJournal(std::string_view text);
 
 }  // namespace vellomar
 

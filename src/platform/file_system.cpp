@@ -3,9 +3,7 @@
 
 #include "platform/file_system.h"
 
-#include <atomic>
 #include <cstdio>
-#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -18,9 +16,8 @@
 namespace vellomar {
 namespace {
 
-constexpr char kTemporaryPrefix[] = ".vellomar-partial-";
-// The lock file of each run, as earlier releases of the tool named it.
-constexpr char kRunLockPrefix[] = ".vellomar-run-";
+// Temporaries made without the directory's lock; never swept.
+constexpr char kUnsweptPrefix[] = ".vellomar-pending-";
 
 // This process's token, in the names of its temporaries: a process number is
 // not unique across namespaces or machines.
@@ -44,22 +41,21 @@ std::string extensionOf(const std::string& name) {
 
 // The files this process made and has not yet put in place or removed, so
 // that an interruption removes exactly them; once it has begun, no more are
-// made.
+// made. Paths are operating-system paths.
 class OwnFiles {
  public:
-  // Creates a new temporary file for `name` in `directory` (an
-  // operating-system path ending with a separator) and keeps its path, which
-  // `path` is set to when it was made.
-  native::File create(const std::string& directory, const std::string& name, std::string& path,
-                      std::string& error) {
+  // Creates a new temporary file for `name` in `directory` (ending with a
+  // separator) and keeps its path, which `path` is set to when it was made.
+  native::File create(const std::string& directory, const std::string& name, const char* prefix,
+                      std::string& path, std::string& error) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (interrupted_) {
       error = "the run is being interrupted";
       return native::File();
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
-      const std::string fresh = directory + kTemporaryPrefix + runToken() + "-" +
-                                std::to_string(counter_++) + extensionOf(name);
+      const std::string fresh =
+          directory + prefix + runToken() + "-" + std::to_string(counter_++) + extensionOf(name);
       bool exists = false;
       native::File file = native::createNew(fresh, exists, error);
       if (file.valid()) {
@@ -102,41 +98,166 @@ OwnFiles& ownFiles() {
   return *files;
 }
 
-}  // namespace
-
-bool makeDirectory(const std::string& path, std::string* error) {
-  bool exists = false;
-  std::string reason;
-  if (native::makeDirectory(toOsPath(path), exists, reason)) return true;
-  if (error != nullptr) *error = exists && directoryIdentity(path) ? "" : reason;
-  return false;
+FileStatus fileStatusOf(const native::Status& status) {
+  FileStatus file;
+  switch (status.kind) {
+    case native::Status::Kind::kRegular: file.kind = FileStatus::Kind::kRegular; break;
+    case native::Status::Kind::kDirectory: file.kind = FileStatus::Kind::kDirectory; break;
+    case native::Status::Kind::kLink: file.kind = FileStatus::Kind::kLink; break;
+    case native::Status::Kind::kOther: file.kind = FileStatus::Kind::kOther; break;
+  }
+  file.identity = {status.device, status.inode, status.size, status.modifiedNanoseconds,
+                   status.changedNanoseconds};
+  return file;
 }
 
-bool readFileBytes(const std::string& path, std::string& bytes, std::string* error,
-                   uint64_t maxBytes) {
-  bytes.clear();
-  const auto fail = [&](const std::string& why) {
-    bytes.clear();
-    if (error != nullptr) *error = why;
-    return false;
-  };
-  native::Status status;
-  std::string reason;
-  const native::File file = native::openForReading(toOsPath(path), status, reason);
-  if (!file.valid()) return fail(reason);
-  // A directory, a named pipe or a device is not read (nor waited on).
-  if (status.kind != native::Status::Kind::kRegular) return fail("not a regular file");
-  const std::string tooLarge = "the file is larger than " + std::to_string(maxBytes) + " bytes";
-  if (status.size > maxBytes) return fail(tooLarge);
-  bytes.reserve(static_cast<size_t>(status.size));
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const int64_t got = native::read(file, buffer.data(), buffer.size(), reason);
-    if (got < 0) return fail(reason);
-    if (got == 0) return true;
-    if (bytes.size() + static_cast<uint64_t>(got) > maxBytes) return fail(tooLarge);  // it grew
-    bytes.append(buffer.data(), static_cast<size_t>(got));
+class NativeLock : public DirectoryLock {
+ public:
+  NativeLock(std::string path, native::File file) : path_(std::move(path)), file_(std::move(file)) {
+    ownFiles().addLock(path_);
   }
+  // Removed while still locked; the lock goes with the file's closing.
+  ~NativeLock() override {
+    ownFiles().dropLock(path_);
+    native::remove(path_);
+  }
+
+ private:
+  std::string path_;  // operating-system path
+  native::File file_;
+};
+
+class NativeFileSystem : public FileSystem {
+ public:
+  std::optional<FileStatus> status(const std::string& path) override {
+    const auto found = native::status(toOsPath(path));
+    if (!found) return std::nullopt;
+    return fileStatusOf(*found);
+  }
+
+  std::optional<FileStatus> linkStatus(const std::string& path) override {
+    const auto found = native::status(toOsPath(path), false);
+    if (!found) return std::nullopt;
+    return fileStatusOf(*found);
+  }
+
+  bool readFile(const std::string& path, std::string& bytes, std::string& error,
+                uint64_t maxBytes) override {
+    bytes.clear();
+    const auto fail = [&](const std::string& why) {
+      bytes.clear();
+      error = why;
+      return false;
+    };
+    native::Status status;
+    std::string reason;
+    const native::File file = native::openForReading(toOsPath(path), status, reason);
+    if (!file.valid()) return fail(reason);
+    // A directory, a named pipe or a device is not read (nor waited on).
+    if (status.kind != native::Status::Kind::kRegular) return fail("not a regular file");
+    const std::string tooLarge = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+    if (status.size > maxBytes) return fail(tooLarge);
+    bytes.reserve(static_cast<size_t>(status.size));
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const int64_t got = native::read(file, buffer.data(), buffer.size(), reason);
+      if (got < 0) return fail(reason);
+      if (got == 0) return true;
+      if (bytes.size() + static_cast<uint64_t>(got) > maxBytes) return fail(tooLarge);  // it grew
+      bytes.append(buffer.data(), static_cast<size_t>(got));
+    }
+  }
+
+  bool makeDirectory(const std::string& path, std::string& error) override {
+    bool exists = false;
+    if (native::makeDirectory(toOsPath(path), exists, error)) return true;
+    if (exists && directoryIdentity(*this, path)) error.clear();
+    return false;
+  }
+
+  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
+                      Leftover leftover, std::string& path, std::string& error) override {
+    const char* prefix = leftover == Leftover::kSweptUnderLock ? kTemporaryPrefix : kUnsweptPrefix;
+    std::string made;
+    native::File file = ownFiles().create(toOsPath(directory), name, prefix, made, error);
+    if (!file.valid()) return false;
+    if (native::writeAll(file, bytes, error) && file.close(error)) {
+      path = directory + made.substr(toOsPath(directory).size());
+      return true;
+    }
+    native::remove(made);
+    ownFiles().forget(made);
+    return false;
+  }
+
+  bool rename(const std::string& from, const std::string& to, std::string& error) override {
+    const std::string osFrom = toOsPath(from);
+    const bool renamed = native::rename(osFrom, toOsPath(to), error);
+    if (renamed) ownFiles().forget(osFrom);
+    return renamed;
+  }
+
+  void remove(const std::string& path) override {
+    const std::string osPath = toOsPath(path);
+    native::remove(osPath);
+    ownFiles().forget(osPath);
+  }
+
+  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
+    native::File file = native::openForAppending(toOsPath(path), error);
+    return file.valid() && native::writeAll(file, bytes, error) && file.close(error);
+  }
+
+  bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {
+    native::File file = native::openExistingForWriting(toOsPath(path), error);
+    return file.valid() && native::writeAll(file, bytes, error) && file.close(error);
+  }
+
+  std::vector<std::string> list(const std::string& directory) override {
+    return native::list(toOsPath(directory));
+  }
+
+  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
+                                      const std::function<void()>& waiting,
+                                      std::string& error) override {
+    const std::string path = toOsPath(directory + kLockFileName);
+    bool announced = false;
+    for (;;) {
+      native::File file = native::openLockFile(path, error);
+      if (!file.valid()) return nullptr;
+      native::LockResult result = native::lock(file, false, error);
+      if (result == native::LockResult::kBusy) {
+        if (!wait) return nullptr;
+        if (!announced && waiting) waiting();
+        announced = true;
+        result = native::lock(file, true, error);
+      }
+      if (result != native::LockResult::kLocked) return nullptr;
+      // The run that held it removes it as it lets go: then the lock to have
+      // is on the file that stands there now.
+      if (!native::stillNames(path, file)) continue;
+      return std::make_unique<NativeLock>(path, std::move(file));
+    }
+  }
+};
+
+}  // namespace
+
+FileSystem& nativeFileSystem() {
+  static NativeFileSystem* files = new NativeFileSystem;  // lives as long as the process
+  return *files;
+}
+
+std::optional<FileIdentity> fileIdentity(FileSystem& files, const std::string& path) {
+  const auto status = files.status(path);
+  if (!status || status->kind != FileStatus::Kind::kRegular) return std::nullopt;
+  return status->identity;
+}
+
+std::optional<FileIdentity> directoryIdentity(FileSystem& files, const std::string& path) {
+  const auto status = files.status(path);
+  if (!status || status->kind != FileStatus::Kind::kDirectory) return std::nullopt;
+  return status->identity;
 }
 
 std::string textModeText(std::string bytes) {
@@ -150,123 +271,62 @@ std::string textModeText(std::string bytes) {
   return bytes;
 }
 
-bool writeFileAtomically(const std::string& directory, const std::string& name,
-                         std::string_view bytes, std::string& error) {
-  TemporaryFile temporary;
-  return temporary.write(directory, name, bytes, error) && temporary.commit(directory, name, error);
-}
-
 TemporaryFile::~TemporaryFile() { remove(); }
 
 void TemporaryFile::remove() {
   if (path_.empty()) return;
-  const std::string path = std::exchange(path_, std::string());
-  native::remove(path);
-  ownFiles().forget(path);
+  files_->remove(std::exchange(path_, std::string()));
 }
 
 TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
   if (this != &other) {
     remove();
+    files_ = other.files_;
     path_ = std::exchange(other.path_, std::string());
   }
   return *this;
 }
 
-bool TemporaryFile::write(const std::string& directory, const std::string& name,
-                          std::string_view bytes, std::string& error) {
+bool TemporaryFile::write(FileSystem& files, const std::string& directory, const std::string& name,
+                          std::string_view bytes, Leftover leftover, std::string& error) {
   remove();
-  native::File file = ownFiles().create(toOsPath(directory), name, path_, error);
-  if (!file.valid()) return false;
-  if (native::writeAll(file, bytes, error) && file.close(error)) return true;
-  remove();
-  return false;
+  files_ = &files;
+  return files.writeTemporary(directory, name, bytes, leftover, path_, error);
 }
 
 bool TemporaryFile::commit(const std::string& directory, const std::string& name,
                            std::string& error) {
-  const std::string path = std::exchange(path_, std::string());
-  const bool renamed = native::rename(path, toOsPath(directory + name), error);
-  if (!renamed) native::remove(path);
-  ownFiles().forget(path);
-  return renamed;
-}
-
-struct DirectoryLock::Held {
-  std::string path;  // operating-system path
-  native::File file;
-};
-
-DirectoryLock::DirectoryLock(const std::string& directory, bool wait,
-                             const std::function<void()>& waiting) {
-  const std::string path = toOsPath(directory + kLockFileName);
-  bool announced = false;
-  for (;;) {
-    native::File file = native::openLockFile(path, error_);
-    if (!file.valid()) return;
-    if (!native::lock(file, false)) {
-      if (!wait) return;
-      if (!announced && waiting) waiting();
-      announced = true;
-      if (!native::lock(file, true)) return;
-    }
-    // The run that held it removes it as it lets go: then the lock to have is
-    // on the file that stands there now.
-    if (!native::stillNames(path, file)) continue;
-    ownFiles().addLock(path);
-    held_.reset(new Held{path, std::move(file)});
-    return;
+  if (path_.empty()) {
+    error = "no file was made";
+    return false;
   }
+  if (files_->rename(path_, directory + name, error)) {
+    path_.clear();
+    return true;
+  }
+  remove();
+  return false;
 }
 
-DirectoryLock::~DirectoryLock() {
-  if (!held_) return;
-  // Removed while still locked; the lock goes with the file's closing.
-  ownFiles().dropLock(held_->path);
-  native::remove(held_->path);
+bool writeFileAtomically(FileSystem& files, const std::string& directory, const std::string& name,
+                         std::string_view bytes, Leftover leftover, std::string& error) {
+  TemporaryFile temporary;
+  return temporary.write(files, directory, name, bytes, leftover, error) &&
+         temporary.commit(directory, name, error);
+}
+
+void removeStaleTemporaries(FileSystem& files, const std::string& directory) {
+  const std::string own = std::string(kTemporaryPrefix) + runToken() + "-";
+  const std::string_view prefix = kTemporaryPrefix;
+  for (const std::string& name : files.list(directory)) {
+    if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
+      files.remove(directory + name);
+    }
+  }
 }
 
 void removeOwnFilesOnInterruption() {
   native::onInterruption([] { ownFiles().removeAll(); });
-}
-
-void removeStaleTemporaries(const std::string& directory) {
-  const std::string osDirectory = toOsPath(directory);
-  std::map<std::string, bool> alive;  // by token
-  const auto isAlive = [&](const std::string& token) {
-    const auto [known, fresh] = alive.emplace(token, true);
-    // An earlier release's run holds a lock file of its own.
-    if (fresh && token != runToken()) {
-      known->second = native::lockIsHeld(osDirectory + kRunLockPrefix + token + ".lock");
-    }
-    return known->second;
-  };
-  for (const std::string& name : native::list(osDirectory)) {
-    for (const std::string_view prefix : {kTemporaryPrefix, kRunLockPrefix}) {
-      if (name.compare(0, prefix.size(), prefix) != 0) continue;
-      const std::string token(
-          name.substr(prefix.size(), name.find_first_of("-.", prefix.size()) - prefix.size()));
-      if (!isAlive(token)) native::remove(osDirectory + name);
-    }
-  }
-}
-
-std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string& path) {
-  const auto status = native::status(toOsPath(path));
-  if (!status || status->kind != native::Status::Kind::kDirectory) return std::nullopt;
-  return std::make_pair(status->device, status->inode);
-}
-
-uint64_t fileSize(const std::string& path) {
-  const auto status = native::status(toOsPath(path));
-  return status ? status->size : 0;
-}
-
-std::optional<FileIdentity> fileIdentity(const std::string& path) {
-  const auto status = native::status(toOsPath(path));
-  if (!status || status->kind != native::Status::Kind::kRegular) return std::nullopt;
-  return FileIdentity{status->device, status->inode, status->size, status->modifiedNanoseconds,
-                      status->changedNanoseconds};
 }
 
 }  // namespace vellomar

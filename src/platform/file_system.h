@@ -1,9 +1,11 @@
 #ifndef VELLOMAR_PLATFORM_FILE_SYSTEM_H_
 #define VELLOMAR_PLATFORM_FILE_SYSTEM_H_
 
-// The few file-system calls the tool makes. Every path argument is a tool path
-// (code-page bytes, backslashes allowed); it is turned into an operating-system
-// path here.
+// The file system as the runs see it: an interface, so that tests can wrap
+// the system's own (nativeFileSystem()) and make any of its calls fail. Every
+// path is a tool path (code-page bytes, backslashes allowed); the native file
+// system turns it into an operating-system path. Reasons are worded as the C
+// library words them ("No such file or directory").
 
 #include <cstdint>
 #include <functional>
@@ -12,101 +14,9 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace vellomar {
-
-// Creates the last component of `path`. Returns false when it could not be
-// created, which includes the case where it exists already; `error`, when
-// given, then says why, or is "" when a directory is there already.
-bool makeDirectory(const std::string& path, std::string* error = nullptr);
-
-// Reads the whole file. Returns false (and leaves `bytes` empty) when the file
-// cannot be opened or read, is not a regular file (a named pipe or a device is
-// never waited on), or holds more than `maxBytes`, which is checked before
-// reading; `error`, when given, then says why.
-bool readFileBytes(const std::string& path, std::string& bytes, std::string* error = nullptr,
-                   uint64_t maxBytes = UINT64_MAX);
-
-// The bytes of a file as the system's text mode reads them: each CR LF
-// arrives as LF (a CR on its own stays); on Windows a Ctrl-Z (0x1A) ends the
-// text, as the Windows C runtime's text mode has it.
-std::string textModeText(std::string bytes);
-
-// Files are written so that the target is either absent, the old file, or
-// complete: the bytes go to a temporary file in the target's directory, which
-// is then renamed over the target. Temporary names begin with
-// ".vellomar-partial-" and keep the target's extension. On failure `error` is
-// set to the system's reason and no temporary file is left.
-bool writeFileAtomically(const std::string& directory, const std::string& name,
-                         std::string_view bytes, std::string& error);
-
-// A temporary file as above that removes itself when destroyed uncommitted.
-class TemporaryFile {
- public:
-  TemporaryFile() = default;
-  ~TemporaryFile();
-  TemporaryFile(TemporaryFile&& other) noexcept
-      : path_(std::exchange(other.path_, std::string())) {}
-  TemporaryFile& operator=(TemporaryFile&& other) noexcept;
-
-  // Writes `bytes` to a new temporary file for `name` in `directory` (which
-  // ends with a separator).
-  bool write(const std::string& directory, const std::string& name, std::string_view bytes,
-             std::string& error);
-  // Renames it over `name` in `directory`; removes it on failure.
-  bool commit(const std::string& directory, const std::string& name, std::string& error);
-
- private:
-  void remove();  // the file, when there is one
-
-  std::string path_;  // operating-system path; empty when there is none
-};
-
-// The lock file a run holds in the directory it writes into.
-constexpr char kLockFileName[] = ".vellomar-lock";
-
-// One run at a time in a directory: a lock on its lock file, held for as long
-// as this lives (and by the system no longer than the process; other process
-// namespaces, and other machines sharing the directory where its file system
-// has locks, see it too). The lock file is removed when the lock ends.
-class DirectoryLock {
- public:
-  // Takes the lock on `directory` (a tool path ending with a separator). While
-  // another process holds it: with `wait`, calls `waiting` once and waits for
-  // it; otherwise gives up.
-  DirectoryLock(const std::string& directory, bool wait, const std::function<void()>& waiting);
-  ~DirectoryLock();
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
-
-  bool held() const { return held_ != nullptr; }
-  // Why it is not held: the system's reason, or "" when another process holds it.
-  const std::string& error() const { return error_; }
-
- private:
-  struct Held;
-  std::unique_ptr<Held> held_;
-  std::string error_;
-};
-
-// From now on an interruption (SIGINT, SIGTERM, SIGHUP not ignored when the
-// process started; on Windows Ctrl-C, Ctrl-Break and the console's closing)
-// removes the temporary files and the lock files this process made, and then
-// ends it as the interruption would have (on Windows with the status
-// STATUS_CONTROL_C_EXIT); no temporary is made after it began. A write past a
-// limit on file sizes fails ("File too large") instead of ending the process.
-// Call before any other thread starts.
-void removeOwnFilesOnInterruption();
-
-// Removes from `directory` the temporary files other runs left (killed, say):
-// called by the run that holds the directory's lock.
-void removeStaleTemporaries(const std::string& directory);
-
-// The identity of the directory itself, or empty when there is none.
-std::optional<std::pair<uint64_t, uint64_t>> directoryIdentity(const std::string& path);
-
-// The size of the file in bytes, or 0 when it cannot be read.
-uint64_t fileSize(const std::string& path);
 
 // Which file a path names, and in which state: the same values mean the same
 // bytes. A user can set a file's modification time back, but not its change
@@ -122,11 +32,186 @@ struct FileIdentity {
            modifiedNanoseconds == other.modifiedNanoseconds &&
            changedNanoseconds == other.changedNanoseconds;
   }
+  // The same file object (device and inode), whatever its state.
+  bool sameFile(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
 };
 
-// The identity of the regular file at `path` (links followed); empty when
-// there is none.
-std::optional<FileIdentity> fileIdentity(const std::string& path);
+struct FileStatus {
+  enum class Kind { kRegular, kDirectory, kLink, kOther };
+  Kind kind = Kind::kOther;
+  FileIdentity identity;
+};
+
+// Who removes a temporary file that a process which died left behind. The run
+// that holds a directory's lock removes those that runs holding it before left
+// (kSweptUnderLock); a temporary made without that lock (a report, a proof
+// page) is never taken for a dead run's.
+enum class Leftover { kSweptUnderLock, kKept };
+
+// Held while it lives: one run at a time writes into a directory.
+class DirectoryLock {
+ public:
+  virtual ~DirectoryLock() = default;
+};
+
+// The lock file a run holds in the directory it writes into.
+constexpr char kLockFileName[] = ".vellomar-lock";
+// Temporary files begin with this and keep their target's extension.
+constexpr char kTemporaryPrefix[] = ".vellomar-partial-";
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // What `path` names, links followed (status) or not (linkStatus); empty
+  // when nothing.
+  virtual std::optional<FileStatus> status(const std::string& path) = 0;
+  virtual std::optional<FileStatus> linkStatus(const std::string& path) = 0;
+
+  // The whole file. False, with the reason and `bytes` empty, when it cannot
+  // be opened or read, is not a regular file (a named pipe or a device is
+  // never waited on), or holds more than `maxBytes` (checked before reading).
+  virtual bool readFile(const std::string& path, std::string& bytes, std::string& error,
+                        uint64_t maxBytes) = 0;
+
+  // Creates the last component of `path`. False when it could not be created,
+  // which includes the case where it exists already: `error` is then "" when
+  // a directory is there, the reason otherwise.
+  virtual bool makeDirectory(const std::string& path, std::string& error) = 0;
+
+  // Writes `bytes` to a new temporary file for `name` in `directory` (ending
+  // with a separator), whose path is then `path`. No temporary is made once
+  // an interruption has begun; one is removed by it until it is renamed or
+  // removed.
+  virtual bool writeTemporary(const std::string& directory, const std::string& name,
+                              std::string_view bytes, Leftover leftover, std::string& path,
+                              std::string& error) = 0;
+  // Renames `from` over `to`, replacing it.
+  virtual bool rename(const std::string& from, const std::string& to, std::string& error) = 0;
+  virtual void remove(const std::string& path) = 0;
+  // Adds `bytes` at the end of the file, creating it; never through a link.
+  virtual bool append(const std::string& path, std::string_view bytes, std::string& error) = 0;
+  // Writes `bytes` into what `path` names now (a named pipe, a device, what a
+  // link leads to), after what it holds; never waits for a pipe's reader.
+  virtual bool writeInto(const std::string& path, std::string_view bytes, std::string& error) = 0;
+  // The names in `directory` (ending with a separator); none when it cannot
+  // be listed.
+  virtual std::vector<std::string> list(const std::string& directory) = 0;
+
+  // Locks `directory` (ending with a separator) through its lock file, never
+  // following a link there. While another process holds it: with `wait`,
+  // calls `waiting` once and waits; otherwise gives up. Empty when not held:
+  // `error` is then "" when another process holds it, the reason otherwise.
+  virtual std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
+                                              const std::function<void()>& waiting,
+                                              std::string& error) = 0;
+};
+
+// The system's own, with every rule of interruption: see removeOwnFilesOnInterruption.
+FileSystem& nativeFileSystem();
+
+// Passes every call to another file system; tests override what they fail.
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
+  std::optional<FileStatus> status(const std::string& path) override {
+    return target_.status(path);
+  }
+  std::optional<FileStatus> linkStatus(const std::string& path) override {
+    return target_.linkStatus(path);
+  }
+  bool readFile(const std::string& path, std::string& bytes, std::string& error,
+                uint64_t maxBytes) override {
+    return target_.readFile(path, bytes, error, maxBytes);
+  }
+  bool makeDirectory(const std::string& path, std::string& error) override {
+    return target_.makeDirectory(path, error);
+  }
+  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
+                      Leftover leftover, std::string& path, std::string& error) override {
+    return target_.writeTemporary(directory, name, bytes, leftover, path, error);
+  }
+  bool rename(const std::string& from, const std::string& to, std::string& error) override {
+    return target_.rename(from, to, error);
+  }
+  void remove(const std::string& path) override { target_.remove(path); }
+  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
+    return target_.append(path, bytes, error);
+  }
+  bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {
+    return target_.writeInto(path, bytes, error);
+  }
+  std::vector<std::string> list(const std::string& directory) override {
+    return target_.list(directory);
+  }
+  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
+                                      const std::function<void()>& waiting,
+                                      std::string& error) override {
+    return target_.lock(directory, wait, waiting, error);
+  }
+
+ private:
+  FileSystem& target_;
+};
+
+// The rules written once over any file system.
+
+// The identity of the regular file, or of the directory, at `path` (links
+// followed); empty when there is none.
+std::optional<FileIdentity> fileIdentity(FileSystem& files, const std::string& path);
+std::optional<FileIdentity> directoryIdentity(FileSystem& files, const std::string& path);
+
+// The bytes of a file as the system's text mode reads them: each CR LF
+// arrives as LF (a CR on its own stays); on Windows a Ctrl-Z (0x1A) ends the
+// text, as the Windows C runtime's text mode has it.
+std::string textModeText(std::string bytes);
+
+// A temporary file for a target, removed when destroyed uncommitted.
+class TemporaryFile {
+ public:
+  TemporaryFile() = default;
+  ~TemporaryFile();
+  TemporaryFile(TemporaryFile&& other) noexcept
+      : files_(other.files_), path_(std::exchange(other.path_, std::string())) {}
+  TemporaryFile& operator=(TemporaryFile&& other) noexcept;
+
+  // Writes `bytes` to a new temporary file for `name` in `directory` (ending
+  // with a separator).
+  bool write(FileSystem& files, const std::string& directory, const std::string& name,
+             std::string_view bytes, Leftover leftover, std::string& error);
+  // Renames it over `name` in `directory`; removes it on failure.
+  bool commit(const std::string& directory, const std::string& name, std::string& error);
+  // Its path; "" when there is none.
+  const std::string& path() const { return path_; }
+
+ private:
+  void remove();  // the file, when there is one
+
+  FileSystem* files_ = nullptr;
+  std::string path_;
+};
+
+// Files are written so that the target is either absent, the old file, or
+// complete: the bytes go to a temporary file in the target's directory, which
+// is then renamed over the target. On failure `error` is set to the reason and
+// no temporary file is left.
+bool writeFileAtomically(FileSystem& files, const std::string& directory, const std::string& name,
+                         std::string_view bytes, Leftover leftover, std::string& error);
+
+// Removes from `directory` the temporaries that runs which held its lock
+// before left (killed, say): called by the run that holds it now.
+void removeStaleTemporaries(FileSystem& files, const std::string& directory);
+
+// From now on an interruption (SIGINT, SIGTERM, SIGHUP not ignored when the
+// process started; on Windows Ctrl-C, Ctrl-Break and the console's closing)
+// removes the temporary files and the lock files the native file system made,
+// and then ends the process as the interruption would have (on Windows with
+// the status STATUS_CONTROL_C_EXIT); no temporary is made after it began. A
+// write past a limit on file sizes fails ("File too large") instead of ending
+// the process. Call before any other thread starts.
+void removeOwnFilesOnInterruption();
 
 }  // namespace vellomar
 

@@ -37,9 +37,9 @@ class File {
   intptr_t handle_ = kNone;
 };
 
-// What a path names (links followed).
+// What a path names.
 struct Status {
-  enum class Kind { kRegular, kDirectory, kOther };
+  enum class Kind { kRegular, kDirectory, kLink, kOther };
   Kind kind = Kind::kOther;
   uint64_t device = 0;
   uint64_t inode = 0;
@@ -48,7 +48,8 @@ struct Status {
   int64_t changedNanoseconds = 0;  // which no user can set back
 };
 
-std::optional<Status> status(const std::string& path);
+// Links followed (`followLinks`) or not: a link is then kLink.
+std::optional<Status> status(const std::string& path, bool followLinks = true);
 
 // Opens the file for reading, never waiting on it (a named pipe or a device
 // opens, and is then refused by its kind); `status` is what was opened.
@@ -68,14 +69,23 @@ std::vector<std::string> list(const std::string& directory);
 // Creates the directory; `exists` says when something of that name is there.
 bool makeDirectory(const std::string& path, bool& exists, std::string& error);
 
-// Opens the lock file at `path`, creating it when missing.
+// Opens the file for adding to its end, creating it when missing; never
+// through a link.
+File openForAppending(const std::string& path, std::string& error);
+// Opens what `path` names now (links followed) for writing after what it
+// holds, never waiting for a named pipe's reader.
+File openExistingForWriting(const std::string& path, std::string& error);
+
+// Opens the lock file at `path`, creating it when missing; never through a
+// link. One that cannot be written (a stale one of another user) is opened
+// for reading, which is enough to lock it.
 File openLockFile(const std::string& path, std::string& error);
+enum class LockResult { kLocked, kBusy, kFailed };
 // Locks the whole of the open lock file for this process (the system drops
 // the lock when the process ends, however it ends), waiting for another
-// process's lock to go when `wait`; false when another process holds it.
-bool lock(const File& file, bool wait);
-// Whether some process holds the lock on the file at `path`.
-bool lockIsHeld(const std::string& path);
+// process's lock to go when `wait`; kBusy when another process holds it,
+// kFailed with the reason when the file system cannot lock it.
+LockResult lock(const File& file, bool wait, std::string& error);
 // Whether `path` still names the open `file` (it was not removed or replaced).
 bool stillNames(const std::string& path, const File& file);
 

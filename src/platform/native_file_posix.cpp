@@ -22,6 +22,7 @@ Status statusOf(const struct stat& info) {
   Status status;
   status.kind = S_ISREG(info.st_mode)   ? Status::Kind::kRegular
                 : S_ISDIR(info.st_mode) ? Status::Kind::kDirectory
+                : S_ISLNK(info.st_mode) ? Status::Kind::kLink
                                         : Status::Kind::kOther;
   status.device = static_cast<uint64_t>(info.st_dev);
   status.inode = static_cast<uint64_t>(info.st_ino);
@@ -54,9 +55,11 @@ bool File::close(std::string& error) {
   return false;
 }
 
-std::optional<Status> status(const std::string& path) {
+std::optional<Status> status(const std::string& path, bool followLinks) {
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  if ((followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) {
+    return std::nullopt;
+  }
   return statusOf(info);
 }
 
@@ -128,22 +131,46 @@ bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
   return false;
 }
 
-File openLockFile(const std::string& path, std::string& error) {
-  File file(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+File openForAppending(const std::string& path, std::string& error) {
+  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!file.valid()) error = std::strerror(errno);
   return file;
 }
 
-bool lock(const File& file, bool wait) {
-  while (::flock(fd(file), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
-    if (errno != EINTR) return false;
+File openExistingForWriting(const std::string& path, std::string& error) {
+  File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.valid()) {
+    error = errno == ENXIO ? "a named pipe that nothing reads" : std::strerror(errno);
+    return File();
   }
-  return true;
+  // Written as any file is: a pipe's writes wait for its reader.
+  const int flags = ::fcntl(fd(file), F_GETFL);
+  if (flags == -1 || ::fcntl(fd(file), F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    error = std::strerror(errno);
+    return File();
+  }
+  return file;
 }
 
-bool lockIsHeld(const std::string& path) {
-  File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  return file.valid() && ::flock(fd(file), LOCK_SH | LOCK_NB) != 0;
+File openLockFile(const std::string& path, std::string& error) {
+  File file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+  // A lock file left by another user, which this one may not write, locks as
+  // well read only.
+  if (!file.valid() && errno == EACCES) {
+    file = File(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  if (!file.valid()) error = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+  return file;
+}
+
+LockResult lock(const File& file, bool wait, std::string& error) {
+  while (::flock(fd(file), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return LockResult::kBusy;
+    error = std::strerror(errno);
+    return LockResult::kFailed;
+  }
+  return LockResult::kLocked;
 }
 
 bool stillNames(const std::string& path, const File& file) {

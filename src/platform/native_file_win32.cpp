@@ -24,7 +24,7 @@ int64_t nanoseconds(int64_t ticks) {
   return (ticks - kTicksBefore1970) * 100;
 }
 
-std::optional<Status> statusOf(HANDLE file) {
+std::optional<Status> statusOf(HANDLE file, bool followLinks = true) {
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;  // for the change time
   if (!::GetFileInformationByHandle(file, &info) ||
@@ -32,9 +32,12 @@ std::optional<Status> statusOf(HANDLE file) {
     return std::nullopt;
   }
   Status status;
-  status.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Status::Kind::kDirectory
-                : ::GetFileType(file) == FILE_TYPE_DISK                 ? Status::Kind::kRegular
-                                                                        : Status::Kind::kOther;
+  const DWORD attributes = info.dwFileAttributes;
+  status.kind = !followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
+                    ? Status::Kind::kLink
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Status::Kind::kDirectory
+                : ::GetFileType(file) == FILE_TYPE_DISK        ? Status::Kind::kRegular
+                                                               : Status::Kind::kOther;
   status.device = info.dwVolumeSerialNumber;
   status.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   status.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
@@ -45,10 +48,11 @@ std::optional<Status> statusOf(HANDLE file) {
   return status;
 }
 
-// What `path` names, directories included.
-HANDLE openExisting(const std::string& path, DWORD access) {
-  return ::CreateFileW(widePath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+// What `path` names, directories included; a link itself unless `followLinks`.
+HANDLE openExisting(const std::string& path, DWORD access, bool followLinks = true) {
+  return ::CreateFileW(
+      widePath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
 }
 
 }  // namespace
@@ -74,10 +78,10 @@ bool File::close(std::string& error) {
   return false;
 }
 
-std::optional<Status> status(const std::string& path) {
-  const File file = fileOf(openExisting(path, 0));
+std::optional<Status> status(const std::string& path, bool followLinks) {
+  const File file = fileOf(openExisting(path, 0, followLinks));
   if (!file.valid()) return std::nullopt;
-  return statusOf(handleOf(file));
+  return statusOf(handleOf(file), followLinks);
 }
 
 File openForReading(const std::string& path, Status& status, std::string& error) {
@@ -159,27 +163,59 @@ bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
   return false;
 }
 
-File openLockFile(const std::string& path, std::string& error) {
-  File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+File openForAppending(const std::string& path, std::string& error) {
+  File file = fileOf(::CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
+                                   OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.valid()) error = systemErrorText(::GetLastError());
+  return file;
+}
+
+File openExistingForWriting(const std::string& path, std::string& error) {
+  File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    error = systemErrorText(::GetLastError());
+    return file;
+  }
+  // A file on disk is written after what it holds.
+  if (::GetFileType(handleOf(file)) == FILE_TYPE_DISK) {
+    ::SetFilePointer(handleOf(file), 0, nullptr, FILE_END);
+  }
+  return file;
+}
+
+File openLockFile(const std::string& path, std::string& error) {
+  const auto open = [&](DWORD access) {
+    return fileOf(::CreateFileW(widePath(path).c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  };
+  File file = open(GENERIC_READ | GENERIC_WRITE);
+  // A read-only lock file locks as well for reading.
+  if (!file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED) file = open(GENERIC_READ);
+  if (!file.valid()) {
+    error = systemErrorText(::GetLastError());
+    return file;
+  }
+  const auto found = statusOf(handleOf(file), false);
+  if (found && found->kind == Status::Kind::kLink) {
+    error = "it is a symbolic link";
+    return File();
+  }
   return file;
 }
 
 // A byte-range lock on the open lock file, which the system drops when the
 // process ends, however it ends.
-bool lock(const File& file, bool wait) {
+LockResult lock(const File& file, bool wait, std::string& error) {
   OVERLAPPED at = {};
-  return ::LockFileEx(handleOf(file),
-                      LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY), 0, 1, 0,
-                      &at) != 0;
-}
-
-bool lockIsHeld(const std::string& path) {
-  const File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_READ, kShareAll, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  OVERLAPPED at = {};
-  return file.valid() && !::LockFileEx(handleOf(file), LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at);
+  if (::LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY),
+                   0, 1, 0, &at)) {
+    return LockResult::kLocked;
+  }
+  const DWORD reason = ::GetLastError();
+  if (reason == ERROR_LOCK_VIOLATION || reason == ERROR_IO_PENDING) return LockResult::kBusy;
+  error = systemErrorText(reason);
+  return LockResult::kFailed;
 }
 
 bool stillNames(const std::string& path, const File& file) {

@@ -16,9 +16,9 @@ std::string wholeFileText(std::string data) {
   return data;
 }
 
-std::string readWholeFile(const std::string& path) {
-  std::string data;
-  if (!readFileBytes(path, data)) return "";
+std::string readWholeFile(FileSystem& files, const std::string& path) {
+  std::string data, error;
+  if (!files.readFile(path, data, error, UINT64_MAX)) return "";
   return wholeFileText(std::move(data));
 }
 

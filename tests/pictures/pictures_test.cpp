@@ -95,7 +95,8 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
     writeFile(dir.file(row.name), row.bytes);
     const PictureJob job{dir.file(row.name), row.name, row.count, 1200.0, row.region};
     std::vector<DerivedPicture> pictures(2);
-    makeDerivedPictures({&job, &job}, [&](size_t k, const DerivedPicture& p) { pictures[k] = p; });
+    makeDerivedPictures(nativeFileSystem(), {&job, &job},
+                        [&](size_t k, const DerivedPicture& p) { pictures[k] = p; });
     const DerivedPicture& picture = pictures[0];
     EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.status == pictures[1].status);
     const cv::Mat derived =
@@ -294,20 +295,25 @@ TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
       {"turned.jpg", {10, 10}, {400, 800}, {400, 800}},
   };
   for (const auto& row : rows) {
-    const LoadedPicture picture = loadPictureToDraw(dir.path() + "/" + row.name, true, row.drawn);
+    const LoadedPicture picture =
+        loadPictureToDraw(nativeFileSystem(), dir.path() + "/" + row.name, true, row.drawn);
     EXPECT_EQ(picture.pixels.size(), row.decoded) << row.name << " " << row.drawn;
     EXPECT_EQ(picture.size, row.size) << row.name << " " << row.drawn;
   }
   const cv::Mat whole =
       cv::imdecode(std::vector<uchar>(file.begin(), file.end()), cv::IMREAD_COLOR);
   for (const cv::Rect region : {cv::Rect(0, 0, 800, 400), cv::Rect(333, 101, 65, 77)}) {
-    const cv::Mat part = loadPictureToDraw(dir.path() + "/p.jpg", false, {50, 25}).region(region);
+    const cv::Mat part =
+        loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {50, 25})
+            .region(region);
     EXPECT_EQ(cv::norm(part, whole(region), cv::NORM_INF), 0) << region;
   }
   // Drawn only down to a quarter of its height: past a margin of 12 rows, the
   // rows repeat the last one decoded.
-  const cv::Mat all = loadPictureToDraw(dir.path() + "/p.jpg", false, {100, 50}).pixels;
-  const cv::Mat top = loadPictureToDraw(dir.path() + "/p.jpg", false, {100, 50}, 0.25).pixels;
+  const cv::Mat all =
+      loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {100, 50}).pixels;
+  const cv::Mat top =
+      loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {100, 50}, 0.25).pixels;
   ASSERT_EQ(top.size(), all.size());
   EXPECT_EQ(cv::norm(top.rowRange(0, 25), all.rowRange(0, 25), cv::NORM_INF), 0);
   EXPECT_EQ(cv::norm(top.row(49), all.row(24), cv::NORM_INF), 0);
@@ -347,7 +353,8 @@ TEST(PictureTest, EveryFormatTheLibraryReadsIsReducedAndCopied) {
       const PictureJob job{dir.file(name), name, count, 1200.0,
                            PixelRegion{10, 8, 48, 40, 100, 80}};
       DerivedPicture made;
-      makeDerivedPictures({&job}, [&](size_t, const DerivedPicture& p) { made = p; });
+      makeDerivedPictures(nativeFileSystem(), {&job},
+                          [&](size_t, const DerivedPicture& p) { made = p; });
       ASSERT_EQ(made.status, DerivedPicture::Status::kMade) << made.problem;
       const cv::Mat expected = count == 1 ? box(cv::Rect(10, 8, 48, 40)) : decoded;
       EXPECT_TRUE(std::string(made.bytes.begin(), made.bytes.end()) == encoded(extension, expected))
@@ -533,7 +540,8 @@ TEST(PictureTest, PicturesAreTurnedUprightWhenAsked) {
     PictureJob job{dir.file("p.jpg"), "p.jpg", 1, 1200.0, PixelRegion{10, 8, 40, 30, 80, 60}};
     job.upright = upright;
     DerivedPicture made;
-    makeDerivedPictures({&job}, [&](size_t, const DerivedPicture& p) { made = p; });
+    makeDerivedPictures(nativeFileSystem(), {&job},
+                        [&](size_t, const DerivedPicture& p) { made = p; });
     EXPECT_EQ(cv::Size(made.file.pictureWidth, made.file.pictureHeight),
               upright ? cv::Size(90, 60) : cv::Size(60, 90));
     cv::Mat box;
@@ -568,7 +576,8 @@ TEST(PictureTest, CmykJpegPicturesStayCmyk) {
     const PictureJob png{dir.file("c.png"), "c.png", 1, 1200.0, region};
     for (const PictureJob* job : {&cut, &copy, &png}) {
       DerivedPicture made;
-      makeDerivedPictures({job}, [&](size_t, const DerivedPicture& p) { made = p; });
+      makeDerivedPictures(nativeFileSystem(), {job},
+                          [&](size_t, const DerivedPicture& p) { made = p; });
       const std::string file(made.bytes.begin(), made.bytes.end());
       if (job == &png) {
         EXPECT_EQ(readPicture(dir.file("c.png")).channels(), 3);
@@ -605,10 +614,19 @@ std::vector<PictureJob> jobsOn(const std::string& dir, std::vector<std::string> 
   return jobs;
 }
 
+// The derived files of `jobs` in `out`, each renamed into place.
+DerivedFiles derivedFiles(const std::vector<PictureJob>& jobs, const std::string& out,
+                          int workers) {
+  const std::string dir = out + kSeparator;
+  return DerivedFiles(nativeFileSystem(), jobs,
+                      std::vector<std::optional<DerivedFile>>(jobs.size()), dir, workers,
+                      [dir](TemporaryFile& made, const std::string& name, uint64_t,
+                            std::string& error) { return made.commit(dir, name, error); });
+}
+
 // Takes every job in order; returns what each gave, one line each.
 std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out, int workers) {
-  DerivedFiles files(jobs, std::vector<std::optional<DerivedFile>>(jobs.size()), out + kSeparator,
-                     workers);
+  DerivedFiles files = derivedFiles(jobs, out, workers);
   std::string outcomes;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const DerivedPicture picture = files.next();
@@ -625,14 +643,13 @@ std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out,
 
 TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
   ScopedTempDir dir;
-  for (const char* name : {"x.png", "y.png", "z.jpg", "w.png"}) {
+  for (const char* name : {"x.png", "y.png", "z.jpg", "w.png", "v.png"}) {
     writeFile(dir.file(name), encoded(std::strrchr(name, '.'), makePicture(40, 30, CV_8UC3)));
   }
-  // Two jobs copy y.png; w.png's window replaces x.png's; a directory stands
-  // where the last one goes.
+  // Two jobs copy y.png; a directory stands where the last one goes.
   const std::vector<PictureJob> jobs =
       jobsOn(dir.path(), {"x.png>x.png", "y.png>y.png", "z.jpg>z.jpg", "none.png>none.png",
-                          "y.png>y.png", "w.png>x.png", "x.png>dir.png"});
+                          "y.png>y.png", "w.png>w.png", "v.png>dir.png"});
   fs::create_directories(dir.file("one/dir.png"));
   fs::create_directories(dir.file("many/dir.png"));
   const std::string one = takeAll(jobs, dir.file("one"), 1);
@@ -647,9 +664,7 @@ TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
   const auto files = treeOf(dir.file("one"));
   EXPECT_TRUE(files == treeOf(dir.file("many")));
   // A run that ends early leaves no temporary of the jobs it did not take.
-  DerivedFiles(jobs, std::vector<std::optional<DerivedFile>>(jobs.size()),
-               dir.file("many") + kSeparator, 4)
-      .next();
+  derivedFiles(jobs, dir.file("many"), 4).next();
   EXPECT_TRUE(treeOf(dir.file("many")) == files);
 }
 

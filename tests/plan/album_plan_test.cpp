@@ -25,6 +25,7 @@ std::string planOf(const std::string& document, bool origin, const char* codePag
     lines += std::to_string(e.page) + "." + std::to_string(e.element) + " " +
              "-sg"[static_cast<int>(e.reads)];
     if (e.problem) lines += " " + e.problem->file + "|" + e.problem->text;
+    if (!e.leftOut.empty()) lines += " left out: " + e.leftOut.substr(0, e.leftOut.find(')') + 1);
     if (e.job) {
       lines += " " + e.job->sourceFilePath.substr(4) + ">" + e.newSrc + " x" +
                std::to_string(e.job->censusCount);
@@ -61,7 +62,9 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
         {"image":{"src":"..."}}]},{},null,
         {"elements":[{"image":{"src":"a.jpg"}},{"image":{"src":"p\\..a.png"}}]}]}})",
        false, "UTF-8",
-       "0.0 g a.jpg>a.jpg x2\n0.2 g photos\\2013/p1.jpg>p1.jpg x1\n0.3 s\n"
+       "0.0 g a.jpg>a.jpg x2\n"
+       "0.1 - left out: not a picture element (its first key is \"id\", not \"image\")\n"
+       "0.2 g photos\\2013/p1.jpg>p1.jpg x1\n0.3 s\n"
        "0.4 g HTTP://h/b.jpg>b.jpg x1\n0.5 g x/default>default x1\n0.6 s\n0.7 s\n0.8 s\n0.9 -\n"
        "0.12 g a>a x1\n"
        "0.13 s |the source path leads out of the source directory: p/../../s.png\n"
@@ -71,7 +74,7 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
       {book(R"({"image":{"src":"thumb/s/a.jpg"}},{"image":{"src":"origin/o/a.jpg"}})"), true,
        "UTF-8", "0.0 g origin/o/a.jpg>a.jpg x2\n0.1 g origin/o/a.jpg>a.jpg x2\n"},
       {book(R"({"image":{"src":"thumb/s/a.jpg"}},{"image":{"src":"origin/o/a.jpg"}})"), false,
-       "UTF-8", "0.0 g thumb/s/a.jpg>a.jpg x1\n0.1 g origin/o/a.jpg>a.jpg x1\n"},
+       "UTF-8", "0.0 g thumb/s/a.jpg>a.jpg x1\n0.1 g origin/o/a.jpg>a-2.jpg x1\n"},
       // Two names that lose the same characters in GBK meet as one source;
       // the new src is the derived name in UTF-8.
       {book("{\"image\":{\"src\":\"\xF0\x9F\x98\x80.jpg\"}},"
@@ -248,7 +251,7 @@ TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
                                            3000,
                                            DerivedPath::kReduce},
                                           {"c.png", 0, {}, 0, {}, 0, 0, 0, DerivedPath::kCopy}};
-  const std::string text = stateText(files);
+  const std::string text = stateText(RunState{files, {}});
   const auto read = readState(text);
   ASSERT_TRUE(read.has_value());
   EXPECT_EQ(stateText(*read), text);
@@ -281,9 +284,9 @@ TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
   EXPECT_EQ(recipeOf(otherCopy, "v1"), recipeOf(copy, "v1"));
 }
 
-// A file the last run made is kept only when its job writes its name alone,
-// its recipe is the same, and its source and the file itself are as they
-// were: the same identity, or failing that, the same bytes.
+// A file the last run made is kept only when its recipe is the same, and its
+// source and the file itself are as they were: the same identity, or failing
+// that, the same bytes.
 TEST(RunStateTest, KeepOrMake) {
   const FileIdentity source{1, 2, 3, 4, 5}, written{1, 9, 3, 4, 5};
   const DerivedFile made{"a.jpg", 7, source, 11, written, 12, 40, 30, DerivedPath::kReduce};
@@ -292,36 +295,22 @@ TEST(RunStateTest, KeepOrMake) {
   const struct {
     const char* row;
     uint64_t recipe;
-    bool alone;
     FilesNow now;
     bool kept;
   } rows[] = {
-      {"as it was", 7, true, {source, std::nullopt, written, std::nullopt}, true},
-      {"another recipe", 8, true, {source, std::nullopt, written, std::nullopt}, false},
-      {"a name others write", 7, false, {source, std::nullopt, written, std::nullopt}, false},
-      {"no source", 7, true, {std::nullopt, std::nullopt, written, std::nullopt}, false},
-      {"no file", 7, true, {source, std::nullopt, std::nullopt, std::nullopt}, false},
-      {"source touched, same bytes", 7, true, {touched, 11, written, std::nullopt}, true},
-      {"source touched, other bytes", 7, true, {touched, 13, written, std::nullopt}, false},
-      {"source touched, not read", 7, true, {touched, std::nullopt, written, std::nullopt}, false},
-      {"file touched, same bytes", 7, true, {source, std::nullopt, touched, 12}, true},
-      {"file touched, other bytes", 7, true, {source, std::nullopt, touched, 11}, false},
+      {"as it was", 7, {source, std::nullopt, written, std::nullopt}, true},
+      {"another recipe", 8, {source, std::nullopt, written, std::nullopt}, false},
+      {"no source", 7, {std::nullopt, std::nullopt, written, std::nullopt}, false},
+      {"no file", 7, {source, std::nullopt, std::nullopt, std::nullopt}, false},
+      {"source touched, same bytes", 7, {touched, 11, written, std::nullopt}, true},
+      {"source touched, other bytes", 7, {touched, 13, written, std::nullopt}, false},
+      {"source touched, not read", 7, {touched, std::nullopt, written, std::nullopt}, false},
+      {"file touched, same bytes", 7, {source, std::nullopt, touched, 12}, true},
+      {"file touched, other bytes", 7, {source, std::nullopt, touched, 11}, false},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(keepsFile(made, row.recipe, row.alone, row.now), row.kept) << row.row;
+    EXPECT_EQ(keepsFile(made, row.recipe, row.now), row.kept) << row.row;
   }
-  // Copies of one picture write their name alone; a name two sources write
-  // is no one's alone.
-  std::vector<PictureJob> jobs(4);
-  const char* files[][2] = {{"in/a/x.jpg", "x.jpg"},
-                            {"in/b/y.jpg", "y.jpg"},
-                            {"in/b/x.jpg", "x.jpg"},
-                            {"in/b/y.jpg", "y.jpg"}};
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    jobs[i].sourceFilePath = files[i][0];
-    jobs[i].derivedName = files[i][1];
-  }
-  EXPECT_EQ(writesItsNameAlone(jobs), std::vector<bool>({false, true, false, true}));
 }
 
 }  // namespace

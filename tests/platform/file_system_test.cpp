@@ -11,16 +11,20 @@ namespace {
 
 TEST(FileSystemTest, WholeFilesOrNothing) {
   ScopedTempDir dir;
+  FileSystem& files = nativeFileSystem();
   const std::string at = dir.path() + "\\";
   std::string error;
   writeFile(dir.file("a.txt"), "old");
-  ASSERT_TRUE(writeFileAtomically(at, "a.txt", "new bytes", error)) << error;
+  ASSERT_TRUE(writeFileAtomically(files, at, "a.txt", "new bytes", Leftover::kKept, error))
+      << error;
   EXPECT_EQ(readFile(dir.file("a.txt")), "new bytes");
-  EXPECT_FALSE(writeFileAtomically(dir.path() + "/missing\\", "a.txt", "x", error));
+  EXPECT_FALSE(
+      writeFileAtomically(files, dir.path() + "/missing\\", "a.txt", "x", Leftover::kKept, error));
   EXPECT_EQ(error, "No such file or directory");
-  ASSERT_TRUE(makeDirectory(at + "taken"));
-  EXPECT_FALSE(makeDirectory(at + "taken"));
-  EXPECT_FALSE(writeFileAtomically(at, "taken", "x", error));
+  ASSERT_TRUE(files.makeDirectory(at + "taken", error));
+  EXPECT_FALSE(files.makeDirectory(at + "taken", error));
+  EXPECT_EQ(error, "");
+  EXPECT_FALSE(writeFileAtomically(files, at, "taken", "x", Leftover::kKept, error));
 #ifdef _WIN32
   EXPECT_EQ(error, "Permission denied");
 #else
@@ -28,32 +32,34 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
 #endif
   {
     TemporaryFile kept, dropped;
-    ASSERT_TRUE(kept.write(at, "b.jpg", "picture", error));
-    ASSERT_TRUE(dropped.write(at, "c.jpg", "picture", error));
+    const Leftover swept = Leftover::kSweptUnderLock;
+    ASSERT_TRUE(kept.write(files, at, "b.jpg", "picture", swept, error));
+    ASSERT_TRUE(dropped.write(files, at, "c.jpg", "picture", swept, error));
     TemporaryFile moved = std::move(dropped), other;
-    ASSERT_TRUE(other.write(at, "e.jpg", "picture", error));
+    ASSERT_TRUE(other.write(files, at, "e.jpg", "picture", swept, error));
     moved = std::move(other);  // c.jpg's goes
     EXPECT_TRUE(kept.commit(at, "b.jpg", error));
-    EXPECT_FALSE(dropped.write(at + "missing\\", "d.jpg", "picture", error));
+    EXPECT_FALSE(dropped.write(files, at + "missing\\", "d.jpg", "picture", swept, error));
   }
   std::string bytes = "stale";
-  EXPECT_TRUE(readFileBytes(at + "b.jpg", bytes));
+  EXPECT_TRUE(files.readFile(at + "b.jpg", bytes, error, 7));
   EXPECT_EQ(bytes, "picture");
-  EXPECT_EQ(fileSize(at + "b.jpg"), 7u);
+  EXPECT_FALSE(files.readFile(at + "b.jpg", bytes, error, 6));
+  EXPECT_EQ(error, "the file is larger than 6 bytes");
   // The time of the last write, in nanoseconds since 1970 on either system.
-  const std::optional<FileIdentity> identity = fileIdentity(at + "b.jpg");
+  const std::optional<FileIdentity> identity = fileIdentity(files, at + "b.jpg");
   ASSERT_TRUE(identity);
   EXPECT_EQ(identity->size, 7u);
   EXPECT_NEAR(static_cast<double>(identity->modifiedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
   for (const std::string& path : {dir.path(), dir.file("missing")}) {
-    EXPECT_FALSE(readFileBytes(path, bytes));
+    EXPECT_FALSE(files.readFile(path, bytes, error, UINT64_MAX));
     EXPECT_EQ(bytes, "");
   }
   EXPECT_NEAR(static_cast<double>(identity->changedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
-  EXPECT_TRUE(directoryIdentity(at) && !directoryIdentity(at + "a.txt") &&
-              !fileIdentity(at + "taken"));
+  EXPECT_TRUE(directoryIdentity(files, at) && !directoryIdentity(files, at + "a.txt") &&
+              !fileIdentity(files, at + "taken"));
   // a.txt, taken, b.jpg: no temporary left
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 }
@@ -63,19 +69,21 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
 TEST(FileSystemTest, ADirectoryIsLockedByOneAtATime) {
   ScopedTempDir dir;
   const std::string at = dir.path() + "\\";
-  auto first = std::make_unique<DirectoryLock>(at, false, nullptr);
-  ASSERT_TRUE(first->held());
-  const DirectoryLock refused(at, false, nullptr);
-  EXPECT_FALSE(refused.held());
-  EXPECT_EQ(refused.error(), "");
+  FileSystem& files = nativeFileSystem();
+  std::string error;
+  std::unique_ptr<DirectoryLock> first = files.lock(at, false, nullptr, error);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(files.lock(at, false, nullptr, error));
+  EXPECT_EQ(error, "");
   int waited = 0;
   std::thread letGo([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     first.reset();
   });
-  const DirectoryLock second(at, true, [&] { ++waited; });
+  const std::unique_ptr<DirectoryLock> second = files.lock(
+      at, true, [&] { ++waited; }, error);
   letGo.join();
-  EXPECT_TRUE(second.held());
+  EXPECT_TRUE(second);
   EXPECT_EQ(waited, 1);
   EXPECT_TRUE(fs::exists(dir.file(kLockFileName)));
 }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -25,6 +26,7 @@
 #include "album/json_reader.h"
 #include "app/command_line.h"
 #include "platform/code_page.h"
+#include "platform/file_system.h"
 
 namespace vellomar {
 
@@ -130,6 +132,46 @@ inline cv::Mat readPicture(const std::string& path) {
   return cv::imread(path, cv::IMREAD_UNCHANGED);
 }
 
+// The system's file system with faults put in: `fails(call, path)` says why
+// the call (named as the FileSystem method) on that path fails, or "" to let
+// it through; `listed` may change what a listing finds.
+class FaultyFileSystem : public FileSystemWrapper {
+ public:
+  FaultyFileSystem() : FileSystemWrapper(nativeFileSystem()) {}
+  std::function<std::string(const std::string& call, const std::string& path)> fails =
+      [](const std::string&, const std::string&) { return std::string(); };
+  std::function<void(std::vector<std::string>& names)> listed = [](std::vector<std::string>&) {};
+
+  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
+                      Leftover leftover, std::string& path, std::string& error) override {
+    return pass("writeTemporary", directory + name, error) &&
+           FileSystemWrapper::writeTemporary(directory, name, bytes, leftover, path, error);
+  }
+  bool rename(const std::string& from, const std::string& to, std::string& error) override {
+    return pass("rename", to, error) && FileSystemWrapper::rename(from, to, error);
+  }
+  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
+    return pass("append", path, error) && FileSystemWrapper::append(path, bytes, error);
+  }
+  std::vector<std::string> list(const std::string& directory) override {
+    std::vector<std::string> names = FileSystemWrapper::list(directory);
+    listed(names);
+    return names;
+  }
+  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
+                                      const std::function<void()>& waiting,
+                                      std::string& error) override {
+    if (!pass("lock", directory, error)) return nullptr;
+    return FileSystemWrapper::lock(directory, wait, waiting, error);
+  }
+
+ private:
+  bool pass(const std::string& call, const std::string& path, std::string& error) {
+    error = fails(call, path);
+    return error.empty();
+  }
+};
+
 struct RunResult {
   int status = 0;
   std::string out;
@@ -161,12 +203,15 @@ class AlbumRunTest : public ::testing::Test {
     fs::create_directories(fs::path(sourceFile(name)).parent_path());
     writeFile(sourceFile(name), encoded(fs::path(name).extension().string().c_str(), picture));
   }
-  // Runs in process, as the command line would.
-  RunResult run(const std::string& flag = "0",
-                const CodePage& codePage = CodePage::named("UTF-8")) {
+  // Runs in process, as the command line would, with `options` before the
+  // directories, through `files`.
+  RunResult run(const std::vector<std::string>& options = {},
+                FileSystem& files = nativeFileSystem(), const std::string& flag = "0") {
+    std::vector<std::string> args = {"vellomar"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {sourceDir(), outputDir(), flag});
     std::ostringstream out, err;
-    const int status =
-        runCommandLine({"vellomar", sourceDir(), outputDir(), flag}, codePage, out, err);
+    const int status = runCommandLine(args, CodePage::named("UTF-8"), files, out, err);
     return {status, out.str(), err.str()};
   }
 #ifndef _WIN32

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "platform/file_system.h"
 #include "support/test_support.h"
 #include "util/text_encoding.h"
 #include "util/whole_file.h"
@@ -97,9 +98,9 @@ TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
   for (const auto& [data, text] : rows) EXPECT_EQ(wholeFileText(data), text) << data;
   ScopedTempDir dir;
   writeFile(dir.file("album.desc"), "\xEF\xBB\xBF{\r\n}\r\n");
-  EXPECT_EQ(readWholeFile(dir.path() + "\\album.desc"), "{\n}\n");
-  EXPECT_EQ(readWholeFile(dir.file("missing.desc")), "");
-  EXPECT_EQ(readWholeFile(dir.path()), "");  // a directory is not a file
+  EXPECT_EQ(readWholeFile(nativeFileSystem(), dir.path() + "\\album.desc"), "{\n}\n");
+  EXPECT_EQ(readWholeFile(nativeFileSystem(), dir.file("missing.desc")), "");
+  EXPECT_EQ(readWholeFile(nativeFileSystem(), dir.path()), "");  // a directory is not a file
 #ifdef _WIN32
   // The C runtime's own text mode reads what the tool reads.
   const std::string tricky = "{\r\r\n\ra\r\nb\x1A\r\nc}";
@@ -109,7 +110,7 @@ TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
   std::string read(64, '\0');
   read.resize(std::fread(read.data(), 1, read.size(), stream));
   std::fclose(stream);
-  EXPECT_EQ(readWholeFile(dir.file("text")), read);
+  EXPECT_EQ(readWholeFile(nativeFileSystem(), dir.file("text")), read);
   EXPECT_EQ(read, "{\r\n\ra\nb");
 #endif
 }

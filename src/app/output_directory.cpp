@@ -1,0 +1,158 @@
+#include "app/output_directory.h"
+
+#include <climits>
+#include <map>
+#include <set>
+
+#include "pictures/picture.h"
+#include "plan/derived_image.h"
+#include "platform/os_path.h"
+#include "util/content_hash.h"
+
+namespace vellomar {
+namespace {
+
+// The state files of big albums are a few megabytes; anything far larger is
+// not one. A journal holds a line for each file put in place.
+constexpr uint64_t kMaxStateBytes = uint64_t{256} << 20;
+
+constexpr char kAlbumFileName[] = "album.desc";
+
+}  // namespace
+
+OutputDirectory::OutputDirectory(FileSystem& files, std::string directory, Diagnostics& diagnostics)
+    : files_(files), directory_(std::move(directory)), diagnostics_(diagnostics) {
+  const std::string statePath = directory_ + kStateFileName;
+  std::string text, error;
+  if (fileIdentity(files_, statePath)) {
+    std::optional<RunState> state;
+    if (files_.readFile(statePath, text, error, kMaxStateBytes)) state = readState(text);
+    if (state) {
+      previous_ = std::move(*state);
+    } else {
+      // Damaged, or a later release's: the directory is the tool's all the
+      // same, as it was before runs kept a record of their files.
+      unreadableState_ = true;
+      diagnostics_.note(toOsPath(statePath), "",
+                        "is not a state file this tool can read: every picture is made again");
+    }
+  }
+  for (const DerivedFile& file : previous_.files) owned_.add(file);
+  for (const OwnedFile& file : previous_.owned) owned_.add(file);
+  // What a killed run put in place before it could record its state.
+  if (files_.readFile(directory_ + kJournalFileName, text, error, kMaxStateBytes)) {
+    for (OwnedFile& file : readJournal(text)) owned_.add(std::move(file));
+  }
+}
+
+Ownership OutputDirectory::ownership(const std::string& name) {
+  const std::string path = directory_ + name;
+  const std::optional<FileStatus> found = files_.linkStatus(path);
+  if (!found) return Ownership::kAbsent;
+  if (found->kind != FileStatus::Kind::kRegular) return Ownership::kForeign;
+  if (unreadableState_) return Ownership::kOwn;
+  // An earlier release kept no record of album.desc: its state stands for it.
+  if (previous_.earlierRelease && foldedName(name) == kAlbumFileName) return Ownership::kOwn;
+  return owned_.of(name, found->identity, [&]() -> std::optional<uint64_t> {
+    std::string bytes, error;
+    if (!files_.readFile(path, bytes, error, INT_MAX)) return std::nullopt;
+    return contentHash(bytes);
+  });
+}
+
+std::vector<std::optional<DerivedFile>> OutputDirectory::filesToKeep(
+    const std::vector<PictureJob>& jobs) {
+  if (previous_.files.empty() || jobs.empty()) return {};
+  std::map<std::string, const DerivedFile*> byName;
+  for (const DerivedFile& file : previous_.files) byName[file.derivedName] = &file;
+  // The identity of the file at `path`, and the hash of its bytes when they
+  // are not known by that identity to be the ones hashed `was`.
+  const auto find = [&](const std::string& path, const FileIdentity& was,
+                        std::optional<FileIdentity>& identity, std::optional<uint64_t>& hash) {
+    identity = fileIdentity(files_, path);
+    std::string bytes, error;
+    if (identity && !(*identity == was) && files_.readFile(path, bytes, error, INT_MAX)) {
+      hash = contentHash(bytes);
+    }
+  };
+  std::vector<std::optional<DerivedFile>> kept(jobs.size());
+  const std::string versions = pictureMakersVersion();
+  // The jobs of one source file are one file: it is looked at once.
+  std::map<std::string, std::optional<DerivedFile>> decided;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const PictureJob& job = jobs[i];
+    const auto found = byName.find(job.derivedName);
+    const uint64_t recipe = recipeOf(job, versions);
+    if (found == byName.end() || found->second->recipe != recipe) continue;
+    const auto [done, fresh] = decided.emplace(job.derivedName, std::nullopt);
+    if (fresh) {
+      const DerivedFile& previousFile = *found->second;
+      FilesNow now;
+      find(job.sourceFilePath, previousFile.source, now.source, now.sourceHash);
+      find(directory_ + job.derivedName, previousFile.written, now.written, now.writtenHash);
+      if (keepsFile(previousFile, recipe, now)) {
+        done->second = previousFile;
+        done->second->source = *now.source;
+        done->second->written = *now.written;
+      }
+    }
+    kept[i] = done->second;
+  }
+  return kept;
+}
+
+bool OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash,
+                                 std::string& error) {
+  const std::optional<FileIdentity> identity = fileIdentity(files_, made.path());
+  if (!identity) {
+    error = "the file made for it is gone";
+    return false;
+  }
+  // Renaming keeps the file, its size and its time: the record holds after.
+  OwnedFile record{name, *identity, hash};
+  if (!files_.append(directory_ + kJournalFileName, journalLine(record), error) ||
+      !made.commit(directory_, name, error)) {
+    return false;
+  }
+  placed_.push_back(std::move(record));
+  return true;
+}
+
+bool OutputDirectory::write(const std::string& name, std::string_view bytes, std::string& error) {
+  TemporaryFile temporary;
+  return temporary.write(files_, directory_, name, bytes, Leftover::kSweptUnderLock, error) &&
+         putInPlace(temporary, name, contentHash(bytes), error);
+}
+
+void OutputDirectory::finish(const std::vector<DerivedFile>& made) {
+  RunState state;
+  state.files = made;
+  std::set<std::string> named;  // folded: this run's records stand for these names
+  for (const DerivedFile& file : made) named.insert(foldedName(file.derivedName));
+  for (const OwnedFile& file : placed_) {
+    if (named.count(foldedName(file.name)) == 0) state.owned.push_back(file);
+  }
+  for (const OwnedFile& file : placed_) named.insert(foldedName(file.name));
+  // Files the tool wrote before and this run left alone stay the tool's while
+  // they are there.
+  std::set<std::string> recorded;  // each record once
+  for (const OwnedFile& file : owned_.records()) {
+    if (named.count(foldedName(file.name)) == 0 && recorded.insert(journalLine(file)).second &&
+        files_.linkStatus(directory_ + file.name)) {
+      state.owned.push_back(file);
+    }
+  }
+  if (state.files.empty() && state.owned.empty() &&
+      !fileIdentity(files_, directory_ + kStateFileName)) {
+    return;
+  }
+  std::string error;
+  if (!writeFileAtomically(files_, directory_, kStateFileName, stateText(state),
+                           Leftover::kSweptUnderLock, error)) {
+    diagnostics_.note(toOsPath(directory_ + kStateFileName), "", "cannot be written: " + error);
+    return;
+  }
+  files_.remove(directory_ + kJournalFileName);
+}
+
+}  // namespace vellomar

@@ -1,0 +1,64 @@
+#ifndef VELLOMAR_APP_OUTPUT_DIRECTORY_H_
+#define VELLOMAR_APP_OUTPUT_DIRECTORY_H_
+
+// The output directory as one run writes into it, under its lock: which of
+// its files the tool wrote before (by the state the last run left, and the
+// journal of a run that was killed), which derived files are kept as they
+// are, and every file this run puts in place, recorded in the journal before
+// it is, and in the state at the end.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plan/album_plan.h"
+#include "plan/derived_file.h"
+#include "plan/run_state.h"
+#include "platform/file_system.h"
+#include "util/diagnostics.h"
+
+namespace vellomar {
+
+class OutputDirectory {
+ public:
+  // Reads what the last runs left in `directory` (a tool path ending with a
+  // separator); a state file that cannot be read as one is reported once.
+  OutputDirectory(FileSystem& files, std::string directory, Diagnostics& diagnostics);
+
+  // Whose the file `name` is: anything there that is not a regular file (a
+  // directory, a link) is not the tool's.
+  Ownership ownership(const std::string& name);
+
+  // For each of `jobs` (element order), the derived file the last run left
+  // when keepsFile says it is kept, with the identities found now. Empty when
+  // there is none to keep.
+  std::vector<std::optional<DerivedFile>> filesToKeep(const std::vector<PictureJob>& jobs);
+
+  // Puts `made` in place as `name`, recorded in the journal first; false,
+  // with the reason, when it cannot be (it is then removed).
+  bool putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash, std::string& error);
+  // Writes `bytes` as the file `name` the same way.
+  bool write(const std::string& name, std::string_view bytes, std::string& error);
+
+  // Records the run in the state file: the derived files it made or kept
+  // (`made`, one for each name), and every other file the tool put there that
+  // is still there; then the journal goes. A failure is reported.
+  void finish(const std::vector<DerivedFile>& made);
+
+  // The names of files the tool wrote there, for the report's guard.
+  const OwnedFiles& owned() const { return owned_; }
+
+ private:
+  FileSystem& files_;
+  const std::string directory_;
+  Diagnostics& diagnostics_;
+  RunState previous_;
+  bool unreadableState_ = false;   // a state file is there, but not one this run reads
+  OwnedFiles owned_;               // as the last runs left them
+  std::vector<OwnedFile> placed_;  // put in place by this run
+};
+
+}  // namespace vellomar
+
+#endif  // VELLOMAR_APP_OUTPUT_DIRECTORY_H_
