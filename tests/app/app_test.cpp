@@ -218,6 +218,38 @@ TEST_F(AlbumRunTest, TheReportSaysWhatBecameOfEveryPicture) {
   }
 }
 
+// Every line of the report is UTF-8 JSON, whatever bytes a src holds. An
+// element left out by the first-key rule has a skipped line that says why,
+// and a picture named apart from another's the name it would have had; a
+// book without a scale is said to have none.
+TEST_F(AlbumRunTest, TheReportSaysWhatIsLeftOutOrRenamed) {
+  addPicture("Papa/x.png", makePicture(20, 10, CV_8UC3));
+  addPicture("Mama/x.png", makePicture(10, 20, CV_8UC3));
+  writeAlbum(
+      "{\"photoBook\":{\"pages\":[{\"elements\":[{\"id\":7,\"image\":{\"src\":\"p.png\"}},"
+      "{\"image\":{\"src\":\"\\udc80\xD5\xD5.png\"}},{\"image\":{\"src\":\"Papa/x.png\"}},"
+      "{\"image\":{\"src\":\"Mama/x.png\"}}]}]}}");
+  const std::string report = dir_.file("report.jsonl");
+  const RunResult result = run({"--report", report});
+  EXPECT_NE(result.err.find(": photoBook.scale: the book has no scale: every picture is copied "
+                            "whole\n"),
+            std::string::npos);
+  std::istringstream lines(readFile(report));
+  std::vector<std::string> line;
+  for (std::string text; std::getline(lines, text);) {
+    EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(text)), text);
+    line.push_back(text);
+  }
+  ASSERT_EQ(line.size(), 5u);
+  EXPECT_EQ(line[0],
+            R"({"decision":"skipped","place":"photoBook.pages[0].elements[0]","reason":"not a )"
+            R"(picture element (its first key is \"id\", not \"image\"): its picture is left out )"
+            R"(of the book","source":"p.png"})");
+  EXPECT_NE(line[1].find("\"decision\":\"problem\""), std::string::npos);
+  EXPECT_NE(line[3].find(R"("derived":"x-2.png")"), std::string::npos);
+  EXPECT_NE(line[3].find(R"("renamedFrom":"x.png")"), std::string::npos);
+}
+
 #ifndef _WIN32
 // An album of JPEG pictures never loads the image library's codecs once the
 // JPEG path's comparison with them is in the user's cache: the first run
@@ -536,6 +568,24 @@ TEST_F(RunFilesTest, AnInterruptedRunLeavesNothingBehind) {
     waitFor(run);
     EXPECT_EQ(ownFiles(), 0) << attempt;
   }
+}
+
+// A run killed part way (SIGKILL: nothing of its own is removed) leaves the
+// files it put in place known as its own: the next run takes them without a
+// word.
+TEST_F(RunFilesTest, AKilledRunsFilesAreStillItsOwn) {
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"small.png"}},
+      {"image":{"src":"other.png"}},{"image":{"src":"big.png"}}]}]}})");
+  const pid_t run = start("exec " + vellomar() + " 2>/dev/null");
+  while (!fs::exists(outputFile(kJournalFileName)) && ::waitpid(run, nullptr, WNOHANG) == 0) {
+    std::this_thread::yield();
+  }
+  ::kill(run, SIGKILL);
+  waitFor(run);
+  ASSERT_FALSE(fs::exists(outputFile(kStateFileName))) << "the run ended before it was killed";
+  const RunResult again = runBinary({sourceDir(), outputDir(), "0"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.err, "");
 }
 
 // One run at a time writes into a directory. A second run, in another

@@ -84,6 +84,19 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
        "0.0 g " + lost + ".jpg>" + lost +
            ".jpg x2\n0.1 g \xD5\xD5/\xC6\xAC.jpg>\xE7\x89\x87.jpg x1\n0.2 g " + lost + ".jpg>" +
            lost + ".jpg x2\n"},
+      // Each source has a derived name of its own, as a case-insensitive file
+      // system tells names apart: the first keeps it, the later ones are
+      // numbered past the names the book's sources have and the tool's own.
+      {book(R"({"image":{"src":"Papa/IMG_0042.jpg"}},{"image":{"src":"Mama/IMG_0042.jpg"}},
+             {"image":{"src":"Papa/IMG_0042.jpg"}},{"image":{"src":"img_0042-2.JPG"}},
+             {"image":{"src":"x/\u00c9t\u00e9"}},{"image":{"src":"y/\u00e9t\u00e9"}},
+             {"image":{"src":"album.desc"}},{"image":{"src":"a/.vellomar-state.jpg"}})"),
+       false, "UTF-8",
+       "0.0 g Papa/IMG_0042.jpg>IMG_0042.jpg x2\n0.1 g Mama/IMG_0042.jpg>IMG_0042-3.jpg x1\n"
+       "0.2 g Papa/IMG_0042.jpg>IMG_0042.jpg x2\n0.3 g img_0042-2.JPG>img_0042-2.JPG x1\n"
+       "0.4 g x/\xC3\x89t\xC3\xA9>\xC3\x89t\xC3\xA9 x1\n"
+       "0.5 g y/\xC3\xA9t\xC3\xA9>\xC3\xA9t\xC3\xA9-2 x1\n0.6 g album.desc>album-2.desc x1\n"
+       "0.7 g a/.vellomar-state.jpg>_.vellomar-state-2.jpg x1\n"},
       // Paths are held to 1023 bytes: src, src after the origin rule, and the
       // path of the file (in\\ and the path).
       {book(R"({"image":{"src":")" + std::string(1024, 'a') + R"("}})"), false, "UTF-8",
@@ -282,6 +295,41 @@ TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
   otherCopy.visibleArea = 1;
   otherCopy.censusCount = 3;
   EXPECT_EQ(recipeOf(otherCopy, "v1"), recipeOf(copy, "v1"));
+}
+
+// A file of the output directory is the tool's when it is one the tool put
+// there (the same file, not written since) or holds the bytes of one (the
+// directory copied); a name is the same name in any case.
+TEST(RunStateTest, OwnedFilesAreThoseTheToolWrote) {
+  OwnedFiles owned;
+  const FileIdentity put{1, 2, 3, 4, 5};
+  owned.add(OwnedFile{"IMG.jpg", put, 77});
+  FileIdentity renamed = put, written = put, other{1, 9, 3, 4, 5};
+  renamed.changedNanoseconds = 6;
+  written.modifiedNanoseconds = 8;
+  const struct {
+    const char* name;
+    std::optional<FileIdentity> now;
+    std::optional<uint64_t> hash;
+    Ownership owner;
+  } rows[] = {
+      {"img.JPG", std::nullopt, std::nullopt, Ownership::kAbsent},
+      {"a.jpg", put, 77, Ownership::kForeign},
+      {"IMG.jpg", put, std::nullopt, Ownership::kOwn},
+      {"img.JPG", renamed, std::nullopt, Ownership::kOwn},
+      {"IMG.jpg", written, 77, Ownership::kOwn},
+      {"IMG.jpg", other, 77, Ownership::kOwn},
+      {"IMG.jpg", written, 78, Ownership::kChanged},
+      {"IMG.jpg", other, std::nullopt, Ownership::kChanged},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(owned.of(row.name, row.now, [&] { return row.hash; }), row.owner) << row.name;
+  }
+  // The journal a killed run leaves reads back but for a line cut short.
+  const std::string journal = journalLine({"a b.jpg", put, 77}) + journalLine({"c", other, 1});
+  const std::vector<OwnedFile> read = readJournal(journal.substr(0, journal.size() - 3));
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_EQ(journalLine(read[0]), journal.substr(0, journal.find('\n') + 1));
 }
 
 // A file the last run made is kept only when its recipe is the same, and its

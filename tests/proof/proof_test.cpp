@@ -169,8 +169,8 @@ class ProofTest : public AlbumRunTest {
 
 // Rotations of 0, 90, 180, 270 and 33 degrees with masks at every edge of
 // their boxes, at two scales; a picture used twice (copied), a missing one, a
-// web address. Then a derived window shifted by 6 pixels, and a wrong
-// picture, each on the second page.
+// web address, one left out by the first-key rule (noted). Then a derived
+// window shifted by 6 pixels, and a wrong picture, each on the second page.
 TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
   for (int p = 0; p < 6; ++p) {
     addPicture("p" + std::to_string(p) + ".png", texture(400, 300, p));
@@ -178,9 +178,10 @@ TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
   const std::string pages =
       "[{\"elements\":[" + element("p0.png", 0, 0, 0, 0, 0) + "," +
       element("p1.png", 250, 0, 90, 40, 30) + "," + element("p2.png", 350, 200, 180, 40, 0) +
-      "]},{\"elements\":[" + element("p3.png", 0, 200, 270, 0, 30) + "," +
-      element("p4.png", 150, 20, 33, 17, 11) + "," + element("p5.png", 250, 0, 0, 20, 10) + "," +
-      element("p5.png", 250, 100, 0, 20, 10) + "," + element("none.png", 0, 300, 0, 0, 0) + "," +
+      ",{\"id\":1,\"image\":{\"src\":\"p0.png\"}}]},{\"elements\":[" +
+      element("p3.png", 0, 200, 270, 0, 30) + "," + element("p4.png", 150, 20, 33, 17, 11) + "," +
+      element("p5.png", 250, 0, 0, 20, 10) + "," + element("p5.png", 250, 100, 0, 20, 10) + "," +
+      element("none.png", 0, 300, 0, 0, 0) + "," +
       element("http://example.com/a.png", 150, 300, 0, 0, 0) + "]}]";
   for (const char* scale : {"1", "0.5"}) {
     SCOPED_TRACE(scale);
@@ -193,6 +194,9 @@ TEST_F(ProofTest, PreparedBooksAgreeAndWrongPicturesAreNamed) {
     const std::string index = readFile(dir_.file("proof/index.html"));
     EXPECT_NE(index.find("Page 2: <span class=\"verdict\">passes</span></h2>\n<p>PSNR inside the "
                          "masks: "),
+              std::string::npos);
+    EXPECT_NE(index.find("before: photoBook.pages[0].elements[3]: not a picture element (its first "
+                         "key is &quot;id&quot;, not &quot;image&quot;)"),
               std::string::npos);
   }
   const std::string shown = readFile(outputFile("p3.png"));
