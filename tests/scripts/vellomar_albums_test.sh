@@ -1,9 +1,12 @@
 #!/bin/sh
 # vellomar-albums on a folder of four albums named with a space, a quote and
 # letters outside ASCII, one of which fails, into an output folder whose name
-# holds a space: the good ones are prepared, the failing one is named, the
-# exit status counts it; the same through GNU parallel's --sshlogin (here
-# the local machine, ":"). --help prints the usage on standard output.
+# holds a space: the good ones are prepared, the failing one is named (and
+# every line vellomar prints for it is tagged with its name), the exit status
+# counts it; the same through GNU parallel's --sshlogin (here the local
+# machine, ":"). Every album that does not end 0 counts, whatever the cause:
+# a machine that cannot be reached, a job killed. With --joblog and --resume,
+# an album mended after it failed is prepared again. --help prints the usage.
 # usage: vellomar_albums_test.sh SCRIPT VELLOMAR MAKE_EXAMPLE_PICTURES EXAMPLE_ALBUM
 set -eu
 script=$1 vellomar=$2 pictures=$3 example=$4
@@ -20,22 +23,59 @@ for album in "my book" "it's mine" "été" "broken one"; do
   cp "$example" "$work/albums/$album/album.desc"
   [ "$album" = "broken one" ] || "$pictures" "$work/albums/$album"
 done
-for extra in "" "-- --sshlogin :"; do
-  out="$work/albums out2"
-  rm -rf "$out"
+out="$work/albums out2"
+# Runs the script on the albums with these arguments after ORIGIN_FLAG;
+# `status` is its exit status.
+albums() {
   status=0
+  VELLOMAR=${VELLOMAR:-$vellomar} "$script" "$work/albums" "$out" 0 "$@" \
+    >"$work/printed" 2>"$work/err" || status=$?
+}
+for extra in "" "-- --sshlogin :"; do
+  rm -rf "$out"
   # shellcheck disable=SC2086
-  VELLOMAR=$vellomar "$script" "$work/albums" "$out" 0 $extra >"$work/printed" 2>"$work/err" ||
-    status=$?
+  albums $extra
   [ "$status" = 1 ] || fail "exit status $status, not 1"
-  [ "$(grep -c '^  ' "$work/err")" = 1 ] || fail "not one album named"
-  grep -qx "  $work/albums/broken one" "$work/err" || fail "the broken album not named"
+  [ "$(grep -c '^vellomar-albums: ' "$work/err")" = 1 ] || fail "not one album named"
+  grep -qx "vellomar-albums: $work/albums/broken one: failed (exit status 255)" "$work/err" ||
+    fail "the broken album not named"
+  grep -q "^broken one	vellomar: " "$work/err" || fail "vellomar's lines not tagged"
   [ ! -s "$work/printed" ] || fail "standard output is not empty"
   for album in "my book" "it's mine" "été"; do
     [ -s "$out/$album/album.desc" ] && [ -s "$out/$album/beach.jpg" ] ||
       fail "$album not prepared"
   done
 done
+
+# A machine that cannot be reached prepares nothing: every album fails.
+albums -- --sshlogin nosuchhost.invalid
+[ "$status" = 4 ] || fail "unreachable machine: exit status $status, not 4"
+# A job killed is a failure too.
+cat >"$work/killed" <<EOF
+#!/bin/sh
+case "\$*" in *"it's mine"*) kill -KILL \$\$ ;; esac
+exec "$vellomar" "\$@"
+EOF
+chmod +x "$work/killed"
+VELLOMAR=$work/killed albums
+[ "$status" = 2 ] || fail "killed job: exit status $status, not 2"
+grep -q "^vellomar-albums: $work/albums/it's mine: failed (" "$work/err" ||
+  fail "the killed album not named"
+
+# Resumed after the broken album is mended, it is prepared; the others are
+# not run again.
+rm -rf "$out"
+albums -- --joblog "$work/log" --resume
+[ "$status" = 1 ] || fail "first of a resumed run: exit status $status, not 1"
+"$pictures" "$work/albums/broken one"
+albums -- --joblog "$work/log" --resume
+[ "$status" = 0 ] || fail "resumed run: exit status $status, not 0"
+[ -s "$out/broken one/beach.jpg" ] || fail "the mended album not prepared"
+[ "$(grep -c "broken one" "$work/log")" = 2 ] || fail "not only the failed album run again"
+
+status=0
+"$script" >"$work/printed" 2>"$work/err" || status=$?
+[ "$status" = 255 ] || fail "no arguments: exit status $status, not 255"
 "$script" --help >"$work/printed" 2>"$work/err" || fail "--help failed"
 grep -q "^usage: vellomar-albums" "$work/printed" || fail "--help printed no usage"
 echo "vellomar-albums: ok"
