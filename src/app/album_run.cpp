@@ -38,29 +38,44 @@ constexpr char kReportRefused[] =
     "file of vellomar's)";
 
 // What the report may never replace: the files of the album (found by their
-// identity, links followed), and the names the run writes in the output
-// directory.
+// identity, links followed), and the files the run writes, or vellomar wrote,
+// in the output directory (by name).
 struct Protected {
   std::vector<FileIdentity> files;
+  std::string outputDir;  // a tool path ending with a separator; "" when there is none
   std::optional<FileIdentity> outputDirectory;
-  std::set<std::string> outputNames;  // folded
-};
+  std::map<std::string, std::string> outputNames;  // by folded name
 
-// Whether a report written to `path` would replace a protected file.
-bool replacesProtected(FileSystem& files, const std::string& path, const Protected& kept) {
-  if (const auto file = fileIdentity(files, path)) {
-    for (const FileIdentity& other : kept.files) {
-      if (file->sameFile(other)) return true;
+  void addOutputName(const std::string& name) { outputNames.emplace(foldedName(name), name); }
+
+  // Whether a report written to `path` would replace a protected file, or
+  // write into one through a link.
+  bool replacedBy(FileSystem& fileSystem, const std::string& path) const {
+    const auto target = fileIdentity(fileSystem, path);
+    const auto isProtected = [&](const FileIdentity& file) {
+      return std::any_of(files.begin(), files.end(),
+                         [&](const FileIdentity& other) { return file.sameFile(other); });
+    };
+    if (target && isProtected(*target)) return true;
+    const size_t separator = path.find_last_of("/\\");
+    const std::string directory =
+        separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
+    const auto in = directoryIdentity(fileSystem, directory);
+    if (in && outputDirectory && in->sameFile(*outputDirectory) &&
+        (isReservedName(name) || outputNames.count(foldedName(name)) != 0)) {
+      return true;
     }
+    // A link to a file of the output directory is written through.
+    const auto link = fileSystem.linkStatus(path);
+    if (!target || !link || link->kind != FileStatus::Kind::kLink || outputDir.empty()) return false;
+    for (const auto& [folded, written] : outputNames) {
+      const auto file = fileIdentity(fileSystem, outputDir + written);
+      if (file && file->sameFile(*target)) return true;
+    }
+    return false;
   }
-  const size_t separator = path.find_last_of("/\\");
-  const std::string directory =
-      separator == std::string::npos ? "." : path.substr(0, separator + 1);
-  const std::string name = path.substr(separator == std::string::npos ? 0 : separator + 1);
-  const auto in = directoryIdentity(files, directory);
-  return in && kept.outputDirectory && in->sameFile(*kept.outputDirectory) &&
-         (isReservedName(name) || kept.outputNames.count(foldedName(name)) != 0);
-}
+};
 
 // For each of `jobs`, the job whose source picture its derived file would
 // replace (itself included), when there is one.
@@ -176,9 +191,9 @@ Work workOf(Run& run, const AlbumPlan& plan, OutputDirectory& output) {
                                                    elements[*replaced[i]]->place};
       continue;
     }
+    if (run.settings.overwrite) continue;
     const auto [at, fresh] = ownerships.emplace(name, Ownership::kAbsent);
     if (fresh) at->second = output.ownership(name);
-    if (run.settings.overwrite) continue;
     if (at->second == Ownership::kForeign) {
       blocked[i] = Problem{path, place,
                            "a file vellomar did not write has this name: it is left as it is "
@@ -189,14 +204,14 @@ Work workOf(Run& run, const AlbumPlan& plan, OutputDirectory& output) {
                            "(--overwrite replaces it)"};
     }
   }
+  if (run.settings.reportFile.empty()) return work;
+  std::set<std::string> sources;
   for (const PictureJob& job : jobs) {
+    if (!sources.insert(job.sourceFilePath).second) continue;
     if (const auto source = fileIdentity(run.files, job.sourceFilePath)) {
       run.kept.files.push_back(*source);
     }
-    if (const auto derived = fileIdentity(run.files, run.outputDir + job.derivedName)) {
-      run.kept.files.push_back(*derived);
-    }
-    run.kept.outputNames.insert(foldedName(job.derivedName));
+    run.kept.addOutputName(job.derivedName);
   }
   return work;
 }
@@ -340,7 +355,17 @@ int runAlbum(Run& run) {
   Diagnostics& diagnostics = run.diagnostics;
   const std::string inputPath = settings.sourceDir + kAlbumFileName;
   run.albumFile = toOsPath(inputPath);
-  if (const auto album = fileIdentity(run.files, inputPath)) run.kept.files.push_back(*album);
+  if (!settings.reportFile.empty()) {
+    // However early the run ends, the report replaces nothing of the album.
+    if (const auto album = fileIdentity(run.files, inputPath)) run.kept.files.push_back(*album);
+    run.kept.outputDirectory = directoryIdentity(run.files, settings.outputDir);
+    if (run.kept.outputDirectory) {
+      run.kept.outputDir = settings.outputDir + '\\';
+      for (const std::string& name : namesWrittenIn(run.files, run.kept.outputDir)) {
+        run.kept.addOutputName(name);
+      }
+    }
+  }
   // The output would replace the source album's pictures and description.
   const auto sourceDirectory = directoryIdentity(run.files, settings.sourceDir);
   const auto outputDirectory = directoryIdentity(run.files, settings.outputDir);
@@ -382,11 +407,11 @@ int runAlbum(Run& run) {
     if (!ansiToWide(run.codePage, settings.outputDir.c_str()).empty()) {
       run.files.makeDirectory(settings.outputDir, error);
     }
-    run.kept.outputDirectory = directoryIdentity(run.files, settings.outputDir);
-    if (!run.kept.outputDirectory) {
-      return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + error);
-    }
+    const auto created = directoryIdentity(run.files, settings.outputDir);
+    if (!created) return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + error);
     run.outputDir = settings.outputDir + '\\';
+    run.kept.outputDirectory = created;
+    run.kept.outputDir = run.outputDir;
     // One run at a time writes into a directory.
     run.lock = run.files.lock(
         run.outputDir, settings.waitForOtherRuns,
@@ -417,15 +442,8 @@ int runAlbum(Run& run) {
                       "has changed since vellomar wrote it: nothing is written into its "
                       "directory; --overwrite replaces it");
     }
-    if (const auto album = fileIdentity(run.files, run.outputDir + kAlbumFileName)) {
-      run.kept.files.push_back(*album);
-    }
-    for (const OwnedFile& file : output.owned().records()) {
-      run.kept.outputNames.insert(foldedName(file.name));
-    }
     Work work = workOf(run, plan, output);
-    if (!settings.reportFile.empty() &&
-        replacesProtected(run.files, settings.reportFile, run.kept)) {
+    if (!settings.reportFile.empty() && run.kept.replacedBy(run.files, settings.reportFile)) {
       run.reportRefused = true;
       return run.fail(toOsPath(settings.reportFile), "", kReportRefused);
     }
@@ -460,7 +478,7 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSyst
   // while the output directory is still locked; never over a file of the
   // album.
   const std::string& path = settings.reportFile;
-  if (replacesProtected(files, path, run.kept)) {
+  if (run.kept.replacedBy(files, path)) {
     diagnostics.problem(toOsPath(path), "", kReportRefused);
     return kExitFailure;
   }

@@ -18,31 +18,53 @@ constexpr uint64_t kMaxStateBytes = uint64_t{256} << 20;
 
 constexpr char kAlbumFileName[] = "album.desc";
 
+// The state `directory` holds, when it holds one that reads (`unreadable`
+// says when a file is there that does not), and the files the state and the
+// journal of a run killed before it could record its state say vellomar
+// wrote.
+RunState readRunState(FileSystem& files, const std::string& directory, bool& unreadable,
+                      OwnedFiles& owned) {
+  RunState previous;
+  const std::string statePath = directory + kStateFileName;
+  std::string text, error;
+  unreadable = false;
+  if (fileIdentity(files, statePath)) {
+    std::optional<RunState> state;
+    if (files.readFile(statePath, text, error, kMaxStateBytes)) state = readState(text);
+    unreadable = !state;
+    if (state) previous = std::move(*state);
+  }
+  for (const DerivedFile& file : previous.files) owned.add(file);
+  for (const OwnedFile& file : previous.owned) owned.add(file);
+  if (files.readFile(directory + kJournalFileName, text, error, kMaxStateBytes)) {
+    for (OwnedFile& file : readJournal(text)) owned.add(std::move(file));
+  }
+  return previous;
+}
+
 }  // namespace
 
-OutputDirectory::OutputDirectory(FileSystem& files, std::string directory, Diagnostics& diagnostics)
+OutputDirectory::OutputDirectory(FileSystem& files, std::string directory,
+                                 Diagnostics& diagnostics)
     : files_(files), directory_(std::move(directory)), diagnostics_(diagnostics) {
-  const std::string statePath = directory_ + kStateFileName;
-  std::string text, error;
-  if (fileIdentity(files_, statePath)) {
-    std::optional<RunState> state;
-    if (files_.readFile(statePath, text, error, kMaxStateBytes)) state = readState(text);
-    if (state) {
-      previous_ = std::move(*state);
-    } else {
-      // Damaged, or a later release's: the directory is the tool's all the
-      // same, as it was before runs kept a record of their files.
-      unreadableState_ = true;
-      diagnostics_.note(toOsPath(statePath), "",
-                        "is not a state file this tool can read: every picture is made again");
-    }
+  bool unreadable = false;
+  previous_ = readRunState(files_, directory_, unreadable, owned_);
+  // Damaged, or a later release's: what it says of the files there is not
+  // known, so none of them is taken for vellomar's.
+  if (unreadable) {
+    diagnostics_.note(toOsPath(directory_ + kStateFileName), "",
+                      "is not a state file this tool can read: every picture is made again, and "
+                      "no file there is taken for vellomar's (--overwrite replaces them)");
   }
-  for (const DerivedFile& file : previous_.files) owned_.add(file);
-  for (const OwnedFile& file : previous_.owned) owned_.add(file);
-  // What a killed run put in place before it could record its state.
-  if (files_.readFile(directory_ + kJournalFileName, text, error, kMaxStateBytes)) {
-    for (OwnedFile& file : readJournal(text)) owned_.add(std::move(file));
-  }
+}
+
+std::vector<std::string> namesWrittenIn(FileSystem& files, const std::string& directory) {
+  bool unreadable = false;
+  OwnedFiles owned;
+  readRunState(files, directory, unreadable, owned);
+  std::vector<std::string> names;
+  for (const OwnedFile& file : owned.records()) names.push_back(file.name);
+  return names;
 }
 
 Ownership OutputDirectory::ownership(const std::string& name) {
@@ -50,7 +72,6 @@ Ownership OutputDirectory::ownership(const std::string& name) {
   const std::optional<FileStatus> found = files_.linkStatus(path);
   if (!found) return Ownership::kAbsent;
   if (found->kind != FileStatus::Kind::kRegular) return Ownership::kForeign;
-  if (unreadableState_) return Ownership::kOwn;
   // An earlier release kept no record of album.desc: its state stands for it.
   if (previous_.earlierRelease && foldedName(name) == kAlbumFileName) return Ownership::kOwn;
   return owned_.of(name, found->identity, [&]() -> std::optional<uint64_t> {

@@ -46,18 +46,18 @@ class OutputDirectory {
   // is still there; then the journal goes. A failure is reported.
   void finish(const std::vector<DerivedFile>& made);
 
-  // The names of files the tool wrote there, for the report's guard.
-  const OwnedFiles& owned() const { return owned_; }
-
  private:
   FileSystem& files_;
   const std::string directory_;
   Diagnostics& diagnostics_;
   RunState previous_;
-  bool unreadableState_ = false;   // a state file is there, but not one this run reads
   OwnedFiles owned_;               // as the last runs left them
   std::vector<OwnedFile> placed_;  // put in place by this run
 };
+
+// The names of the files vellomar wrote in `directory` (ending with a
+// separator), as its state and journal record them, said nothing of.
+std::vector<std::string> namesWrittenIn(FileSystem& files, const std::string& directory);
 
 }  // namespace vellomar
 

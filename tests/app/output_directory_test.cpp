@@ -81,6 +81,7 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
   writeAlbumOf({"a.png", "a.png", "n.png"});
   addPicture("n.png", makePicture(20, 10, CV_8UC3));
   const auto before = treeOf(dir_.path());
+  const auto beforeOut = treeOf(outputDir());
   for (const std::string& path :
        {sourceFile("album.desc"), sourceFile("a.png"), outputFile("album.desc"),
         outputFile("A.PNG"), outputFile("n.png"), outputFile(kStateFileName)}) {
@@ -93,6 +94,17 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
   }
   EXPECT_NE(run({"--report="}).err.find("vellomar: --report: the path is empty\n"),
             std::string::npos);
+#ifndef _WIN32
+  fs::create_symlink(outputFile("a.png"), dir_.file("to-a"));
+  EXPECT_EQ(run({"--report", dir_.file("to-a")}).status, -1);
+#endif
+  // However early the run ends.
+  const std::string album = readFile(sourceFile("album.desc"));
+  writeAlbum("{");
+  EXPECT_NE(run({"--report", outputFile("a.png")}).err.find("would replace a file of the album"),
+            std::string::npos);
+  EXPECT_TRUE(treeOf(outputDir()) == beforeOut);
+  writeAlbum(album);
 
   const std::string other = dir_.file("other");
   fs::create_directory(other);
