@@ -2,10 +2,11 @@
 # The Windows program under wine, as a print shop's script runs it: source
 # directories with backslashes and with forward slashes, all processors and
 # one worker, the two console messages byte for byte, the exit status, the
-# source directory refused as the output directory, an output directory that
-# cannot be created, Ctrl-C, and an album whose
-# pictures lie in Chinese folders, found under code page 936 and reported
-# under any other.
+# source directory refused as the output directory, the directories swapped
+# and a report aimed at the album refused, an output directory that cannot be
+# created, Ctrl-C, and an album whose pictures lie in Chinese folders (two of
+# one name, named apart), found under code page 936 and reported under any
+# other.
 # usage: windows_end_to_end_test.sh BUILD_DIR CODE_PAGE [LINUX_VELLOMAR]
 #   BUILD_DIR holds vellomar.exe and examples/make_example_pictures.exe; run
 #   with WINEPREFIX and the locale of CODE_PAGE set. With LINUX_VELLOMAR, the
@@ -68,6 +69,17 @@ for spelling in 'books\summer' 'books/summer/' 'books\summer\..\summer'; do
   [ "$(ls -lR books/summer | md5sum)" = "$before" ] || fail "$spelling: the source was changed"
 done
 
+# The directories swapped, or the report aimed at the album: nothing of the
+# customer's is replaced.
+before=$(ls -lR books/summer | md5sum)
+run out-back 'books\summer' 0
+[ "$status" = 255 ] || fail "the directories swapped: status $status"
+grep -q 'album.desc: was not written by vellomar' e || fail "the directories swapped: not reported"
+run --report 'books\summer\album.desc' 'books\summer' out-back 0
+[ "$status" = 255 ] || fail "the report over album.desc: status $status"
+grep -q 'would replace a file of the album' e || fail "the report over album.desc: not reported"
+[ "$(ls -lR books/summer | md5sum)" = "$before" ] || fail "the source was changed"
+
 # Only the last component of the output directory is created.
 run 'books\summer' 'nowhere\deeper' 0
 [ "$status" = 255 ] || fail "an output directory in a missing one: status $status"
@@ -107,13 +119,16 @@ folder=$(printf '照片' | iconv -f UTF-8 -t "$charset")
 file=$(printf '中文' | iconv -f UTF-8 -t "$charset")
 mkdir -p "cn/$folder"
 cp books/summer/photos/stamp.png "cn/$folder/$file.png"
-printf '{"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"照片/中文.png"}}]}]}}' \
+cp books/summer/photos/logo.png "cn/$file.png"
+printf '{"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"照片/中文.png"}},{"image":{"src":"中文.png"}}]}]}}' \
   >cn/album.desc
 run cn cn-out 0
 if [ "$codepage" = 936 ]; then
-  [ "$status" = 0 ] && [ ! -s e ] || fail "Chinese names: status $status"
-  [ -s "cn-out/$file.png" ] || fail "Chinese names: no 中文.png"
+  [ "$status" = 0 ] || fail "Chinese names: status $status"
+  grep -q 'its derived picture is named' e || fail "Chinese names: the second name not said"
+  [ -s "cn-out/$file.png" ] && [ -s "cn-out/$file-2.png" ] || fail "Chinese names: not both made"
   LC_ALL=C grep -q '"src":"中文.png"' cn-out/album.desc || fail "Chinese names: src not rewritten"
+  LC_ALL=C grep -q '"src":"中文-2.png"' cn-out/album.desc || fail "Chinese names: src not renamed"
 else
   [ "$status" = 255 ] || fail "Chinese names under code page $codepage: status $status"
   grep -q 'photoBook.pages\[0\].elements\[0\]: the picture cannot be loaded' e ||
