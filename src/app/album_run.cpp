@@ -68,7 +68,8 @@ struct Protected {
     }
     // A link to a file of the output directory is written through.
     const auto link = fileSystem.linkStatus(path);
-    if (!target || !link || link->kind != FileStatus::Kind::kLink || outputDir.empty()) return false;
+    if (!target || !link || link->kind != FileStatus::Kind::kLink || outputDir.empty())
+      return false;
     for (const auto& [folded, written] : outputNames) {
       const auto file = fileIdentity(fileSystem, outputDir + written);
       if (file && file->sameFile(*target)) return true;

@@ -44,8 +44,7 @@ RunState readRunState(FileSystem& files, const std::string& directory, bool& unr
 
 }  // namespace
 
-OutputDirectory::OutputDirectory(FileSystem& files, std::string directory,
-                                 Diagnostics& diagnostics)
+OutputDirectory::OutputDirectory(FileSystem& files, std::string directory, Diagnostics& diagnostics)
     : files_(files), directory_(std::move(directory)), diagnostics_(diagnostics) {
   bool unreadable = false;
   previous_ = readRunState(files_, directory_, unreadable, owned_);

@@ -117,7 +117,8 @@ void nameDerivedFiles(std::vector<ElementPlan>& elements, const CodePage& codePa
         if (isReservedName(stem)) stem.insert(0, "_");  // no number makes it a picture's
         const std::string extension = dot == std::string::npos ? "" : job.derivedName.substr(dot);
         for (int k = 2;; ++k) {
-          const std::string name = stem + "-" + std::to_string(k) + extension;
+          std::string name = stem;
+          name.append("-").append(std::to_string(k)).append(extension);
           const std::string utf8 = convertAnsiToUtf8(codePage, name);
           const std::string candidate = foldedName(utf8);
           if (taken.count(candidate) != 0 || given.count(candidate) != 0 || isReservedName(utf8)) {
