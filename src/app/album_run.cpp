@@ -162,7 +162,7 @@ struct Run {
 struct Work {
   std::vector<PictureJob> jobs;
   std::vector<const ElementPlan*> elements;  // of each job
-  std::vector<std::optional<Problem>> blocked;
+  std::map<size_t, Problem> blocked;         // by job
 };
 
 // The work of `plan`; adds to what the report may not replace.
@@ -175,8 +175,7 @@ Work workOf(Run& run, const AlbumPlan& plan, OutputDirectory& output) {
   }
   const std::vector<PictureJob>& jobs = work.jobs;
   const std::vector<const ElementPlan*>& elements = work.elements;
-  std::vector<std::optional<Problem>>& blocked = work.blocked;
-  blocked.resize(jobs.size());
+  std::map<size_t, Problem>& blocked = work.blocked;
   const std::vector<std::optional<size_t>> replaced =
       replacedSources(run.files, jobs, run.outputDir);
   std::map<std::string, Ownership> ownerships;
@@ -229,11 +228,11 @@ struct ElementsDone {
 ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& document,
                          OutputDirectory& output, Work planned) {
   ElementsDone done;
-  const std::vector<std::optional<Problem>>& blocked = planned.blocked;
+  const std::map<size_t, Problem>& blocked = planned.blocked;
   std::vector<PictureJob> work;
-  if (std::any_of(blocked.begin(), blocked.end(), [](const auto& b) { return b.has_value(); })) {
+  if (!blocked.empty()) {
     for (size_t i = 0; i < planned.jobs.size(); ++i) {
-      if (!blocked[i]) work.push_back(planned.jobs[i]);
+      if (blocked.count(i) == 0) work.push_back(planned.jobs[i]);
     }
   } else {
     work.swap(planned.jobs);  // all of them: no copy of a long list
@@ -289,8 +288,8 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
       problem(reported);
     }
     if (!element.job) continue;
-    if (const std::optional<Problem>& stop = blocked[job++]) {
-      problem(*stop);
+    if (const auto stop = blocked.find(job++); stop != blocked.end()) {
+      problem(stop->second);
       continue;
     }
     if (!element.renamedFrom.empty()) {

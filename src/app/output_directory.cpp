@@ -130,7 +130,8 @@ bool OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name, u
   }
   // Renaming keeps the file, its size and its time: the record holds after.
   OwnedFile record{name, *identity, hash};
-  if (!files_.append(directory_ + kJournalFileName, journalLine(record), error) ||
+  if (!journal_) journal_ = files_.openForAppending(directory_ + kJournalFileName, error);
+  if (!journal_ || !journal_->append(journalLine(record), error) ||
       !made.commit(directory_, name, error)) {
     return false;
   }
@@ -162,6 +163,7 @@ void OutputDirectory::finish(const std::vector<DerivedFile>& made) {
       state.owned.push_back(file);
     }
   }
+  journal_.reset();
   if (state.files.empty() && state.owned.empty() &&
       !fileIdentity(files_, directory_ + kStateFileName)) {
     return;

@@ -7,6 +7,7 @@
 // are, and every file this run puts in place, recorded in the journal before
 // it is, and in the state at the end.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,8 +52,9 @@ class OutputDirectory {
   const std::string directory_;
   Diagnostics& diagnostics_;
   RunState previous_;
-  OwnedFiles owned_;               // as the last runs left them
-  std::vector<OwnedFile> placed_;  // put in place by this run
+  OwnedFiles owned_;                        // as the last runs left them
+  std::vector<OwnedFile> placed_;           // put in place by this run
+  std::unique_ptr<AppendingFile> journal_;  // open once something is put in place
 };
 
 // The names of the files vellomar wrote in `directory` (ending with a

@@ -127,6 +127,17 @@ class NativeLock : public DirectoryLock {
   native::File file_;
 };
 
+class NativeAppendingFile : public AppendingFile {
+ public:
+  explicit NativeAppendingFile(native::File file) : file_(std::move(file)) {}
+  bool append(std::string_view bytes, std::string& error) override {
+    return native::writeAll(file_, bytes, error);
+  }
+
+ private:
+  native::File file_;
+};
+
 class NativeFileSystem : public FileSystem {
  public:
   std::optional<FileStatus> status(const std::string& path) override {
@@ -203,9 +214,11 @@ class NativeFileSystem : public FileSystem {
     ownFiles().forget(osPath);
   }
 
-  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
+  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
+                                                  std::string& error) override {
     native::File file = native::openForAppending(toOsPath(path), error);
-    return file.valid() && native::writeAll(file, bytes, error) && file.close(error);
+    if (!file.valid()) return nullptr;
+    return std::make_unique<NativeAppendingFile>(std::move(file));
   }
 
   bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {

@@ -56,6 +56,13 @@ class DirectoryLock {
   virtual ~DirectoryLock() = default;
 };
 
+// A file written at its end, record after record; closed when destroyed.
+class AppendingFile {
+ public:
+  virtual ~AppendingFile() = default;
+  virtual bool append(std::string_view bytes, std::string& error) = 0;
+};
+
 // The lock file a run holds in the directory it writes into.
 constexpr char kLockFileName[] = ".vellomar-lock";
 // Temporary files begin with this and keep their target's extension.
@@ -91,8 +98,9 @@ class FileSystem {
   // Renames `from` over `to`, replacing it.
   virtual bool rename(const std::string& from, const std::string& to, std::string& error) = 0;
   virtual void remove(const std::string& path) = 0;
-  // Adds `bytes` at the end of the file, creating it; never through a link.
-  virtual bool append(const std::string& path, std::string_view bytes, std::string& error) = 0;
+  // Opens the file for adding to its end, creating it; never through a link.
+  virtual std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
+                                                          std::string& error) = 0;
   // Writes `bytes` into what `path` names now (a named pipe, a device, what a
   // link leads to), after what it holds; never waits for a pipe's reader.
   virtual bool writeInto(const std::string& path, std::string_view bytes, std::string& error) = 0;
@@ -137,8 +145,9 @@ class FileSystemWrapper : public FileSystem {
     return target_.rename(from, to, error);
   }
   void remove(const std::string& path) override { target_.remove(path); }
-  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
-    return target_.append(path, bytes, error);
+  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
+                                                  std::string& error) override {
+    return target_.openForAppending(path, error);
   }
   bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {
     return target_.writeInto(path, bytes, error);

@@ -150,8 +150,22 @@ class FaultyFileSystem : public FileSystemWrapper {
   bool rename(const std::string& from, const std::string& to, std::string& error) override {
     return pass("rename", to, error) && FileSystemWrapper::rename(from, to, error);
   }
-  bool append(const std::string& path, std::string_view bytes, std::string& error) override {
-    return pass("append", path, error) && FileSystemWrapper::append(path, bytes, error);
+  // Each append to the file asks.
+  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
+                                                  std::string& error) override {
+    struct Faulty : AppendingFile {
+      FaultyFileSystem& files;
+      std::string path;
+      std::unique_ptr<AppendingFile> file;
+      Faulty(FaultyFileSystem& files, std::string path, std::unique_ptr<AppendingFile> file)
+          : files(files), path(std::move(path)), file(std::move(file)) {}
+      bool append(std::string_view bytes, std::string& error) override {
+        return files.pass("append", path, error) && file->append(bytes, error);
+      }
+    };
+    auto file = FileSystemWrapper::openForAppending(path, error);
+    if (!file) return nullptr;
+    return std::make_unique<Faulty>(*this, path, std::move(file));
   }
   std::vector<std::string> list(const std::string& directory) override {
     std::vector<std::string> names = FileSystemWrapper::list(directory);
