@@ -2,10 +2,10 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "pictures/file_bytes.h"
+#include "pictures/jpeg_markers.h"
 
 namespace vellomar {
 namespace {
@@ -18,24 +18,13 @@ Dimensions of(std::optional<uint64_t> width, std::optional<uint64_t> height) {
 }
 
 Dimensions jpeg(std::string_view b) {
-  size_t at = 2;
-  while (at + 4 <= b.size()) {
-    if (static_cast<unsigned char>(b[at]) != 0xFF) return std::nullopt;
-    const unsigned marker = static_cast<unsigned char>(b[at + 1]);
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) {  // no length
-      at += 2;
-      continue;
-    }
-    const bool frame =
-        marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (frame) return of(number(b, at + 7, 2, true), number(b, at + 5, 2, true));
-    at += 2 + *number(b, at + 2, 2, true);
-  }
-  return std::nullopt;
+  Dimensions dimensions;
+  walkJpegMarkers(b, [&](const JpegSegment& segment) {
+    if (!isJpegFrame(segment.marker)) return true;
+    dimensions = of(number(segment.data, 3, 2, true), number(segment.data, 1, 2, true));
+    return false;
+  });
+  return dimensions;
 }
 
 Dimensions webp(std::string_view b) {
@@ -187,29 +176,10 @@ Dimensions exr(std::string_view b) {
 int jpegScanCount(std::string_view b, int limit) {
   if (!startsWith(b, "\xFF\xD8\xFF")) return 0;
   int scans = 0;
-  size_t at = 2;
-  while (at + 4 <= b.size() && scans <= limit) {
-    if (static_cast<unsigned char>(b[at]) != 0xFF) return scans;
-    const unsigned marker = static_cast<unsigned char>(b[at + 1]);
-    if (marker == 0xFF || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-      at += marker == 0xFF ? 1 : 2;  // a fill byte, or a marker without length
-      continue;
-    }
-    if (marker == 0xD9) return scans;  // the end of the picture
-    at += 2 + *number(b, at + 2, 2, true);
-    if (marker != 0xDA) continue;
-    // A scan: its coded data runs to the next marker that is neither a
-    // stuffed zero nor a restart marker.
-    ++scans;
-    for (; at < b.size(); ++at) {
-      const void* mark = std::memchr(b.data() + at, 0xFF, b.size() - at);
-      if (mark == nullptr) return scans;
-      at = static_cast<size_t>(static_cast<const char*>(mark) - b.data());
-      if (at + 1 >= b.size()) return scans;
-      const unsigned char next = static_cast<unsigned char>(b[at + 1]);
-      if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
-    }
-  }
+  walkJpegMarkers(b, [&](const JpegSegment& segment) {
+    if (segment.marker == 0xDA) ++scans;
+    return scans <= limit;
+  });
   return scans;
 }
 

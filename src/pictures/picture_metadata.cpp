@@ -5,6 +5,7 @@
 #include <map>
 
 #include "pictures/file_bytes.h"
+#include "pictures/jpeg_markers.h"
 #include "pictures/picture_header.h"
 
 namespace vellomar {
@@ -20,6 +21,11 @@ constexpr uint64_t kOrientationTag = 274;
 
 bool isTiff(std::string_view b) {
   return startsWith(b, std::string_view("II*\0", 4)) || startsWith(b, std::string_view("MM\0*", 4));
+}
+// BigTIFF: offsets and counts of eight bytes.
+bool isBigTiff(std::string_view b) {
+  return startsWith(b, std::string_view("II+\0\x08\0\0\0", 8)) ||
+         startsWith(b, std::string_view("MM\0+\0\x08\0\0", 8));
 }
 bool isJpeg(std::string_view b) { return startsWith(b, "\xFF\xD8\xFF"); }
 bool isPng(std::string_view b) { return startsWith(b, "\x89PNG\r\n\x1A\n"); }
@@ -49,25 +55,34 @@ struct TiffEntry {
 
 struct TiffDirectory {
   bool bigEndian = false;
-  size_t at = 0;  // where the directory begins
+  int offsetBytes = 4;  // 8 in a BigTIFF
+  size_t at = 0;        // where the directory begins
   std::vector<TiffEntry> entries;
 };
 
-// The first directory of a classic TIFF structure; none when it cannot be
+// The first directory of a TIFF or BigTIFF structure; none when it cannot be
 // read whole.
 std::optional<TiffDirectory> firstDirectory(std::string_view b) {
-  if (!isTiff(b)) return std::nullopt;
+  const bool big = isBigTiff(b);
+  if (!isTiff(b) && !big) return std::nullopt;
   TiffDirectory directory;
   directory.bigEndian = b[0] == 'M';
-  const bool big = directory.bigEndian;
-  const auto at = number(b, 4, 4, big);
-  const auto count = at ? number(b, *at, 2, big) : std::nullopt;
-  if (!count || *at + 2 + *count * 12 + 4 > b.size()) return std::nullopt;
+  directory.offsetBytes = big ? 8 : 4;
+  const bool endian = directory.bigEndian;
+  const int word = directory.offsetBytes;  // offsets, counts of entries and of values
+  const size_t entrySize = big ? 20 : 12;
+  const auto at = number(b, big ? 8 : 4, word, endian);
+  const auto count = at ? number(b, *at, big ? 8 : 2, endian) : std::nullopt;
+  const size_t first = at ? *at + (big ? 8 : 2) : 0;
+  if (!count || *count > b.size() / entrySize || first > b.size() ||
+      *count * entrySize + word > b.size() - first) {
+    return std::nullopt;
+  }
   directory.at = *at;
   for (uint64_t i = 0; i < *count; ++i) {
-    const size_t entry = *at + 2 + i * 12;
-    directory.entries.push_back({*number(b, entry, 2, big), *number(b, entry + 2, 2, big),
-                                 *number(b, entry + 4, 4, big), entry + 8});
+    const size_t entry = first + i * entrySize;
+    directory.entries.push_back({*number(b, entry, 2, endian), *number(b, entry + 2, 2, endian),
+                                 *number(b, entry + 4, word, endian), entry + 4 + word});
   }
   return directory;
 }
@@ -75,8 +90,10 @@ std::optional<TiffDirectory> firstDirectory(std::string_view b) {
 // The bytes of an entry of single bytes (BYTE or UNDEFINED), or of a SHORT.
 std::string_view entryBytes(std::string_view b, const TiffDirectory& d, const TiffEntry& entry) {
   if (entry.type != 1 && entry.type != 7) return {};
-  if (entry.count <= 4) return part(b, entry.valueAt, entry.count);
-  const auto at = number(b, entry.valueAt, 4, d.bigEndian);
+  if (entry.count <= static_cast<uint64_t>(d.offsetBytes)) {
+    return part(b, entry.valueAt, entry.count);
+  }
+  const auto at = number(b, entry.valueAt, d.offsetBytes, d.bigEndian);
   if (!at || entry.count > b.size() || *at > b.size() - entry.count) return {};
   return part(b, *at, entry.count);
 }
@@ -128,24 +145,13 @@ std::string inflated(std::string_view compressed, size_t limit) {
 }
 
 // Calls `visit(marker, segment)` for each segment of a JPEG file that comes
-// before its first scan, while `visit` returns true.
+// before its first scan, while `visit` returns true: those the decoder reads
+// before it decodes.
 template <typename Visit>
 void forEachJpegSegment(std::string_view b, Visit visit) {
-  size_t at = 2;
-  while (at + 4 <= b.size() && static_cast<unsigned char>(b[at]) == 0xFF) {
-    const unsigned marker = static_cast<unsigned char>(b[at + 1]);
-    if (marker == 0xFF) {  // fill byte
-      ++at;
-      continue;
-    }
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) {  // no length
-      at += 2;
-      continue;
-    }
-    const uint64_t length = *number(b, at + 2, 2, true);
-    if (marker == 0xDA || length < 2 || !visit(marker, part(b, at + 4, length - 2))) return;
-    at += 2 + length;
-  }
+  walkJpegMarkers(b, [&](const JpegSegment& segment) {
+    return segment.marker != 0xDA && visit(segment.marker, segment.data);
+  });
 }
 
 PictureMetadata jpegMetadata(std::string_view b) {
@@ -153,8 +159,11 @@ PictureMetadata jpegMetadata(std::string_view b) {
   std::map<unsigned, std::string_view> pieces;
   unsigned count = 0;
   bool damaged = false;
+  bool exif = false;
   forEachJpegSegment(b, [&](unsigned marker, std::string_view segment) {
-    if (marker == 0xE1 && startsWith(segment, kExifMark)) {
+    // The first Exif block is the picture's, as its readers take it.
+    if (marker == 0xE1 && startsWith(segment, kExifMark) && !exif) {
+      exif = true;
       metadata.orientation = exifOrientation(segment);
     } else if (marker == 0xE2 && startsWith(segment, kIccMark) && segment.size() >= 14) {
       const unsigned piece = static_cast<unsigned char>(segment[12]);
@@ -171,19 +180,26 @@ PictureMetadata jpegMetadata(std::string_view b) {
   return metadata;
 }
 
+// As libpng reads them: the first iCCP chunk, and only before PLTE and IDAT;
+// the first eXIf chunk, and only before IDAT. One profile at most is
+// inflated, however many chunks the file holds.
 PictureMetadata pngMetadata(std::string_view b) {
   PictureMetadata metadata;
+  bool profile = false, exif = false, palette = false;
   for (size_t at = 8; at + 12 <= b.size();) {
     const uint64_t length = *number(b, at, 4, true);
     const std::string_view type = part(b, at + 4, 4), data = part(b, at + 8, length);
-    if (data.size() != length || type == "IEND") break;
-    if (type == "iCCP") {
+    if (data.size() != length || type == "IEND" || type == "IDAT") break;
+    if (type == "PLTE") palette = true;
+    if (type == "iCCP" && !profile && !palette) {
+      profile = true;
       // A name of 1 to 79 bytes, its NUL, the method (0: zlib), the profile.
       const size_t nul = data.find('\0');
       if (nul >= 1 && nul <= 79 && nul + 1 < data.size() && data[nul + 1] == '\0') {
         metadata.colourProfile = inflated(data.substr(nul + 2), kMaxColourProfileBytes);
       }
-    } else if (type == "eXIf") {
+    } else if (type == "eXIf" && !exif) {
+      exif = true;
       metadata.orientation = exifOrientation(data);
     }
     at += 12 + length;
@@ -191,14 +207,25 @@ PictureMetadata pngMetadata(std::string_view b) {
   return metadata;
 }
 
+// As libwebp's readers take them: in the extended format only, each chunk
+// when the VP8X flags announce it, the first of each.
 PictureMetadata webpMetadata(std::string_view b) {
   PictureMetadata metadata;
+  if (part(b, 12, 4) != "VP8X") return metadata;
+  const unsigned flags = static_cast<unsigned char>(part(b, 20, 1).empty() ? 0 : b[20]);
+  bool profile = (flags & 0x20) == 0, exif = (flags & 0x08) == 0;  // true: not to be read
   for (size_t at = 12; at + 8 <= b.size();) {
     const uint64_t length = *number(b, at + 4, 4, false);
     const std::string_view type = part(b, at, 4), data = part(b, at + 8, length);
     if (data.size() != length) break;
-    if (type == "ICCP") metadata.colourProfile = std::string(data);
-    if (type == "EXIF") metadata.orientation = exifOrientation(data);
+    if (type == "ICCP" && !profile) {
+      profile = true;
+      metadata.colourProfile = std::string(data);
+    }
+    if (type == "EXIF" && !exif) {
+      exif = true;
+      metadata.orientation = exifOrientation(data);
+    }
     at += 8 + length + (length & 1);
   }
   return metadata;
@@ -301,7 +328,7 @@ bool intoWebp(std::string_view profile, std::vector<unsigned char>& file) {
 // the header pointing at it; every value stays where it was.
 bool intoTiff(std::string_view profile, std::vector<unsigned char>& file) {
   const auto directory = firstDirectory(view(file));
-  if (!directory) return false;
+  if (!directory || directory->offsetBytes != 4) return false;
   const bool big = directory->bigEndian;
   const size_t count = directory->entries.size() + 1;
   const size_t newAt = file.size() + file.size() % 2;
@@ -335,7 +362,7 @@ PictureMetadata readPictureMetadata(std::string_view file) {
   if (isJpeg(file)) metadata = jpegMetadata(file);
   if (isPng(file)) metadata = pngMetadata(file);
   if (isWebp(file)) metadata = webpMetadata(file);
-  if (isTiff(file)) metadata = tiffMetadata(file);
+  if (isTiff(file) || isBigTiff(file)) metadata = tiffMetadata(file);
   if (profileColourSpace(metadata.colourProfile).empty() ||
       metadata.colourProfile.size() > kMaxColourProfileBytes) {
     metadata.colourProfile.clear();
@@ -361,9 +388,7 @@ std::string storedColourSpace(std::string_view b) {
   if (isJpeg(b)) {
     std::string space;
     forEachJpegSegment(b, [&](unsigned marker, std::string_view segment) {
-      const bool frame =
-          marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-      if (!frame) return true;
+      if (!isJpegFrame(marker)) return true;
       const auto components = number(segment, 5, 1, true).value_or(0);
       space = components == 1 ? "GRAY" : components == 3 ? "RGB" : components == 4 ? "CMYK" : "";
       return false;

@@ -742,9 +742,8 @@ TEST_F(AlbumRunTest, BombsAreRefusedByTheDecodersOwnReading) {
     std::string line;
     std::getline(err, line);
     EXPECT_NE(line.find(std::string(name) + ": photoBook"), std::string::npos) << line;
-    EXPECT_NE(line.find(": the picture cannot be loaded: it declares more than 500 megapixels"),
-              std::string::npos)
-        << line;
+    EXPECT_NE(line.find(": the picture cannot be loaded: it declares "), std::string::npos) << line;
+    EXPECT_NE(line.find("more than 500 megapixels"), std::string::npos) << line;
   }
 }
 

@@ -88,6 +88,9 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
       // A scan passes over the whole picture: a thousand are the most.
       {"scans.jpg", withScans(progressive, 1001), 1, box,
        "not loaded: it has more than 1000 scans"},
+      // A stray byte before the frame is stepped over, as libjpeg steps over it.
+      {"stray.jpg", withScans(progressive, 1001).insert(progressive.find("\xFF\xC2"), 1, '\0'), 1,
+       box, "not loaded: it has more than 1000 scans"},
       {"many.jpg", withScans(progressive, 1000), 1, box, "40x30"},
   };
   for (const auto& row : rows) {
@@ -503,6 +506,67 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
     const std::string file = jpegFile(cv::Mat(8, 8, CV_8UC1, cv::Scalar(128)), options);
     EXPECT_EQ(readPictureMetadata(file).colourProfile, profile == &rgb ? rgb : "");
   }
+}
+
+// Metadata is taken as the format's own reader takes it: a JPEG file's first
+// Exif block; a PNG file's first iCCP chunk, before PLTE and IDAT (one profile
+// inflated, however many chunks), and its first eXIf before IDAT; a WebP
+// file's ICCP and EXIF chunks when its extended header announces them; a
+// BigTIFF's tags.
+TEST(PictureMetadataTest, MetadataIsReadAsTheFormatsReadersReadIt) {
+  const std::string gray = iccProfile("GRAY", 300), other = iccProfile("GRAY", 400);
+  const std::string jpeg = encoded(".jpg", makePicture(8, 8, CV_8UC1));
+  EXPECT_EQ(readPictureMetadata(withOrientation(withOrientation(jpeg, 3), 6)).orientation, 6);
+  const auto chunk = [](const std::string& type, const std::string& data) {
+    return bytesOf(data.size(), 4, true) + type + data + bytesOf(0, 4);
+  };
+  const auto iccp = [&](const std::string& profile) {
+    uLongf size = compressBound(static_cast<uLong>(profile.size()));
+    std::string data(3 + size, '\0');
+    data[0] = 'x';
+    compress(reinterpret_cast<Bytef*>(&data[3]), &size,
+             reinterpret_cast<const Bytef*>(profile.data()), static_cast<uLong>(profile.size()));
+    data.resize(3 + size);
+    return chunk("iCCP", data);
+  };
+  const std::string exif = withOrientation(jpeg, 6).substr(12, 26);  // after "Exif\0\0"
+  const std::string png = encoded(".png", makePicture(8, 8, CV_8UC1));
+  const size_t end = png.size() - 12;  // IEND, after IDAT
+  const struct {
+    std::string file;
+    const std::string& profile;
+    int orientation;
+  } rows[] = {
+      {std::string(png).insert(33, iccp(gray) + iccp(other)), gray, 1},
+      {std::string(png).insert(end, iccp(gray)), "", 1},
+      {std::string(png).insert(33, chunk("PLTE", "abc") + iccp(gray)), "", 1},
+      {std::string(png).insert(33, chunk("eXIf", exif)), "", 6},
+      {std::string(png).insert(end, chunk("eXIf", exif)), "", 1},
+  };
+  for (const auto& row : rows) {
+    const PictureMetadata metadata = readPictureMetadata(row.file);
+    EXPECT_EQ(metadata.colourProfile, row.profile);
+    EXPECT_EQ(metadata.orientation, row.orientation);
+  }
+  // WebP: a profile carried sets the header's flag; without it, it is no one's.
+  const std::string plain = encoded(".webp", makePicture(8, 8, CV_8UC3));
+  std::vector<uchar> file(plain.begin(), plain.end());
+  ASSERT_TRUE(carryColourProfile(iccProfile("RGB ", 200), file));
+  std::string webp(file.begin(), file.end());
+  webp += "EXIF" + bytesOf(exif.size(), 4) + exif;
+  EXPECT_EQ(readPictureMetadata(webp).orientation, 1);
+  webp[20] = 0x08;  // EXIF announced, the profile not
+  const PictureMetadata flagged = readPictureMetadata(webp);
+  EXPECT_EQ(flagged.orientation, 6);
+  EXPECT_EQ(flagged.colourProfile, "");
+  // A BigTIFF of one directory: the photometric and the profile's tags.
+  const auto entry = [](int tag, int type, uint64_t count, uint64_t value) {
+    return bytesOf(tag, 2) + bytesOf(type, 2) + bytesOf(count, 8) + bytesOf(value, 8);
+  };
+  const std::string big = std::string("II+\0\x08\0\0\0", 8) + bytesOf(16, 8) + bytesOf(2, 8) +
+                          entry(262, 3, 1, 1) + entry(34675, 7, gray.size(), 72) + bytesOf(0, 8) +
+                          gray;
+  EXPECT_EQ(readPictureMetadata(big).colourProfile, gray);
 }
 
 // Where the stored picture's first pixel, and the one right of it, land once
