@@ -373,7 +373,10 @@ class ProofPages {
   void noteHowStored(const std::string& path, const ElementGeometry& g, const LoadedPicture& loaded,
                      const Note& note) const {
     const int orientation = loaded.metadata.orientation;
-    if (orientation != 1) {
+    if (orientation != 1 && loaded.metadata.decodedUpright) {
+      note("stored turned (EXIF orientation " + std::to_string(orientation) +
+           "): " + toOsPath(path) + "; used upright, as the image library reads it");
+    } else if (orientation != 1) {
       std::string text =
           "stored turned (EXIF orientation " + std::to_string(orientation) + "): " + toOsPath(path);
       const cv::Size stored = loaded.storedSize;

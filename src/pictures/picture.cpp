@@ -57,8 +57,8 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
     if (readPictureFile(files, first.sourceFilePath, bytes, loadProblem)) {
       sourceHash = contentHash(bytes);
       metadata = readPictureMetadata(bytes);
-      const bool turn = first.upright && metadata.orientation != 1;
-      if (jobs.size() == 1 && !turn) {
+      const int turn = turnToApply(metadata, first.upright);
+      if (jobs.size() == 1 && turn == 1) {
         if (auto fast = jpegWindowPicture(bytes, first)) {
           carryColourProfile(metadata.colourProfile, fast->bytes);
           fast->file.derivedName = first.derivedName;
@@ -74,7 +74,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
         ink.reset();
         picture = decodePicture(bytes, loadProblem);
       }
-      if (turn && !picture.empty()) picture = uprightPicture(picture, metadata.orientation);
+      if (!picture.empty()) picture = uprightPicture(picture, turn);
     }
   }
   DerivedPicture copy;  // every copy is the same picture under the same name
@@ -144,8 +144,12 @@ LoadedPicture wholePicture(const std::string& bytes, bool upright) {
   picture.metadata = readPictureMetadata(bytes);
   picture.colourSpace = storedColourSpace(bytes);
   picture.pixels = decodePicture(bytes, picture.problem);
-  picture.storedSize = picture.pixels.size();
-  if (upright) picture.pixels = uprightPicture(picture.pixels, picture.metadata.orientation);
+  const cv::Size decoded = picture.pixels.size();
+  picture.storedSize =
+      picture.metadata.decodedUpright && turnsSideways(picture.metadata.orientation)
+          ? cv::Size(decoded.height, decoded.width)
+          : decoded;
+  picture.pixels = uprightPicture(picture.pixels, turnToApply(picture.metadata, upright));
   picture.size = picture.pixels.size();
   const cv::Mat whole = picture.pixels;
   picture.region = [whole](cv::Rect region) {
@@ -164,7 +168,7 @@ LoadedPicture loadPictureToDraw(FileSystem& files, const std::string& path, bool
   picture.metadata = readPictureMetadata(*bytes);
   const auto declared = pictureDimensions(*bytes);
   int denominator = 1;
-  while (declared && !(upright && picture.metadata.orientation != 1) && denominator < 8 &&
+  while (declared && turnToApply(picture.metadata, upright) == 1 && denominator < 8 &&
          declared->width / (2 * static_cast<uint64_t>(denominator)) >=
              static_cast<uint64_t>(drawn.width) &&
          declared->height / (2 * static_cast<uint64_t>(denominator)) >=

@@ -233,6 +233,7 @@ PictureMetadata webpMetadata(std::string_view b) {
 
 PictureMetadata tiffMetadata(std::string_view b) {
   PictureMetadata metadata;
+  metadata.decodedUpright = true;
   const auto directory = firstDirectory(b);
   if (!directory) return metadata;
   for (const TiffEntry& entry : directory->entries) {
@@ -441,5 +442,9 @@ cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {
 }
 
 bool turnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+int turnToApply(const PictureMetadata& metadata, bool upright) {
+  return upright && !metadata.decodedUpright ? metadata.orientation : 1;
+}
 
 }  // namespace vellomar

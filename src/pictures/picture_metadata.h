@@ -19,7 +19,15 @@ constexpr size_t kMaxColourProfileBytes = size_t{255} * 65519;
 struct PictureMetadata {
   std::string colourProfile;  // an ICC profile, byte for byte; empty when none
   int orientation = 1;        // EXIF orientation: 1 (as stored) to 8
+  // The image library turns the picture upright by its orientation as it
+  // decodes it, whatever it is asked (TIFF): its pixels come upright.
+  bool decodedUpright = false;
 };
+
+// The turn still to give the decoded pixels of a picture so that it is
+// upright when `upright` is asked, as stored otherwise: none for a picture
+// the library decodes upright, which is then used upright either way.
+int turnToApply(const PictureMetadata& metadata, bool upright);
 
 // The metadata of a picture file, by its content: JPEG (APP2 ICC_PROFILE
 // segments, APP1 Exif), PNG (iCCP, eXIf), WebP (ICCP, EXIF) and TIFF (its own

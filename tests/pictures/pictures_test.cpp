@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "pictures/derived_files.h"
+#include "pictures/file_bytes.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
@@ -592,27 +593,69 @@ TEST(PictureMetadataTest, OrientationsTurnPicturesUpright) {
   EXPECT_EQ(readPictureMetadata(withOrientation(encoded(".jpg", stored), 9)).orientation, 1);
 }
 
-// A picture stored turned is used as stored, or turned upright before its
-// window is cut when the job asks; the JPEG path leaves it to the library's.
-TEST(PictureTest, PicturesAreTurnedUprightWhenAsked) {
+// `file` (one of the library's own) stating the EXIF `orientation`: in a JPEG
+// file's APP1, a PNG file's eXIf, a WebP file's EXIF (in the extended
+// format), a TIFF file's own tag (its directory written again at its end).
+std::string withOrientationIn(const std::string& extension, const std::string& file,
+                              int orientation) {
+  const std::string jpeg = withOrientation(file, orientation);
+  if (extension == ".jpg") return jpeg;
+  const std::string exif = jpeg.substr(12, 26);  // without its "Exif\0\0" mark
+  if (extension == ".png") {
+    return std::string(file).insert(33,
+                                    bytesOf(exif.size(), 4, true) + "eXIf" + exif + bytesOf(0, 4));
+  }
+  if (extension == ".webp") {
+    const auto size = *pictureDimensions(file);
+    std::string extended = "VP8X" + bytesOf(10, 4) + "\x08" + std::string(3, '\0') +
+                           bytesOf(size.width - 1, 3) + bytesOf(size.height - 1, 3) +
+                           file.substr(12) + "EXIF" + bytesOf(exif.size(), 4) + exif;
+    return "RIFF" + bytesOf(extended.size() + 4, 4) + "WEBP" + extended;
+  }
+  const size_t ifd = *number(file, 4, 4, false), count = *number(file, ifd, 2, false);
+  const std::string turn =
+      bytesOf(274, 2) + bytesOf(3, 2) + bytesOf(1, 4) + bytesOf(orientation, 4);
+  std::string entries;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string entry = file.substr(ifd + 2 + 12 * i, 12);
+    if (*number(entry, 0, 2, false) > 274 && turn.size() > 0 &&
+        entries.find(turn) == std::string::npos) {
+      entries += turn;
+    }
+    entries += entry;
+  }
+  std::string turned = file + std::string(file.size() % 2, '\0');
+  const std::string at = bytesOf(turned.size(), 4);
+  turned += bytesOf(count + 1, 2) + entries + bytesOf(0, 4);
+  return turned.replace(4, 4, at);
+}
+
+// Every orientation in every format that states one: a picture is used as
+// stored, or turned upright (once) when the job asks; a TIFF picture, which
+// the image library turns upright as it reads it, is upright either way.
+TEST(PictureTest, PicturesAreTurnedUprightOnceWhenAsked) {
   ScopedTempDir dir;
-  const cv::Mat stored = makePicture(60, 90, CV_8UC3);
-  writeFile(dir.file("p.jpg"), withOrientation(encoded(".jpg", stored), 6));
-  const cv::Mat decoded = readPicture(dir.file("p.jpg"));
-  for (const bool upright : {false, true}) {
-    SCOPED_TRACE(upright);
-    PictureJob job{dir.file("p.jpg"), "p.jpg", 1, 1200.0, PixelRegion{10, 8, 40, 30, 80, 60}};
-    job.upright = upright;
-    DerivedPicture made;
-    makeDerivedPictures(nativeFileSystem(), {&job},
-                        [&](size_t, const DerivedPicture& p) { made = p; });
-    EXPECT_EQ(cv::Size(made.file.pictureWidth, made.file.pictureHeight),
-              upright ? cv::Size(90, 60) : cv::Size(60, 90));
-    cv::Mat box;
-    cv::resize(upright ? uprightPicture(decoded, 6) : decoded, box, {80, 60}, 0, 0,
-               cv::INTER_LINEAR);
-    EXPECT_TRUE(std::string(made.bytes.begin(), made.bytes.end()) ==
-                encoded(".jpg", box(cv::Rect(10, 8, 40, 30))));
+  const cv::Mat stored = makePicture(6, 4, CV_8UC3);
+  for (const char* extension : {".jpg", ".png", ".webp", ".tif"}) {
+    const std::string plain = encoded(extension, stored);
+    const cv::Mat decoded = cv::imdecode(std::vector<uchar>(plain.begin(), plain.end()), -1);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      const std::string name = std::string("p") + extension;
+      writeFile(dir.file(name), withOrientationIn(extension, plain, orientation));
+      for (const bool upright : {false, true}) {
+        SCOPED_TRACE(name + " " + std::to_string(orientation) + (upright ? " upright" : ""));
+        PictureJob job{dir.file(name), name, 2, 0, std::nullopt};  // copied whole
+        job.upright = upright;
+        DerivedPicture made;
+        makeDerivedPictures(nativeFileSystem(), {&job},
+                            [&](size_t, const DerivedPicture& p) { made = p; });
+        const cv::Mat derived = cv::imdecode(made.bytes, cv::IMREAD_UNCHANGED);
+        const bool turned = upright || extension == std::string(".tif");
+        const cv::Mat expected = uprightPicture(decoded, turned ? orientation : 1);
+        ASSERT_EQ(derived.size(), expected.size());
+        EXPECT_LT(cv::norm(derived, expected, cv::NORM_L1) / expected.total(), 30);
+      }
+    }
   }
 }
 
