@@ -5,6 +5,8 @@
 #include <new>
 #include <numeric>
 
+#include "pictures/image_codecs.h"
+#include "pictures/jpeg_window.h"
 #include "pictures/ordered_map.h"
 #include "plan/run_state.h"
 #include "platform/file_system.h"
@@ -33,8 +35,14 @@ DerivedFiles::DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
       outputDir_(std::move(outputDir)),
       putInPlace_(std::move(putInPlace)),
       progress_(progress) {
-  // Before any worker starts: the library must not start threads of its own.
+  // Before any worker starts: the library must not start threads of its own,
+  // and its codecs, when pictures of other names than JPEG's need them, are
+  // loaded while the process has the most room.
   prepareImageLibrary();
+  if (std::any_of(jobs_.begin(), jobs_.end(),
+                  [](const PictureJob& job) { return !isJpegName(job.derivedName); })) {
+    loadImageCodecs();
+  }
   const std::string versions = pictureMakersVersion();
   std::map<std::string, size_t> taskOfSource;
   size_t pictures = 0;
@@ -77,32 +85,37 @@ DerivedFiles::~DerivedFiles() = default;
 const std::string& DerivedFiles::missingWorkers() const { return running_->map.missingWorkers(); }
 
 std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
-  std::vector<const PictureJob*> jobs;
-  for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
-  std::vector<Made> made(jobs.size());
-  // Each picture is written as soon as it is made, and its bytes let go.
-  makeDerivedPictures(files_, jobs, [&](size_t k, const DerivedPicture& picture) {
-    if (progress_ != nullptr) progress_->advance();
-    DerivedPicture& result = made[k].picture;
-    try {
-      result.problem = picture.problem;
-      result.file = picture.file;
-      result.status = picture.status;
-      if (picture.status == DerivedPicture::Status::kMade) {
-        const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
-                                     picture.bytes.size());
-        result.file.writtenHash = contentHash(bytes);
-        if (!made[k].temporary.write(files_, outputDir_, jobs[k]->derivedName, bytes,
-                                     Leftover::kSweptUnderLock, result.problem)) {
-          result.status = DerivedPicture::Status::kNotWritten;
+  std::vector<Made> made;
+  try {
+    std::vector<const PictureJob*> jobs;
+    for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
+    made.resize(jobs.size());
+    // Each picture is written as soon as it is made, and its bytes let go.
+    makeDerivedPictures(files_, jobs, [&](size_t k, const DerivedPicture& picture) {
+      if (progress_ != nullptr) progress_->advance();
+      DerivedPicture& result = made[k].picture;
+      try {
+        result.problem = picture.problem;
+        result.file = picture.file;
+        result.status = picture.status;
+        if (picture.status == DerivedPicture::Status::kMade) {
+          const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
+                                       picture.bytes.size());
+          result.file.writtenHash = contentHash(bytes);
+          if (!made[k].temporary.write(files_, outputDir_, jobs[k]->derivedName, bytes,
+                                       Leftover::kSweptUnderLock, result.problem)) {
+            result.status = DerivedPicture::Status::kNotWritten;
+          }
         }
+      } catch (const std::bad_alloc&) {
+        // As any picture that cannot get its memory: made again alone in next().
+        result.status = DerivedPicture::Status::kOutOfMemory;
+        result.problem = "out of memory";  // no allocation: it fits the string itself
       }
-    } catch (const std::bad_alloc&) {
-      // As any picture that cannot get its memory: made again alone in next().
-      result.status = DerivedPicture::Status::kOutOfMemory;
-      result.problem = "out of memory";  // no allocation: it fits the string itself
-    }
-  });
+    });
+  } catch (const std::bad_alloc&) {
+    made.clear();  // no room even to hold the results: made again alone in next()
+  }
   return made;
 }
 
@@ -120,8 +133,17 @@ DerivedPicture DerivedFiles::next() {
   // A picture that could not get its memory while the workers held theirs is
   // made again with the machine to itself; failing then, it is its element's
   // problem.
-  if (results[slot.place].picture.status == DerivedPicture::Status::kOutOfMemory) {
-    results = running_->map.rerunAlone(slot.task);
+  const auto shortOfMemory = [&] {
+    return results.size() <= slot.place ||
+           results[slot.place].picture.status == DerivedPicture::Status::kOutOfMemory;
+  };
+  if (shortOfMemory()) results = running_->map.rerunAlone(slot.task);
+  if (results.size() <= slot.place) {
+    DerivedPicture failed;
+    failed.status = DerivedPicture::Status::kOutOfMemory;
+    failed.problem = "out of memory";
+    written_[slot.task] = failed;
+    return failed;
   }
   Made& made = results[slot.place];
   DerivedPicture picture = std::move(made.picture);

@@ -20,6 +20,11 @@ namespace vellomar {
 // Called first thing in main, while the program has one thread.
 void limitPicturesToDecode();
 
+// Loads the codecs now, if they are not loaded yet: before the workers start,
+// when the pictures may need them, so that the process has the most room for
+// them.
+void loadImageCodecs();
+
 // An error of the image library: its code (cv::Error::Code) and message, or
 // why its codecs cannot be loaded (code cv::Error::StsError).
 struct LibraryError {

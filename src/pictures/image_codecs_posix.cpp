@@ -16,11 +16,22 @@ struct Codecs {
   std::string failure;  // why they cannot be used
 };
 
+// What loading the module and the libraries it pulls in takes of the
+// address space (about 190 MB mapped), with as much again for their start-up: one of
+// them throws from its start-up when it cannot get its memory, and nothing
+// can catch that.
+constexpr uint64_t kCodecsAddressSpace = uint64_t{384} << 20;
+
 // The module, from beside the program (the build tree) or from the library
 // directory it is installed in.
 const Codecs& codecs() {
   static const Codecs loaded = [] {
     Codecs codecs;
+    if (const auto left = addressSpaceLeft(); left && *left < kCodecsAddressSpace) {
+      codecs.failure = "too little of the limited address space is left (" +
+                       std::to_string(*left >> 20) + " MB)";
+      return codecs;
+    }
     const std::string programs = programDirectory();
     std::string tried;
     for (const std::string& directory :
@@ -60,6 +71,8 @@ std::optional<LibraryError> unusable() {
 }
 
 }  // namespace
+
+void loadImageCodecs() { codecs(); }
 
 void limitPicturesToDecode() {
   setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));

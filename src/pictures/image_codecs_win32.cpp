@@ -10,6 +10,8 @@
 
 namespace vellomar {
 
+void loadImageCodecs() {}
+
 void limitPicturesToDecode() {
   setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
 }

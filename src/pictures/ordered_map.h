@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/system.h"
+
 namespace vellomar {
 
 template <typename Result>
@@ -24,14 +26,25 @@ class OrderedMap {
  public:
   // Runs `task(i)` for every index in `order` (each of 0 .. order.size() - 1
   // once; the workers start them in that order) on `workerCount` workers, or
-  // on as many as the system lets start (see missingWorkers()). With no
+  // on as many as the system lets start and a limited address space leaves
+  // room for (see missingWorkers()). With no
   // workers, each task runs when its result is first asked for. `task` must
   // not throw. With `ahead`, a task starts only while fewer than that many
   // results are done and not yet taken by take().
   OrderedMap(std::vector<size_t> order, size_t workerCount, std::function<Result(size_t)> task,
              size_t ahead = SIZE_MAX)
       : task_(std::move(task)), order_(std::move(order)), results_(order_.size()), ahead_(ahead) {
-    const size_t wanted = std::min(workerCount, order_.size());
+    size_t wanted = std::min(workerCount, order_.size());
+    // In a limited address space their stacks take a quarter of what is left
+    // at most: the rest is for their work.
+    if (const auto left = addressSpaceLeft()) {
+      const size_t fit = static_cast<size_t>(std::max<uint64_t>(1, *left / 4 / threadStackBytes()));
+      if (fit < wanted) {
+        missing_ = "only " + std::to_string(fit) + " of " + std::to_string(wanted) +
+                   " workers start (the address space is limited)";
+        wanted = fit;
+      }
+    }
     for (size_t w = 0; w < wanted; ++w) {
       try {
         workers_.emplace_back([this] { work(); });

@@ -7,8 +7,12 @@
 #include "platform/win32_path.h"
 #else
 #include <malloc.h>
+#include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdio>
 #endif
 
 namespace vellomar {
@@ -19,6 +23,12 @@ int onlineProcessorCount() {
   const DWORD count = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
   return count > 0 ? static_cast<int>(count) : 1;
 }
+
+// A limit on a process's address space is a job object's; none is looked at.
+std::optional<uint64_t> addressSpaceLeft() { return std::nullopt; }
+
+// What the C++ runtime asks of CreateThread when it is asked nothing.
+uint64_t threadStackBytes() { return uint64_t{2} << 20; }
 
 // The Windows heap keeps what it has been given back for the next allocation
 // of its size on its own; there is nothing to set.
@@ -61,6 +71,29 @@ void setEnvironment(const char* name, const std::string& value) {
 int onlineProcessorCount() {
   const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<int>(count) : 1;
+}
+
+std::optional<uint64_t> addressSpaceLeft() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return std::nullopt;
+  unsigned long pages = 0;
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return std::nullopt;
+  const bool read = std::fscanf(statm, "%lu", &pages) == 1;
+  std::fclose(statm);
+  const uint64_t held = uint64_t{pages} * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+  if (!read) return std::nullopt;
+  return held < limit.rlim_cur ? limit.rlim_cur - held : 0;
+}
+
+uint64_t threadStackBytes() {
+  pthread_attr_t attributes;
+  size_t size = 0;
+  if (::pthread_getattr_default_np(&attributes) == 0) {
+    ::pthread_attr_getstacksize(&attributes, &size);
+    ::pthread_attr_destroy(&attributes);
+  }
+  return size > 0 ? size : uint64_t{8} << 20;
 }
 
 void keepFreedMemory() {

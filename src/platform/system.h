@@ -3,12 +3,20 @@
 
 // What the process asks of the system as a whole.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace vellomar {
 
 // The number of processors online (at least 1).
 int onlineProcessorCount();
+
+// The address space the process may still take (its limit, less what it
+// holds), when a limit is set (ulimit -v); nothing otherwise.
+std::optional<uint64_t> addressSpaceLeft();
+// The address space a new thread's stack takes.
+uint64_t threadStackBytes();
 
 // Makes freed memory stay in the process for the next allocation, instead of
 // going back to the system: pictures of tens of megabytes are decoded one

@@ -628,10 +628,10 @@ TEST_F(RunFilesTest, ASecondRunWaitsForTheFirst) {
 #ifndef _WIN32
 // Nothing ends in an abort without a word: codecs that cannot be loaded (the
 // program without its module, no comparison of the JPEG path kept) make the
-// pictures that need them problems of their own; workers that cannot start
-// (each stack as large as the address space allows only a few of) leave the
-// work to those that could; a picture of grey and alpha is its element's
-// problem. Each run writes album.desc and leaves no file of its own.
+// pictures that need them problems of their own; in a limited address space
+// only as many workers start as leave room for the pictures (here, stacks of
+// a tenth of it each); a picture of grey and alpha is its element's problem.
+// Each run writes album.desc and leaves no file of its own.
 TEST_F(AlbumRunTest, FailuresOfTheMachineAreSaidAndEndNothing) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's memory does not keep to a limit on address space";
@@ -667,12 +667,12 @@ TEST_F(AlbumRunTest, FailuresOfTheMachineAreSaidAndEndNothing) {
   EXPECT_NE(outputAlbum(), "");
   EXPECT_FALSE(fs::exists(outputFile(kLockFileName)));
   fs::remove_all(outputDir());
-  const RunResult few = runBinary({"--jobs", "8", sourceDir(), outputDir(), "0"},
-                                  "ulimit -s 1000000; ulimit -v 4000000; ");
+  const RunResult few = runBinary({"--jobs", "400", sourceDir(), outputDir(), "0"},
+                                  "ulimit -s 100000; ulimit -v 1500000; ");
   EXPECT_EQ(few.status, 255);
   EXPECT_NE(few.err.find("vellomar: only "), std::string::npos) << few.err;
-  EXPECT_NE(few.err.find(" of 8 workers could start (Resource temporarily unavailable): the "
-                         "pictures are made by those\n"),
+  EXPECT_NE(few.err.find(" of 9 workers start (the address space is limited): the pictures are "
+                         "made by those\n"),
             std::string::npos)
       << few.err;
   EXPECT_NE(few.err.find("ga.pam: photoBook.pages[0].elements[8]: cannot be written: the image "
