@@ -17,6 +17,7 @@
 
 #include "pictures/derived_files.h"
 #include "pictures/file_bytes.h"
+#include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
@@ -827,6 +828,7 @@ TEST(DerivedFilesTest, APictureThatCannotGetItsMemoryIsAProblemOfItsOwn) {
   jpeg.replace(jpeg.find("\xFF\xC0") + 5, 4, "\x2E\xE0\x2E\xE0");  // 12000 x 12000
   writeFile(dir.file("big.jpg"), jpeg);
   writeFile(dir.file("small.png"), encoded(".png", makePicture(20, 15, CV_8UC3)));
+  loadImageCodecs();  // as a run does before its workers start
   rlimit saved{};
   ::getrlimit(RLIMIT_AS, &saved);
   ::malloc_trim(0);  // what earlier runs in this process left free is not counted
