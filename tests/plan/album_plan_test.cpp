@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "album/json_writer.h"
+#include "plan/derived_image.h"
 #include "plan/record_rewrite.h"
 #include "plan/run_settings.h"
 #include "plan/run_state.h"
@@ -132,6 +133,18 @@ TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
     SCOPED_TRACE(row.document.substr(0, 100));
     EXPECT_EQ(planOf(row.document, row.origin, row.codePage), row.plan);
   }
+}
+
+// Names are compared as a case-insensitive file system compares them: each
+// letter with a case, at the edges of its block, in lower case; other bytes
+// (a sign, a letter without a case, bytes that are no UTF-8) as they are.
+TEST(AlbumPlanTest, NamesAreFoldedToLowerCase) {
+  EXPECT_EQ(foldedName("AZ@[\xC3\x80\xC3\x9E\xC3\x97\xC4\x80\xC4\xB6\xC4\xB9\xC5\x87\xC5\x8A"
+                       "\xC5\xB6\xC5\xB8\xC5\xB9\xC5\xBD\xCE\x86\xCE\x88\xCE\x8C\xCE\x8E\xCE\x8F"
+                       "\xCE\x91\xCE\xAB\xD0\x80\xD0\x8F\xD0\x90\xD0\xAF\xD0\xB0\xC2\xFF"),
+            "az@[\xC3\xA0\xC3\xBE\xC3\x97\xC4\x81\xC4\xB7\xC4\xBA\xC5\x88\xC5\x8B"
+            "\xC5\xB7\xC3\xBF\xC5\xBA\xC5\xBE\xCE\xAC\xCE\xAD\xCF\x8C\xCF\x8D\xCF\x8E"
+            "\xCE\xB1\xCF\x8B\xD1\x90\xD1\x9F\xD0\xB0\xD1\x8F\xD0\xB0\xC2\xFF");
 }
 
 // The origin rule: any five bytes, one or more separators of either kind,
