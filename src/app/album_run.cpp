@@ -116,6 +116,7 @@ void describe(const ElementPlan& element, const DerivedFile& file, bool kept, do
   outcome.decision = kept ? "kept" : cut ? "cut" : "copied";
   outcome.derived = element.newSrc;
   outcome.renamedFrom = element.renamedFrom;
+  outcome.inkConverted = file.inkConverted;
   outcome.sized = true;
   outcome.width = cut ? element.job->region->width : file.pictureWidth;
   outcome.height = cut ? element.job->region->height : file.pictureHeight;

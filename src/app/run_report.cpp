@@ -39,6 +39,7 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
     if (!outcome.reason.empty()) line["reason"] = utf8(outcome.reason);
     if (!outcome.derived.empty()) line["derived"] = utf8(outcome.derived);
     if (!outcome.renamedFrom.empty()) line["renamedFrom"] = utf8(outcome.renamedFrom);
+    if (outcome.inkConverted) line["converted"] = "CMYK to RGB";
     if (outcome.sized) {
       line["size"].append(outcome.width);
       line["size"].append(outcome.height);

@@ -20,6 +20,7 @@ struct ElementOutcome {
   std::string reason;       // why it is skipped, when that is worth saying
   std::string derived;      // the derived file's name, when there is one
   std::string renamedFrom;  // the name it would have had, when another picture's has it
+  bool inkConverted = false;  // the source's CMYK ink became RGB
   bool sized = false;       // the sizes below are known
   int width = 0;            // of the derived picture, in pixels
   int height = 0;

@@ -14,6 +14,7 @@
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
 #include "pictures/picture_metadata.h"
+#include "pictures/tiff_ink.h"
 #include "pictures/window_resize.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
@@ -48,6 +49,8 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
   cv::Mat picture;
   PictureMetadata metadata;
   std::optional<JpegInk> ink;  // a CMYK picture kept as CMYK in a JPEG file
+  bool tiffInk = false;        // a CMYK TIFF picture kept as CMYK in a TIFF file
+  bool inkConverted = false;   // a CMYK picture the library turned into RGB
   // Found before it is read: a later run that finds the same file takes
   // the bytes as the same (a file changed meanwhile is read again then).
   const std::optional<FileIdentity> source = fileIdentity(files, first.sourceFilePath);
@@ -70,9 +73,20 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       }
       if (isJpegName(first.derivedName)) ink = jpegInkOf(bytes);
       if (ink) picture = decodeJpeg(bytes, true);
+      // As stored: turned as the library turns every TIFF picture it reads.
+      if (isTiffName(first.derivedName) && (picture = decodeTiffInk(bytes)).data != nullptr) {
+        tiffInk = true;
+        picture = uprightPicture(picture, metadata.orientation);
+      }
       if (picture.empty()) {
         ink.reset();
         picture = decodePicture(bytes, loadProblem);
+        // Ink the library read by its plain formula: colour, with no alpha
+        // to it (a TIFF picture's comes opaque).
+        inkConverted = !picture.empty() && storedColourSpace(bytes) == "CMYK";
+        if (inkConverted && picture.channels() == 4) {
+          cv::cvtColor(picture, picture, cv::COLOR_BGRA2BGR);
+        }
       }
       if (!picture.empty()) picture = uprightPicture(picture, turn);
     }
@@ -86,6 +100,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
     result.file.derivedName = job.derivedName;
     result.file.source = source.value_or(FileIdentity());
     result.file.sourceHash = sourceHash;
+    result.file.inkConverted = inkConverted;
     if (!picture.empty()) {
       result.file.pictureWidth = picture.cols;
       result.file.pictureHeight = picture.rows;
@@ -109,9 +124,13 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
           continue;
         }
         const bool encoded =
-            ink ? encodeJpeg(pixels, result.bytes, &*ink)
-                : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
-                      libraryEncode(job.derivedName, pixels, result.bytes, error);
+            ink       ? encodeJpeg(pixels, result.bytes, &*ink)
+            : tiffInk ? encodeTiffInk(pixels, result.bytes)
+                      : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
+                            libraryEncode(job.derivedName, pixels, result.bytes, error);
+        if (encoded && !tiffInk && pixels.channels() == 4 && isTiffName(job.derivedName)) {
+          markTiffAlpha(result.bytes);
+        }
         if (encoded) carryColourProfile(metadata.colourProfile, result.bytes);
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;

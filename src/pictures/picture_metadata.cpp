@@ -324,36 +324,43 @@ bool intoWebp(std::string_view profile, std::vector<unsigned char>& file) {
   return true;
 }
 
-// The first directory is written again at the end of the file with the
-// profile's entry among the others (in tag order), the profile after it, and
-// the header pointing at it; every value stays where it was.
-bool intoTiff(std::string_view profile, std::vector<unsigned char>& file) {
+// The first directory written again at the end of the file with one more
+// entry, `tag` of `type` (`count` values, `value` their bytes in the file's
+// byte order) among the others in tag order, the value after the directory
+// when it does not fit the entry, and the header pointing at it; every other
+// value stays where it was. False for a BigTIFF, or a tag it has already.
+bool addTiffEntry(std::vector<unsigned char>& file, uint64_t tag, uint64_t type, uint64_t count,
+                  std::string_view value) {
   const auto directory = firstDirectory(view(file));
   if (!directory || directory->offsetBytes != 4) return false;
   const bool big = directory->bigEndian;
-  const size_t count = directory->entries.size() + 1;
+  const size_t entries = directory->entries.size() + 1;
   const size_t newAt = file.size() + file.size() % 2;
-  const size_t profileAt = newAt + 2 + count * 12 + 4;
-  if (profileAt + profile.size() > UINT32_MAX) return false;
-  const std::string iccEntry =
-      bytesOf(kIccTag, 2, big) + bytesOf(7, 2, big) + bytesOf(profile.size(), 4, big) +
-      (profile.size() <= 4 ? std::string(profile) + std::string(4 - profile.size(), '\0')
-                           : bytesOf(profileAt, 4, big));
+  const size_t valueAt = newAt + 2 + entries * 12 + 4;
+  if (valueAt + value.size() > UINT32_MAX) return false;
+  const std::string added =
+      bytesOf(tag, 2, big) + bytesOf(type, 2, big) + bytesOf(count, 4, big) +
+      (value.size() <= 4 ? std::string(value) + std::string(4 - value.size(), '\0')
+                         : bytesOf(valueAt, 4, big));
   std::string tail(newAt - file.size(), '\0');
-  tail += bytesOf(count, 2, big);
+  tail += bytesOf(entries, 2, big);
   bool placed = false;
   for (const TiffEntry& entry : directory->entries) {
-    if (entry.tag == kIccTag) return false;
-    if (entry.tag > kIccTag && !placed) tail += iccEntry, placed = true;
+    if (entry.tag == tag) return false;
+    if (entry.tag > tag && !placed) tail += added, placed = true;
     tail.append(view(file).substr(entry.valueAt - 8, 12));
   }
-  if (!placed) tail += iccEntry;
-  tail.append(view(file).substr(directory->at + 2 + (count - 1) * 12, 4));  // the next directory
-  if (profile.size() > 4) tail += profile;
+  if (!placed) tail += added;
+  tail.append(view(file).substr(directory->at + 2 + (entries - 1) * 12, 4));  // the next directory
+  if (value.size() > 4) tail += value;
   file.insert(file.end(), tail.begin(), tail.end());
   const std::string header = bytesOf(newAt, 4, big);
   std::copy(header.begin(), header.end(), file.begin() + 4);
   return true;
+}
+
+bool intoTiff(std::string_view profile, std::vector<unsigned char>& file) {
+  return addTiffEntry(file, kIccTag, 7, profile.size(), profile);
 }
 
 }  // namespace
@@ -421,6 +428,13 @@ bool carryColourProfile(std::string_view profile, std::vector<unsigned char>& fi
   if (isWebp(b)) return intoWebp(profile, file);
   if (isTiff(b)) return intoTiff(profile, file);
   return false;
+}
+
+bool markTiffAlpha(std::vector<unsigned char>& file) {
+  const std::string_view b = view(file);
+  if (!isTiff(b) || storedColourSpace(b) != "RGB") return false;
+  constexpr uint64_t kExtraSamplesTag = 338, kUnassociatedAlpha = 2;
+  return addTiffEntry(file, kExtraSamplesTag, 3, 1, bytesOf(kUnassociatedAlpha, 2, b[0] == 'M'));
 }
 
 cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {

@@ -50,6 +50,11 @@ std::string storedColourSpace(std::string_view file);
 // as it was otherwise.
 bool carryColourProfile(std::string_view profile, std::vector<unsigned char>& file);
 
+// Marks the fourth sample of a TIFF file of RGB and alpha (as the image
+// library writes it, without a word of what that sample is) as unassociated
+// alpha, as TIFF's readers expect. Returns whether it did.
+bool markTiffAlpha(std::vector<unsigned char>& file);
+
 // `picture` turned upright by the EXIF `orientation` (mirrored and turned as
 // the eight values say); as it is for 1 or an unknown value.
 cv::Mat uprightPicture(const cv::Mat& picture, int orientation);

@@ -181,7 +181,8 @@ std::string stateText(const RunState& state) {
             ' ' + hashText(file.sourceHash) + ' ' + identityText(file.written) + ' ' +
             hashText(file.writtenHash) + ' ' + std::to_string(file.pictureWidth) + ' ' +
             std::to_string(file.pictureHeight) + ' ' +
-            (file.path == DerivedPath::kReduce ? "reduce" : "copy") + '\n';
+            (file.path == DerivedPath::kReduce ? "reduce" : "copy") + ' ' +
+            (file.inkConverted ? "converted" : "as-is") + '\n';
   }
   for (const OwnedFile& file : state.owned) text += ownedText(file);
   return text;
@@ -203,8 +204,9 @@ std::optional<RunState> readState(std::string_view text) {
       state.owned.push_back(*owned);
       continue;
     }
-    constexpr size_t kFields = 17;
-    if (w.size() != kFields) return std::nullopt;
+    // An earlier release's line lacks the last word, whether ink was converted.
+    const size_t fields = state.earlierRelease ? 17 : 18;
+    if (w.size() != fields) return std::nullopt;
     DerivedFile file;
     const auto name = unhex(w[0]);
     uint64_t width = 0, height = 0;
@@ -216,9 +218,11 @@ std::optional<RunState> readState(std::string_view text) {
     if (!name || !field(w[1], file.recipe, 16) || !identity(2, file.source) ||
         !field(w[7], file.sourceHash, 16) || !identity(8, file.written) ||
         !field(w[13], file.writtenHash, 16) || !field(w[14], width) || !field(w[15], height) ||
-        width > INT32_MAX || height > INT32_MAX || (w[16] != "reduce" && w[16] != "copy")) {
+        width > INT32_MAX || height > INT32_MAX || (w[16] != "reduce" && w[16] != "copy") ||
+        (fields == 18 && w[17] != "converted" && w[17] != "as-is")) {
       return std::nullopt;
     }
+    file.inkConverted = fields == 18 && w[17] == "converted";
     file.derivedName = *name;
     file.pictureWidth = static_cast<int>(width);
     file.pictureHeight = static_cast<int>(height);

@@ -23,6 +23,7 @@
 #include "pictures/picture.h"
 #include "pictures/picture_header.h"
 #include "pictures/picture_metadata.h"
+#include "pictures/tiff_ink.h"
 #include "pictures/window_resize.h"
 #include "support/test_support.h"
 
@@ -705,6 +706,43 @@ TEST(PictureTest, CmykJpegPicturesStayCmyk) {
       const cv::Mat derived = decodeJpeg(file, true);
       ASSERT_EQ(derived.size(), expected.size());
       EXPECT_LT(cv::norm(derived, expected, cv::NORM_L1) / expected.total() / 4, 3.0);
+    }
+  }
+}
+
+// A CMYK TIFF picture stays so in a TIFF file, with its profile; under
+// another name its ink becomes RGB (said), three channels and no alpha. A
+// TIFF file of RGB and alpha says which its fourth sample is.
+TEST(PictureTest, CmykTiffPicturesStayCmyk) {
+  ScopedTempDir dir;
+  cv::Mat ink = makePicture(90, 60, CV_8UC4);
+  const std::string profile = iccProfile("CMYK", 1000);
+  std::vector<uchar> source;
+  ASSERT_TRUE(encodeTiffInk(ink, source));
+  ASSERT_TRUE(carryColourProfile(profile, source));
+  writeFile(dir.file("c.tif"), std::string(source.begin(), source.end()));
+  writeFile(dir.file("a.png"), encoded(".png", makePicture(60, 40, CV_8UC4)));
+  const PixelRegion region{10, 8, 40, 30, 80, 60};
+  for (const char* name : {"c.tif", "c.png", "a.tif"}) {
+    SCOPED_TRACE(name);
+    const std::string from = name[0] == 'a' ? "a.png" : "c.tif";
+    const PictureJob cut{dir.file(from), name, 1, 1200.0, region};
+    DerivedPicture made;
+    makeDerivedPictures(nativeFileSystem(), {&cut},
+                        [&](size_t, const DerivedPicture& p) { made = p; });
+    const std::string file(made.bytes.begin(), made.bytes.end());
+    EXPECT_EQ(made.file.inkConverted, name == std::string("c.png"));
+    if (name == std::string("c.tif")) {
+      cv::Mat expected;
+      cv::resize(ink, expected, {80, 60}, 0, 0, cv::INTER_LINEAR);
+      EXPECT_EQ(cv::norm(decodeTiffInk(file), expected(cv::Rect(10, 8, 40, 30)), cv::NORM_INF), 0);
+      EXPECT_EQ(readPictureMetadata(file).colourProfile, profile);
+    } else if (name == std::string("c.png")) {
+      EXPECT_EQ(readPicture(dir.file("c.tif")).channels(), 4);  // the library's reading
+      EXPECT_EQ(cv::imdecode(made.bytes, cv::IMREAD_UNCHANGED).channels(), 3);
+    } else {
+      EXPECT_NE(file.find(std::string("\x52\x01\x03\0\x01\0\0\0\x02\0", 10)),
+                std::string::npos);  // ExtraSamples: unassociated alpha
     }
   }
 }
