@@ -336,6 +336,16 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     if (done.fatal) return done;
     document.rewrite(element.page, element.element, std::move(image));
     describe(element, file, picture.status == DerivedPicture::Status::kKept, plan.scale, outcome);
+    // A phone's portrait in a box laid out for it upright prints on its side.
+    if (boxSuggestsUpright(element.geometry, file.pictureWidth, file.pictureHeight,
+                           file.storedOrientation)) {
+      outcome.storedTurned = file.storedOrientation;
+      run.diagnostics.note(toOsPath(element.job->sourceFilePath), element.place,
+                           "stored turned (EXIF orientation " +
+                               std::to_string(file.storedOrientation) +
+                               ") in a box with the upright picture's proportions: it prints on "
+                               "its side (--exif-orientation turns it upright)");
+    }
   }
   return done;
 }

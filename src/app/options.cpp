@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -14,10 +15,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args,
   bool optionsEnd = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    // Only "--..." and "-h" are options: an ORIGIN_FLAG of -1 is an operand.
-    if (optionsEnd || (arg.rfind("--", 0) != 0 && arg != "-h")) {
+    // A dash and a letter begin an option; an ORIGIN_FLAG of -1 is an operand.
+    const bool option = arg.size() >= 2 && arg[0] == '-' &&
+                        (arg[1] == '-' || std::isalpha(static_cast<unsigned char>(arg[1])));
+    if (optionsEnd || !option) {
       parsed.operands.push_back(arg);
       continue;
+    }
+    if (arg[1] != '-' && arg != "-h") {
+      parsed.error = "unknown option " + arg;
+      return parsed;
     }
     if (arg == "--") {
       optionsEnd = true;

@@ -3,7 +3,8 @@
 
 // The options of both programs' command lines, read as GNU tools read them:
 // --name, --name VALUE or --name=VALUE, and -h for --help, anywhere before
-// "--"; every other argument is an operand (an ORIGIN_FLAG of -1 included).
+// "--"; any other dash and letter is an unknown option; every other argument
+// is an operand (an ORIGIN_FLAG of -1 included).
 
 #include <map>
 #include <optional>

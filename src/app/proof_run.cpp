@@ -86,12 +86,6 @@ class ProofFiles {
   std::string list_;
 };
 
-// How far the proportions of a box (width / height) are from a picture's.
-double proportionGap(double boxWidth, double boxHeight, cv::Size picture) {
-  return std::abs(std::log(std::abs(boxWidth / boxHeight) *
-                           (static_cast<double>(picture.height) / picture.width)));
-}
-
 // A page's elements as the two albums describe them, and the canvas they are
 // drawn on; their pictures are not loaded yet.
 struct PreparedPage {
@@ -380,11 +374,7 @@ class ProofPages {
       std::string text =
           "stored turned (EXIF orientation " + std::to_string(orientation) + "): " + toOsPath(path);
       const cv::Size stored = loaded.storedSize;
-      const cv::Size upright(stored.height, stored.width);
-      constexpr double kSameProportions = 0.03;
-      if (turnsSideways(orientation) &&
-          proportionGap(g.boxWidth, g.boxHeight, upright) < kSameProportions &&
-          proportionGap(g.boxWidth, g.boxHeight, stored) >= kSameProportions) {
+      if (boxSuggestsUpright(g, stored.width, stored.height, orientation)) {
         text +=
             "; its box has the proportions of the upright picture, not of the stored one: "
             "the book was likely laid out with it upright";

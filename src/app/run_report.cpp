@@ -40,6 +40,7 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
     if (!outcome.derived.empty()) line["derived"] = utf8(outcome.derived);
     if (!outcome.renamedFrom.empty()) line["renamedFrom"] = utf8(outcome.renamedFrom);
     if (outcome.inkConverted) line["converted"] = "CMYK to RGB";
+    if (outcome.storedTurned != 1) line["storedTurned"] = outcome.storedTurned;
     if (outcome.sized) {
       line["size"].append(outcome.width);
       line["size"].append(outcome.height);

@@ -21,6 +21,9 @@ struct ElementOutcome {
   std::string derived;      // the derived file's name, when there is one
   std::string renamedFrom;  // the name it would have had, when another picture's has it
   bool inkConverted = false;  // the source's CMYK ink became RGB
+  // The EXIF orientation of a picture used as stored in a box of the upright
+  // picture's proportions (it likely prints on its side); 1 otherwise.
+  int storedTurned = 1;
   bool sized = false;       // the sizes below are known
   int width = 0;            // of the derived picture, in pixels
   int height = 0;

@@ -67,6 +67,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
           fast->file.derivedName = first.derivedName;
           fast->file.source = source.value_or(FileIdentity());
           fast->file.sourceHash = sourceHash;
+          fast->file.storedOrientation = metadata.decodedUpright ? 1 : metadata.orientation;
           made(next++, *fast);
           return;
         }
@@ -101,6 +102,10 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
     result.file.source = source.value_or(FileIdentity());
     result.file.sourceHash = sourceHash;
     result.file.inkConverted = inkConverted;
+    // Used as stored: the orientation it states, which was not applied.
+    result.file.storedOrientation =
+        turnToApply(metadata, first.upright) == 1 && !metadata.decodedUpright ? metadata.orientation
+                                                                              : 1;
     if (!picture.empty()) {
       result.file.pictureWidth = picture.cols;
       result.file.pictureHeight = picture.rows;

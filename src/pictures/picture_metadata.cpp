@@ -455,7 +455,6 @@ cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {
   return upright;
 }
 
-bool turnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }
 
 int turnToApply(const PictureMetadata& metadata, bool upright) {
   return upright && !metadata.decodedUpright ? metadata.orientation : 1;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "plan/element_geometry.h"
+
 namespace vellomar {
 
 // The largest profile a JPEG file can hold (255 segments), and so the largest
@@ -59,9 +61,6 @@ bool markTiffAlpha(std::vector<unsigned char>& file);
 // the eight values say); as it is for 1 or an unknown value.
 cv::Mat uprightPicture(const cv::Mat& picture, int orientation);
 
-// Whether the orientation turns the stored picture on its side (5 to 8):
-// upright, its width is the stored height.
-bool turnsSideways(int orientation);
 
 }  // namespace vellomar
 

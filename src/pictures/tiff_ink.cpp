@@ -53,7 +53,15 @@ toff_t seek(thandle_t handle, toff_t offset, int whence) {
 
 int close(thandle_t) { return 0; }
 toff_t sizeOf(thandle_t handle) { return memoryOf(handle).size(); }
-int map(thandle_t, void**, toff_t*) { return 0; }
+// A file read is in memory already: libtiff takes its strips from there, as
+// the image library has it do.
+int map(thandle_t handle, void** base, toff_t* size) {
+  Memory& memory = memoryOf(handle);
+  if (memory.out != nullptr) return 0;
+  *base = const_cast<char*>(memory.in.data());
+  *size = memory.in.size();
+  return 1;
+}
 void unmap(thandle_t, void*, toff_t) {}
 
 int onError(TIFF*, void* memory, const char*, const char*, va_list) {
@@ -79,8 +87,13 @@ TIFF* open(Memory& memory, const char* mode) {
 cv::Mat readInk(TIFF* tiff, uint32_t width, uint32_t height) {
   cv::Mat ink(static_cast<int>(height), static_cast<int>(width), CV_8UC4);
   if (!TIFFIsTiled(tiff)) {
+    // Read into a row as long as libtiff takes one to be, whatever the file
+    // says; then that row must be the picture's.
+    std::vector<unsigned char> line(static_cast<size_t>(TIFFScanlineSize64(tiff)));
+    if (line.size() != size_t{width} * 4) return {};
     for (uint32_t row = 0; row < height; ++row) {
-      if (TIFFReadScanline(tiff, ink.ptr(static_cast<int>(row)), row, 0) < 0) return {};
+      if (TIFFReadScanline(tiff, line.data(), row, 0) < 0) return {};
+      std::memcpy(ink.ptr(static_cast<int>(row)), line.data(), line.size());
     }
     return ink;
   }
@@ -114,7 +127,7 @@ bool isTiffName(const std::string& name) {
 
 cv::Mat decodeTiffInk(std::string_view bytes) {
   Memory memory{bytes};
-  TIFF* tiff = open(memory, "rm");
+  TIFF* tiff = open(memory, "r");
   if (tiff == nullptr) return {};
   uint16_t photometric = 0, samples = 0, bits = 0, planes = 0, inkSet = INKSET_CMYK;
   uint16_t format = SAMPLEFORMAT_UINT;

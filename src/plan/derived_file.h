@@ -29,6 +29,9 @@ struct DerivedFile {
   // The source's CMYK ink was turned into RGB by the image library's plain
   // formula (its derived name's format keeps no ink).
   bool inkConverted = false;
+  // The EXIF orientation of a picture used as stored (1 to 8); 1 when it was
+  // turned upright, or states none.
+  int storedOrientation = 1;
 };
 
 }  // namespace vellomar

@@ -60,6 +60,20 @@ double visibleArea(const ElementGeometry& g, double scale) {
   return ((g.maskWidth / scale) * g.maskHeight) / scale;
 }
 
+bool turnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }
+
+bool boxSuggestsUpright(const ElementGeometry& g, int storedWidth, int storedHeight,
+                        int orientation) {
+  // How far the box's proportions (width / height) are from a picture's.
+  const auto gap = [&](double width, double height) {
+    return std::abs(std::log(std::abs(g.boxWidth / g.boxHeight) * (height / width)));
+  };
+  constexpr double kSameProportions = 0.03;
+  return turnsSideways(orientation) && storedWidth > 0 && storedHeight > 0 &&
+         gap(storedHeight, storedWidth) < kSameProportions &&
+         gap(storedWidth, storedHeight) >= kSameProportions;
+}
+
 std::optional<int> truncateToInt(double value) {
   if (!(value > -2147483649.0 && value < 2147483648.0)) return std::nullopt;
   return static_cast<int>(value);

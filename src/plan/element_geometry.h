@@ -63,6 +63,17 @@ double visibleArea(const ElementGeometry& geometry, double scale);
 // when a value is not finite or does not fit a 32-bit integer.
 std::optional<PixelRegion> pixelRegionOf(const ElementGeometry& geometry, double scale);
 
+// Whether the EXIF orientation turns the stored picture on its side (5 to 8):
+// upright, its width is the stored height.
+bool turnsSideways(int orientation);
+
+// Whether a picture of `storedWidth` x `storedHeight` pixels, stored turned
+// on its side by its EXIF `orientation`, lies in a box with the proportions of
+// the upright picture (within 3 %) and not of the stored one: the book was
+// likely laid out with it upright.
+bool boxSuggestsUpright(const ElementGeometry& geometry, int storedWidth, int storedHeight,
+                        int orientation);
+
 // `value` cut toward zero, when it is finite and the result fits a 32-bit
 // signed integer.
 std::optional<int> truncateToInt(double value);

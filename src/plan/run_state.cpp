@@ -182,7 +182,8 @@ std::string stateText(const RunState& state) {
             hashText(file.writtenHash) + ' ' + std::to_string(file.pictureWidth) + ' ' +
             std::to_string(file.pictureHeight) + ' ' +
             (file.path == DerivedPath::kReduce ? "reduce" : "copy") + ' ' +
-            (file.inkConverted ? "converted" : "as-is") + '\n';
+            (file.inkConverted ? "converted" : "as-is") + ' ' +
+            std::to_string(file.storedOrientation) + '\n';
   }
   for (const OwnedFile& file : state.owned) text += ownedText(file);
   return text;
@@ -204,8 +205,9 @@ std::optional<RunState> readState(std::string_view text) {
       state.owned.push_back(*owned);
       continue;
     }
-    // An earlier release's line lacks the last word, whether ink was converted.
-    const size_t fields = state.earlierRelease ? 17 : 18;
+    // An earlier release's line lacks the last two words: whether ink was
+    // converted, and the orientation of a picture used as stored.
+    const size_t fields = state.earlierRelease ? 17 : 19;
     if (w.size() != fields) return std::nullopt;
     DerivedFile file;
     const auto name = unhex(w[0]);
@@ -219,10 +221,12 @@ std::optional<RunState> readState(std::string_view text) {
         !field(w[7], file.sourceHash, 16) || !identity(8, file.written) ||
         !field(w[13], file.writtenHash, 16) || !field(w[14], width) || !field(w[15], height) ||
         width > INT32_MAX || height > INT32_MAX || (w[16] != "reduce" && w[16] != "copy") ||
-        (fields == 18 && w[17] != "converted" && w[17] != "as-is")) {
+        (fields == 19 && ((w[17] != "converted" && w[17] != "as-is") || w[18].size() != 1 ||
+                          w[18][0] < '1' || w[18][0] > '8'))) {
       return std::nullopt;
     }
-    file.inkConverted = fields == 18 && w[17] == "converted";
+    file.inkConverted = fields == 19 && w[17] == "converted";
+    file.storedOrientation = fields == 19 ? w[18][0] - '0' : 1;
     file.derivedName = *name;
     file.pictureWidth = static_cast<int>(width);
     file.pictureHeight = static_cast<int>(height);

@@ -222,16 +222,20 @@ TEST_F(AlbumRunTest, TheReportSaysWhatBecameOfEveryPicture) {
 }
 
 // Every line of the report is UTF-8 JSON, whatever bytes a src holds. An
-// element left out by the first-key rule has a skipped line that says why,
-// and a picture named apart from another's the name it would have had; a
-// book without a scale is said to have none.
-TEST_F(AlbumRunTest, TheReportSaysWhatIsLeftOutOrRenamed) {
+// element left out by the first-key rule has a skipped line that says why, a
+// picture named apart from another's the name it would have had, and a
+// picture stored turned in a box laid out for it upright its orientation
+// (said on the error stream too, as is a book without a scale).
+TEST_F(AlbumRunTest, TheReportSaysWhatIsLeftOutRenamedOrTurned) {
   addPicture("Papa/x.png", makePicture(20, 10, CV_8UC3));
   addPicture("Mama/x.png", makePicture(10, 20, CV_8UC3));
+  writeFile(sourceFile("turned.jpg"),
+            withOrientation(encoded(".jpg", makePicture(30, 20, CV_8UC3)), 6));
   writeAlbum(
       "{\"photoBook\":{\"pages\":[{\"elements\":[{\"id\":7,\"image\":{\"src\":\"p.png\"}},"
       "{\"image\":{\"src\":\"\\udc80\xD5\xD5.png\"}},{\"image\":{\"src\":\"Papa/x.png\"}},"
-      "{\"image\":{\"src\":\"Mama/x.png\"}}]}]}}");
+      "{\"image\":{\"src\":\"Mama/x.png\"}},"
+      "{\"image\":{\"src\":\"turned.jpg\",\"width\":20,\"height\":30}}]}]}}");
   const std::string report = dir_.file("report.jsonl");
   const RunResult result = run({"--report", report});
   EXPECT_NE(result.err.find(": photoBook.scale: the book has no scale: every picture is copied "
@@ -243,7 +247,7 @@ TEST_F(AlbumRunTest, TheReportSaysWhatIsLeftOutOrRenamed) {
     EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(text)), text);
     line.push_back(text);
   }
-  ASSERT_EQ(line.size(), 5u);
+  ASSERT_EQ(line.size(), 6u);
   EXPECT_EQ(line[0],
             R"({"decision":"skipped","place":"photoBook.pages[0].elements[0]","reason":"not a )"
             R"(picture element (its first key is \"id\", not \"image\"): its picture is left out )"
@@ -251,6 +255,10 @@ TEST_F(AlbumRunTest, TheReportSaysWhatIsLeftOutOrRenamed) {
   EXPECT_NE(line[1].find("\"decision\":\"problem\""), std::string::npos);
   EXPECT_NE(line[3].find(R"("derived":"x-2.png")"), std::string::npos);
   EXPECT_NE(line[3].find(R"("renamedFrom":"x.png")"), std::string::npos);
+  EXPECT_NE(line[4].find(R"("storedTurned":6)"), std::string::npos);
+  EXPECT_NE(result.err.find("turned.jpg: photoBook.pages[0].elements[4]: stored turned (EXIF "
+                            "orientation 6) in a box with the upright picture's proportions"),
+            std::string::npos);
 }
 
 #ifndef _WIN32
@@ -774,6 +782,7 @@ TEST_F(CommandLineTest, WrongCommandLinesSayWhy) {
        -1,
        "vellomar: expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got 4 arguments"},
       {{"--frobnicate", in, out, "0"}, -1, "vellomar: unknown option --frobnicate"},
+      {{"-j", "2", in, out, "0"}, -1, "vellomar: unknown option -j"},
       {{"--rebuild=yes", in, out, "0"}, -1, "vellomar: --rebuild takes no value"},
       {{in, out, "0", "--jobs"}, -1, "vellomar: --jobs needs a value"},
       {{"--jobs", "0", in, out, "0"},

@@ -1,8 +1,9 @@
-// The scan count, the JPEG path and the metadata reader on hostile files:
-// the first 8 bytes choose the box and the window, the rest is the picture
-// file. Nothing may crash, leak or read out of bounds, whatever libjpeg makes
-// of the file; a profile read from a file goes back into it as into any
-// derived file.
+// The picture readers on hostile files: the header, the scan count, the JPEG
+// path, the metadata reader and CMYK TIFF ink. The first 8 bytes choose the
+// box and the window, the rest is the picture file. Nothing may crash, leak
+// or read out of bounds, whatever libjpeg and libtiff make of the file; a
+// profile read from a file goes back into it as into any derived file, and
+// ink read goes back into a TIFF file.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
 #include "pictures/picture_metadata.h"
+#include "pictures/tiff_ink.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 8) return 0;
@@ -31,6 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)vellomar::jpegScanCount(file);
   (void)vellomar::jpegWindowPicture(file, job);
   (void)vellomar::decodeJpeg(file, data[6] % 4 < 2);
+  const cv::Mat ink = vellomar::decodeTiffInk(file);
+  std::vector<unsigned char> tiff;
+  if (!ink.empty()) (void)vellomar::encodeTiffInk(ink, tiff);
   const vellomar::PictureMetadata metadata = vellomar::readPictureMetadata(file);
   std::vector<unsigned char> derived(file.begin(), file.end());
   const std::string profile =
