@@ -6,10 +6,11 @@
 # counts it; the same through GNU parallel's --sshlogin (here the local
 # machine, ":"). Every album that does not end 0 counts, whatever the cause:
 # a machine that cannot be reached, a job killed. With --joblog and --resume,
-# an album mended after it failed is prepared again. --help prints the usage.
-# usage: vellomar_albums_test.sh SCRIPT VELLOMAR MAKE_EXAMPLE_PICTURES EXAMPLE_ALBUM
+# an album mended after it failed is prepared again. vellomar's options pass
+# through, with a report and a proof for each album. --help prints the usage.
+# usage: vellomar_albums_test.sh SCRIPT VELLOMAR VELLOMAR_PROOF MAKE_EXAMPLE_PICTURES EXAMPLE_ALBUM
 set -eu
-script=$1 vellomar=$2 pictures=$3 example=$4
+script=$1 vellomar=$2 proof=$3 pictures=$4 example=$5
 command -v parallel >/dev/null || { echo "GNU parallel is not installed"; exit 77; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -61,6 +62,20 @@ VELLOMAR=$work/killed albums
 [ "$status" = 2 ] || fail "killed job: exit status $status, not 2"
 grep -q "^vellomar-albums: $work/albums/it's mine: failed (" "$work/err" ||
   fail "the killed album not named"
+
+# vellomar's options, and a report and a proof for each album.
+rm -rf "$out"
+status=0
+VELLOMAR=$vellomar VELLOMAR_PROOF=$proof "$script" --rebuild --jobs 1 --report \
+  --proof "$work/proofs" "$work/albums" "$out" 0 >"$work/printed" 2>"$work/err" || status=$?
+[ "$status" = 1 ] || fail "with options: exit status $status, not 1"
+grep -q '"status":0}' "$out/my book.jsonl" || fail "with options: no report for my book"
+grep -q '"status":255}' "$out/broken one.jsonl" || fail "with options: no report for broken one"
+[ -s "$work/proofs/été/index.html" ] || fail "with options: no proof for été"
+[ ! -e "$work/proofs/broken one" ] || fail "with options: a proof of a broken album"
+status=0
+"$script" --frobnicate "$work/albums" "$out" >"$work/printed" 2>"$work/err" || status=$?
+[ "$status" = 255 ] || fail "an unknown option: exit status $status, not 255"
 
 # Resumed after the broken album is mended, it is prepared; the others are
 # not run again.
