@@ -54,19 +54,22 @@ constexpr char kProofUsageLine[] =
 
 constexpr char kProofHelp[] =
     "Draws every page of the album in SOURCE_DIR and of the album vellomar prepared\n"
-    "from it in OUTPUT_DIR, and writes the drawings, their differences and\n"
-    "PROOF_DIR/index.html. Exit status: 0 when every page agrees, 1 when a page\n"
-    "falls below the thresholds, 2 when no proof could be made.\n"
-    "  --size N          pixels of a drawing's long side (default 1600)\n"
-    "  --min-psnr DB     least PSNR inside the masks for a page to pass (default 30)\n"
-    "  --max-shift PX    largest misplacement of a derived picture, in its pixels\n"
-    "                    (default 2.5)\n"
+    "from it in OUTPUT_DIR, judges every picture at print resolution against the\n"
+    "part of its source it prints, and writes the drawings and PROOF_DIR/index.html.\n"
+    "Exit status: 0 when every picture passes, 1 when one fails, 2 when no proof\n"
+    "could be made.\n"
+    "  --min-psnr DB     least PSNR of a picture against its source (default 22)\n"
+    "  --max-shift PX    largest misplacement, in printed pixels (default 1.5)\n"
+    "  --min-detail R    least part of the source's fine detail kept (default 0.5)\n"
+    "  --min-alignment A least alignment with the source: below it, another picture\n"
+    "                    or another part of it (default 0.5)\n"
     "  --max-enlargement X  fail a page where a picture is enlarged more than X times\n"
     "                    to print (by default such pictures, past 1.5, are only named)\n"
+    "  --size N          pixels of a drawing's long side (default 1600)\n"
     "  --origin-path     SOURCE_DIR's album was run with the origin-path flag 1\n"
     "  --exif-orientation  pictures are turned upright by their EXIF orientation,\n"
     "                    as vellomar --exif-orientation turns them\n"
-    "  --jobs N          pictures drawn at once (default: one per processor)\n"
+    "  --jobs N          pictures proved at once (default: one per processor)\n"
     "  -h, --help        print this help\n"
     "      --version     print the version\n";
 
@@ -157,6 +160,8 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
                                                                {"min-psnr", true},
                                                                {"max-shift", true},
                                                                {"max-enlargement", true},
+                                                               {"min-detail", true},
+                                                               {"min-alignment", true},
                                                                {"origin-path"},
                                                                {"exif-orientation"},
                                                                {"jobs", true}});
@@ -194,12 +199,15 @@ int runProofCommandLine(const std::vector<std::string>& args, std::ostream& out,
       const auto number = wholeNumber(value, 1, 10000);
       if (!number) return notAValue(name, value);
       (name == "size" ? settings.longSide : settings.workerCount) = static_cast<int>(*number);
-    } else if (name == "min-psnr" || name == "max-shift" || name == "max-enlargement") {
+    } else if (name != "origin-path" && name != "exif-orientation") {
       const auto number = positiveNumber(value);
       if (!number) return notAValue(name, value);
-      (name == "min-psnr"    ? settings.thresholds.minPsnr
-       : name == "max-shift" ? settings.thresholds.maxMisplacement
-                             : settings.thresholds.maxEnlargement) = *number;
+      ProofThresholds& t = settings.thresholds;
+      (name == "min-psnr"        ? t.minPsnr
+       : name == "max-shift"     ? t.maxMisplacement
+       : name == "min-detail"    ? t.minDetail
+       : name == "min-alignment" ? t.minAlignment
+                                 : t.maxEnlargement) = *number;
     }
   }
   keepFreedMemory();

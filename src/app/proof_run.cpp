@@ -1,10 +1,9 @@
 #include "app/proof_run.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
-#include <functional>
+#include <map>
 #include <new>
 #include <numeric>
 #include <opencv2/core.hpp>
@@ -16,17 +15,18 @@
 #include "album/album_format.h"
 #include "album/album_walk.h"
 #include "album/json_reader.h"
-#include "app/run_report.h"
-#include "pictures/image_codecs.h"
+#include "pictures/jpeg_window.h"
 #include "pictures/ordered_map.h"
 #include "pictures/picture.h"
-#include "plan/derived_image.h"
-#include "plan/element_geometry.h"
+#include "pictures/png_writer.h"
+#include "plan/album_plan.h"
+#include "plan/run_settings.h"
 #include "plan/source_path.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
 #include "platform/system.h"
+#include "proof/element_proof.h"
 #include "proof/page_drawing.h"
 #include "proof/page_proof.h"
 #include "util/diagnostics.h"
@@ -37,6 +37,7 @@ namespace vellomar {
 namespace {
 
 constexpr char kProgram[] = "vellomar-proof";
+constexpr int kDrawingQuality = 90;  // of the drawings before and after, in JPEG
 
 // The files a proof writes into its directory: its own, never one it did not
 // make. The names it made are listed in the directory (kMadeFilesName) before
@@ -77,7 +78,6 @@ class ProofFiles {
   }
 
   std::string path(const std::string& name) const { return toOsPath(directory_ + name); }
-  FileSystem& files() const { return files_; }
 
  private:
   FileSystem& files_;
@@ -86,27 +86,7 @@ class ProofFiles {
   std::string list_;
 };
 
-// A page's elements as the two albums describe them, and the canvas they are
-// drawn on; their pictures are not loaded yet.
-struct PreparedPage {
-  Canvas canvas;
-  std::vector<ProofElement> elements;
-  std::array<std::vector<std::string>, 2> paths;  // of each side's picture
-  std::vector<std::vector<std::string>> notes;    // of each element
-  std::string failure;                            // why the page cannot be drawn; "" when it can
-};
-
-// An element's pictures loaded, drawn and measured, and what its page is told
-// of it.
-struct ProvedElement {
-  ElementProof proof;
-  std::vector<std::string> notes;
-  std::vector<std::string> failures;
-  std::vector<PictureFigure> pictures;
-  std::string failure;  // why it cannot be drawn; "" when it is
-};
-
-// Why a page's work failed.
+// Why a piece of the proof's work failed.
 std::string reasonOf(const std::exception& error) {
   if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
   const auto* library = dynamic_cast<const cv::Exception*>(&error);
@@ -114,18 +94,60 @@ std::string reasonOf(const std::exception& error) {
   return library->code == cv::Error::StsNoMem ? "out of memory" : library->err;
 }
 
-// The pages of the two albums: each element's pictures loaded, drawn and let
-// go by itself (elements side by side), then laid on its page.
+// A page's elements as the two albums describe them, and the canvas they are
+// drawn on; their pictures are not loaded yet.
+struct PreparedPage {
+  Canvas canvas;
+  std::vector<ProofElement> elements;
+  std::vector<std::string> notes;
+  std::string failure;  // why the page cannot be drawn; "" when it can
+};
+
+// An element proved, or why it could not be.
+struct Proved {
+  ElementProof proof;
+  std::string failure;
+};
+
+// The pages of the two albums: each element proved by itself (side by side),
+// then laid on its page.
 class ProofPages {
  public:
-  ProofPages(const ProofSettings& settings, const CodePage& codePage, const Json::Value& before,
-             const Json::Value& after, const ProofFiles& files)
+  ProofPages(const ProofSettings& settings, const CodePage& codePage, FileSystem& files,
+             const Json::Value& before, const Json::Value& after, const ProofFiles& proofFiles)
       : settings_(settings),
         codePage_(codePage),
         before_(before),
         after_(after),
-        files_(files),
-        scale_(asDouble(memberOf(memberOf(before, keys::kPhotoBook), keys::kScale)).value_or(0)) {}
+        proofFiles_(proofFiles) {
+    // The source book as the run plans it: which windows it cuts.
+    RunSettings run;
+    run.sourceDir = settings.sourceDir + '\\';
+    run.useOriginPath = settings.useOriginPath;
+    run.exifOrientation = settings.exifOrientation;
+    const AlbumPlan plan = planAlbum(before, run, codePage);
+    context_.scale = plan.scale;
+    for (const ElementPlan& element : plan.elements) {
+      if (element.job) jobs_.emplace(std::make_pair(element.page, element.element), *element.job);
+    }
+    context_.thresholds = settings.thresholds;
+    context_.upright = settings.exifOrientation;
+    context_.load = [&files, upright = settings.exifOrientation](const std::string& path,
+                                                                 const GridsFor& gridsFor) {
+      const PictureOnGrids picture = loadPictureOnGrids(files, path, upright, gridsFor);
+      GridPicture grids;
+      grids.loaded = picture.loaded;
+      grids.problem = picture.problem;
+      grids.orientation = picture.metadata.orientation;
+      grids.decodedUpright = picture.metadata.decodedUpright;
+      grids.colourSpace = picture.colourSpace;
+      grids.storedSize = picture.storedSize;
+      grids.size = picture.size;
+      grids.cells = picture.cells;
+      grids.covered = picture.covered;
+      return grids;
+    };
+  }
 
   // Page `page` read; a page that cannot be (out of memory) has no elements
   // and the reason.
@@ -139,33 +161,13 @@ class ProofPages {
     }
   }
 
-  // Element `e` of a prepared page, its pictures loaded at about the size
-  // they are drawn at, drawn and measured; a failure (out of memory, say) is
-  // its page's.
-  ProvedElement prove(const PreparedPage& page, size_t e) const {
-    ProvedElement proved;
+  // Element `e` of a prepared page, drawn and judged.
+  Proved prove(const PreparedPage& page, size_t e) const {
+    Proved proved;
     try {
-      ProofElement element = page.elements[e];
-      ElementProof& proof = proved.proof;
-      // Each picture let go once drawn: only the regions of the source are
-      // read again, to measure.
-      const std::string beforeColours = load(
-          page.paths[0][e], page.canvas, "before: " + element.place, element.before, proved.notes);
-      noteResolution(element, proved.pictures, proved.notes, proved.failures);
-      proof.shownBefore = drawSide(element.before, page.canvas, proof.before);
-      element.before.picture.pixels.release();
-      const std::string afterColours = load(page.paths[1][e], page.canvas,
-                                            "after: " + element.place, element.after, proved.notes);
-      if (beforeColours == "CMYK" && !element.after.picture.pixels.empty() &&
-          afterColours != "CMYK") {
-        proved.notes.push_back(element.place +
-                               ": the prepared picture is no longer CMYK: its ink was converted "
-                               "to RGB by a plain formula, and prints in other colours");
-      }
-      proof.shownAfter = drawSide(element.after, page.canvas, proof.after);
-      if (proof.shownBefore && proof.shownAfter) proof.misplacement = misplacementOf(element);
-      element.before.picture = element.after.picture = ShownPicture();
-      proof.element = std::move(element);
+      ProofContext context = context_;
+      context.canvas = page.canvas;
+      proved.proof = proveElement(page.elements[e], context);
     } catch (const std::exception& error) {
       proved.failure = reasonOf(error);
     }
@@ -176,30 +178,22 @@ class ProofPages {
   // order and laid on it, its drawings written; a page that cannot be drawn
   // is a failing page.
   PageFigures finish(Json::ArrayIndex page, const PreparedPage& prepared,
-                     const std::function<ProvedElement()>& next) const {
+                     const std::function<Proved()>& next) const {
     std::string failure = prepared.failure;
     std::optional<PageProofer> proofer;
-    std::vector<std::string> failures, notes;
-    std::vector<PictureFigure> pictures;
     try {
-      if (failure.empty()) {
-        proofer.emplace(static_cast<int>(page), prepared.canvas, settings_.thresholds);
-      }
+      if (failure.empty()) proofer.emplace(static_cast<int>(page), prepared.canvas);
     } catch (const std::exception& error) {
       failure = reasonOf(error);
     }
     for (size_t e = 0; e < prepared.elements.size(); ++e) {
-      ProvedElement proved = next();  // taken even when the page has failed
+      const Proved proved = next();  // taken even when the page has failed
       if (!failure.empty()) continue;
       if (!proved.failure.empty()) {
         failure = proved.failure;
         continue;
       }
       try {
-        notes.insert(notes.end(), prepared.notes[e].begin(), prepared.notes[e].end());
-        notes.insert(notes.end(), proved.notes.begin(), proved.notes.end());
-        failures.insert(failures.end(), proved.failures.begin(), proved.failures.end());
-        pictures.insert(pictures.end(), proved.pictures.begin(), proved.pictures.end());
         proofer->add(proved.proof);
       } catch (const std::exception& error) {
         failure = reasonOf(error);
@@ -207,8 +201,7 @@ class ProofPages {
     }
     if (failure.empty()) {
       try {
-        return written(page, proofer->finish(), std::move(notes), std::move(failures),
-                       std::move(pictures));
+        return written(page, proofer->finish(), prepared.notes);
       } catch (const std::exception& error) {
         failure = reasonOf(error);
       }
@@ -227,178 +220,91 @@ class ProofPages {
     const Json::Value& beforeElements = elementsOf(pagesOf(before_), page);
     const Json::Value& afterElements = elementsOf(pagesOf(after_), page);
     const Json::ArrayIndex count = std::max(entriesOf(beforeElements), entriesOf(afterElements));
-    prepared.elements.resize(count);
-    prepared.notes.resize(count);
     std::vector<cv::Point2d> corners;
     for (Json::ArrayIndex e = 0; e < count; ++e) {
-      ProofElement& element = prepared.elements[e];
+      ProofElement element;
       element.place = elementPlace(static_cast<int>(page), static_cast<int>(e));
-      prepared.paths[0].push_back(side(entryOf(beforeElements, e), settings_.sourceDir,
-                                       settings_.useOriginPath, "before: " + element.place,
-                                       element.before, prepared.notes[e]));
-      prepared.paths[1].push_back(side(entryOf(afterElements, e), settings_.outputDir, false,
-                                       "after: " + element.place, element.after,
-                                       prepared.notes[e]));
+      side(entryOf(beforeElements, e), settings_.sourceDir, settings_.useOriginPath,
+           "before: " + element.place, element.before, prepared.notes);
+      side(entryOf(afterElements, e), settings_.outputDir, false, "after: " + element.place,
+           element.after, prepared.notes);
+      const auto job = jobs_.find({static_cast<int>(page), static_cast<int>(e)});
+      if (job != jobs_.end()) element.job = job->second;
       for (const ProofSide* drawn : {&element.before, &element.after}) {
         if (!drawn->drawn) continue;
         for (const cv::Point2d& corner : boxCorners(drawn->geometry)) corners.push_back(corner);
+      }
+      // Only elements with something to draw are proved.
+      if (element.before.drawn || element.after.drawn) {
+        prepared.elements.push_back(std::move(element));
       }
     }
     prepared.canvas = canvasAround(corners, settings_.longSide);
     return prepared;
   }
 
-  PageFigures written(Json::ArrayIndex page, PageProof proof, std::vector<std::string> notes,
-                      std::vector<std::string> failures,
-                      std::vector<PictureFigure> pictures) const {
+  PageFigures written(Json::ArrayIndex page, PageProof proof,
+                      const std::vector<std::string>& notes) const {
     PageFigures& figures = proof.figures;
-    figures.notes.insert(figures.notes.end(), notes.begin(), notes.end());
-    figures.pictures = std::move(pictures);
-    figures.failures.insert(figures.failures.end(), failures.begin(), failures.end());
-    const std::string stem = "page-" + std::to_string(page + 1);
-    figures.before = stem + "-before.jpg";
-    figures.after = stem + "-after.jpg";
-    figures.difference = stem + "-difference.png";
-    write(figures.before, proof.before, figures);
-    write(figures.after, proof.after, figures);
-    write(figures.difference, proof.difference, figures);
-    figures.passes = pagePasses(figures, settings_.thresholds);
+    figures.notes.insert(figures.notes.begin(), notes.begin(), notes.end());
+    if (!proof.before.empty()) {
+      const std::string stem = "page-" + std::to_string(page + 1);
+      figures.before = stem + "-before.jpg";
+      figures.after = stem + "-after.jpg";
+      figures.difference = stem + "-difference.png";
+      write(figures.before, proof.before, figures);
+      write(figures.after, proof.after, figures);
+      write(figures.difference, proof.difference, figures);
+    }
+    figures.passes = figures.failures.empty();
     return std::move(figures);
   }
 
-  // One side of an element of the album in `directory`: its geometry, and
-  // what it shows instead of a picture, noted. Returns the path of its
-  // picture; "" when there is none to load.
-  std::string side(const Json::Value& element, const std::string& directory, bool useOriginPath,
-                   const std::string& where, ProofSide& side,
-                   std::vector<std::string>& notes) const {
+  // One side of an element of the album in `directory`: its geometry, its
+  // picture's file, or what it shows instead of a picture, noted.
+  void side(const Json::Value& element, const std::string& directory, bool useOriginPath,
+            const std::string& where, ProofSide& side, std::vector<std::string>& notes) const {
     const auto note = [&](const std::string& text) { notes.push_back(where + ": " + text); };
     if (!isPictureElement(element)) {
       if (const auto key = keyBeforeImage(element)) {
         note("not a picture element (its first key is \"" + *key +
              "\", not \"image\"): its picture is left out of the book");
       }
-      return "";
+      return;
     }
     if (const auto problem = readElementGeometry(element, where, side.geometry)) {
       note(problem->text);
-      return "";
+      return;
     }
     placeWindow(side.geometry);
     side.drawn = true;
-    const SourcePath source = sourcePathOf(element, useOriginPath, codePage_);
+    const ElementSource source = elementSourceOf(element, directory, useOriginPath, codePage_);
     std::string label;
-    if (source.status == SourcePath::Status::kProblem) {
-      label = source.problem;
-    } else if (source.status == SourcePath::Status::kNone) {
-      label = "no source file";
-    } else if (isSkippedSource(source.path)) {
-      label = source.path;
-      side.crossed = false;
-    } else if (hasParentComponent(source.path)) {
-      label = "the source path leads out of its directory";
+    switch (source.status) {
+      case ElementSource::Status::kFile: side.path = source.filePath; return;
+      case ElementSource::Status::kProblem: label = source.problem; break;
+      case ElementSource::Status::kNone: label = "no source file"; break;
+      case ElementSource::Status::kSkipped:
+        label = source.source.path;
+        side.crossed = false;
+        break;
     }
-    if (!label.empty()) {
-      side.label = {label};
-      note(label);
-      return "";
-    }
-    return directory + '\\' + source.path;
-  }
-
-  // Loads the picture at `path` of a side, for drawing on `canvas`; notes
-  // when it cannot be loaded, and how it is stored. Returns the colour space
-  // its file stores.
-  std::string load(const std::string& path, const Canvas& canvas, const std::string& where,
-                   ProofSide& side, std::vector<std::string>& notes) const {
-    if (path.empty()) return "";
-    const auto note = [&](const std::string& text) { notes.push_back(where + ": " + text); };
-    const ElementGeometry& g = side.geometry;
-    const cv::Size drawn(
-        static_cast<int>(std::min(std::abs(g.boxWidth) * canvas.pixelsPerUnit, 1e5)),
-        static_cast<int>(std::min(std::abs(g.boxHeight) * canvas.pixelsPerUnit, 1e5)));
-    const LoadedPicture loaded =
-        loadPictureToDraw(files_.files(), path, settings_.exifOrientation, drawn, shownDepth(g));
-    side.picture.pixels = drawable(loaded.pixels);
-    if (side.picture.pixels.empty()) {
-      const std::string reason =
-          loaded.problem.empty() ? "the image library cannot decode it" : loaded.problem;
-      side.label = {path.substr(path.find_last_of("/\\") + 1), reason};
-      note(toOsPath(path) + ": the picture cannot be loaded: " + reason);
-      return "";
-    }
-    side.picture.size = loaded.size;
-    side.picture.region = [region = loaded.region](cv::Rect rect) {
-      return drawable(region(rect));
-    };
-    side.name = toOsPath(path.substr(path.find_last_of("/\\") + 1));
-    noteHowStored(path, g, loaded, note);
-    return loaded.colourSpace;
-  }
-
-  // The resolution the source picture of `element` prints at: noted when it
-  // is enlarged more than a little, a failure past --max-enlargement.
-  void noteResolution(const ProofElement& element, std::vector<PictureFigure>& pictures,
-                      std::vector<std::string>& notes, std::vector<std::string>& failures) const {
-    const ProofSide& side = element.before;
-    if (side.picture.pixels.empty()) return;
-    const ElementGeometry& g = side.geometry;
-    const double resolution = printResolution(side.picture.size.width, side.picture.size.height,
-                                              g.boxWidth, g.boxHeight, scale_);
-    if (!std::isfinite(resolution) || resolution <= 0) return;
-    pictures.push_back({element.place, side.name, resolution});
-    const double enlargement = 1 / resolution;
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  ": enlarged %.1f times to print (%.2f source pixels per printed pixel)",
-                  enlargement, resolution);
-    const double most = settings_.thresholds.maxEnlargement;
-    if (most > 0 && enlargement > most) {
-      char limit[64];
-      std::snprintf(limit, sizeof limit, ", more than %.1f (--max-enlargement)", most);
-      failures.push_back(element.place + text + limit);
-    } else if (enlargement > kNotedEnlargement) {
-      notes.push_back("before: " + element.place + text);
-    }
-  }
-
-  // Notes a picture stored turned, and one stored as CMYK ink.
-  template <typename Note>
-  void noteHowStored(const std::string& path, const ElementGeometry& g, const LoadedPicture& loaded,
-                     const Note& note) const {
-    const int orientation = loaded.metadata.orientation;
-    if (orientation != 1 && loaded.metadata.decodedUpright) {
-      note("stored turned (EXIF orientation " + std::to_string(orientation) +
-           "): " + toOsPath(path) + "; used upright, as the image library reads it");
-    } else if (orientation != 1) {
-      std::string text =
-          "stored turned (EXIF orientation " + std::to_string(orientation) + "): " + toOsPath(path);
-      const cv::Size stored = loaded.storedSize;
-      if (boxSuggestsUpright(g, stored.width, stored.height, orientation)) {
-        text +=
-            "; its box has the proportions of the upright picture, not of the stored one: "
-            "the book was likely laid out with it upright";
-        if (!settings_.exifOrientation) text += " (--exif-orientation)";
-      }
-      note(text);
-    }
-    if (loaded.colourSpace == "CMYK") {
-      note("stored as CMYK ink: drawn in the image library's plain conversion to RGB: " +
-           toOsPath(path));
-    }
+    side.label = {label};
+    note(label);
   }
 
   // Writes a drawing into the proof directory; a failure is the page's.
   void write(const std::string& name, const cv::Mat& drawing, PageFigures& figures) const {
-    std::vector<unsigned char> bytes;
-    std::string error = "the image library could not encode it";
-    std::optional<LibraryError> failure;
-    if (!libraryEncode(name.substr(name.rfind('.')), drawing, bytes, failure) ||
-        !files_.write(name,
-                      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-                      error)) {
-      figures.failures.push_back(files_.path(name) +
-                                 ": cannot be written: " + (failure ? failure->message : error));
+    std::string bytes, error = "it cannot be encoded";
+    if (name.substr(name.rfind('.')) == ".png") {
+      bytes = encodePng(drawing);
+    } else {
+      std::vector<unsigned char> encoded;
+      if (encodeJpegToView(drawing, kDrawingQuality, encoded))
+        bytes.assign(encoded.begin(), encoded.end());
+    }
+    if (bytes.empty() || !proofFiles_.write(name, bytes, error)) {
+      figures.failures.push_back(proofFiles_.path(name) + ": cannot be written: " + error);
     }
   }
 
@@ -406,8 +312,9 @@ class ProofPages {
   const CodePage& codePage_;
   const Json::Value& before_;
   const Json::Value& after_;
-  const ProofFiles& files_;
-  const double scale_;  // of the source book
+  const ProofFiles& proofFiles_;
+  ProofContext context_;
+  std::map<std::pair<int, int>, PictureJob> jobs_;  // by page and element
 };
 
 }  // namespace
@@ -456,7 +363,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
   Progress progress(err, settings.showProgress, 1, kProgram, "pages");
   progress.start(static_cast<int>(count));
   diagnostics.setProgress(&progress);
-  const ProofPages proofer(settings, codePage, albums[0], albums[1], files);
+  const ProofPages proofer(settings, codePage, fileSystem, albums[0], albums[1], files);
   std::vector<PreparedPage> pages;
   std::vector<std::pair<size_t, size_t>> elements;  // (page, element) in order
   for (size_t p = 0; p < count; ++p) {
@@ -469,8 +376,8 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
       static_cast<size_t>(settings.workerCount > 0 ? settings.workerCount : onlineProcessorCount());
   std::vector<PageFigures> figures;
   {
-    // Elements drawn and let go ahead of the page being laid: a few per worker.
-    OrderedMap<ProvedElement> map(
+    // Elements proved ahead of the page being laid: a few per worker.
+    OrderedMap<Proved> map(
         order, workers,
         [&](size_t i) { return proofer.prove(pages[elements[i].first], elements[i].second); },
         2 * workers + 1);
@@ -496,11 +403,8 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
   for (const PageFigures& page : figures) {
     if (page.passes) continue;
     ++failing;
-    char text[128];
-    std::snprintf(text, sizeof text, "PSNR %.1f dB inside the masks, misplacement %.1f px",
-                  page.psnr, page.misplacement);
-    std::string why = text;
-    for (const std::string& failure : page.failures) why += "; " + failure;
+    std::string why;
+    for (const std::string& failure : page.failures) why += (why.empty() ? "" : "; ") + failure;
     diagnostics.note("", pagePlace(page.page), "below the thresholds: " + why);
   }
   if (!files.write("index.html",

@@ -11,12 +11,6 @@
 
 namespace vellomar {
 
-double printResolution(int pictureWidth, int pictureHeight, double boxWidth, double boxHeight,
-                       double scale) {
-  return std::min(pictureWidth / std::abs(boxWidth / scale),
-                  pictureHeight / std::abs(boxHeight / scale));
-}
-
 namespace {
 
 // The text as UTF-8, whatever bytes it holds.

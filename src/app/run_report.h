@@ -13,19 +13,19 @@ namespace vellomar {
 
 // What the run did to one picture element. Texts are UTF-8.
 struct ElementOutcome {
-  std::string place;        // photoBook.pages[0].elements[2]
-  std::string source;       // its source path (src after the origin rule)
-  std::string decision;     // "cut", "copied", "kept", "skipped" or "problem"
-  std::string problem;      // what went wrong, for "problem"
-  std::string reason;       // why it is skipped, when that is worth saying
-  std::string derived;      // the derived file's name, when there is one
-  std::string renamedFrom;  // the name it would have had, when another picture's has it
+  std::string place;          // photoBook.pages[0].elements[2]
+  std::string source;         // its source path (src after the origin rule)
+  std::string decision;       // "cut", "copied", "kept", "skipped" or "problem"
+  std::string problem;        // what went wrong, for "problem"
+  std::string reason;         // why it is skipped, when that is worth saying
+  std::string derived;        // the derived file's name, when there is one
+  std::string renamedFrom;    // the name it would have had, when another picture's has it
   bool inkConverted = false;  // the source's CMYK ink became RGB
   // The EXIF orientation of a picture used as stored in a box of the upright
   // picture's proportions (it likely prints on its side); 1 otherwise.
   int storedTurned = 1;
-  bool sized = false;       // the sizes below are known
-  int width = 0;            // of the derived picture, in pixels
+  bool sized = false;  // the sizes below are known
+  int width = 0;       // of the derived picture, in pixels
   int height = 0;
   int windowWidth = 0;  // of the window, in pixels of the source picture
   int windowHeight = 0;
@@ -47,12 +47,6 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
 // pipe, a device: /dev/stdout) is written into.
 bool writeReport(FileSystem& files, const std::string& path, const std::string& text,
                  Leftover leftover, std::string& error);
-
-// The resolution at which a `pictureWidth` x `pictureHeight` picture prints in
-// a box of `boxWidth` x `boxHeight` page units at `scale` page units to the
-// pixel: the smaller of its two sides' source pixels per printed pixel.
-double printResolution(int pictureWidth, int pictureHeight, double boxWidth, double boxHeight,
-                       double scale);
 
 }  // namespace vellomar
 

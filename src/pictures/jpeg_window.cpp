@@ -189,7 +189,8 @@ bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat
 
 // `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG;
 // 4 channels are ink, stored as `ink` says.
-bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk& ink = {}) {
+bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk& ink = {},
+            int quality = kLibraryQuality) {
   Failure failure;
   jpeg_compress_struct info;
   info.err = &failure.manager;
@@ -214,7 +215,7 @@ bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const Jpeg
     if (ink.ycck) jpeg_set_colorspace(&info, JCS_YCCK);
     info.write_Adobe_marker = ink.adobeMarker ? TRUE : FALSE;
   }
-  jpeg_set_quality(&info, kLibraryQuality, TRUE);
+  jpeg_set_quality(&info, quality, TRUE);
   jpeg_start_compress(&info, TRUE);
   for (int y = 0; y < pixels.rows; ++y) {
     JSAMPROW row = const_cast<uchar*>(pixels.ptr<uchar>(y));
@@ -271,18 +272,23 @@ cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows) {
   return picture;
 }
 
-cv::Mat decodeJpegRegion(std::string_view bytes, cv::Rect region) {
+bool decodeJpegScaledRows(std::string_view bytes, int denominator, cv::Rect region,
+                          DecodedRows& rows,
+                          const std::function<void(int y, const unsigned char* row)>& take) {
   const Header header = readHeader(bytes);
-  region &= cv::Rect(0, 0, header.width, header.height);
-  if (header.channels == 0 || region.empty()) return {};
-  // One more pixel on each side, for the decoder's upsampling at the edges.
-  const cv::Rect wider = cv::Rect(region.x - 1, region.y - 1, region.width + 2, region.height + 2) &
-                         cv::Rect(0, 0, header.width, header.height);
-  cv::Mat part;
-  cv::Point origin;
-  if (!decodeRegion(bytes, header.channels, wider, part, origin)) return {};
-  return part(cv::Rect(region.x - origin.x, region.y - origin.y, region.width, region.height))
-      .clone();
+  if (header.channels != 1 && header.channels != 3) return false;
+  const cv::Size whole((header.width + denominator - 1) / denominator,
+                       (header.height + denominator - 1) / denominator);
+  region &= cv::Rect(cv::Point(), whole);
+  RegionDecoder decoder(bytes);
+  if (region.empty() || !decoder.start(header.channels, region, denominator)) return false;
+  rows = {{decoder.left(), region.y}, decoder.width(), header.channels};
+  std::vector<uchar> row(static_cast<size_t>(decoder.width()) * header.channels);
+  for (int y = region.y; y < region.br().y; ++y) {
+    if (!decoder.readInto(y, row.data())) return false;
+    take(y, row.data());
+  }
+  return true;
 }
 
 bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk* ink) {
@@ -290,6 +296,11 @@ bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const 
   if (ink != nullptr && pixels.channels() == 4) return encode(pixels, bytes, *ink);
   return (pixels.channels() == 1 || pixels.channels() == 3) && jpegWindowAgreesWithLibrary() &&
          encode(pixels, bytes);
+}
+
+bool encodeJpegToView(const cv::Mat& pixels, int quality, std::vector<unsigned char>& bytes) {
+  return pixels.depth() == CV_8U && (pixels.channels() == 1 || pixels.channels() == 3) &&
+         encode(pixels, bytes, {}, quality);
 }
 
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job) {

@@ -9,6 +9,7 @@
 // path does not cover is left to the library.
 
 #include <climits>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,10 +46,28 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink = false);
 // repeating the last of them.
 cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows = INT_MAX);
 
-// The pixels of `region` (within the picture) of the JPEG picture `bytes`, at
-// full size, decoded only as far as the region needs; empty when it is not a
-// picture for this path.
-cv::Mat decodeJpegRegion(std::string_view bytes, cv::Rect region);
+// Where rows decoded lie: from `origin` on (in the picture scaled), `width`
+// pixels of `channels` channels (1 or 3, BGR), 8-bit.
+struct DecodedRows {
+  cv::Point origin;
+  int width = 0;
+  int channels = 0;
+};
+
+// The rows of `region` of the JPEG picture `bytes` (1 or 3 channels) scaled
+// to 1/`denominator` (1, 2, 4 or 8) by libjpeg's scaling, `region` in its
+// coordinates, given to `take` one by one as they are decoded, `rows` set
+// before the first: only the rows down to the region's last are decoded, and
+// only the columns around it (widened as libjpeg aligns them). False when it
+// is not a picture for this path or its decoding fails.
+bool decodeJpegScaledRows(std::string_view bytes, int denominator, cv::Rect region,
+                          DecodedRows& rows,
+                          const std::function<void(int y, const unsigned char* row)>& take);
+
+// `pixels` (8-bit, 1 or 3 channels) encoded to `bytes` by libjpeg at
+// `quality`, for pictures only looked at: whatever the library would make of
+// them.
+bool encodeJpegToView(const cv::Mat& pixels, int quality, std::vector<unsigned char>& bytes);
 
 // `pixels` encoded to `bytes` as the library encodes JPEG, when they are
 // 8-bit with 1 or 3 channels; with `ink`, 8-bit pixels of 4 channels are

@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "pictures/area_average.h"
 #include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
@@ -162,58 +163,197 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
 
 namespace {
 
-// The picture of the file `bytes` decoded whole.
-LoadedPicture wholePicture(const std::string& bytes, bool upright) {
-  LoadedPicture picture;
-  picture.metadata = readPictureMetadata(bytes);
-  picture.colourSpace = storedColourSpace(bytes);
-  picture.pixels = decodePicture(bytes, picture.problem);
-  const cv::Size decoded = picture.pixels.size();
-  picture.storedSize =
-      picture.metadata.decodedUpright && turnsSideways(picture.metadata.orientation)
-          ? cv::Size(decoded.height, decoded.width)
-          : decoded;
-  picture.pixels = uprightPicture(picture.pixels, turnToApply(picture.metadata, upright));
-  picture.size = picture.pixels.size();
-  const cv::Mat whole = picture.pixels;
-  picture.region = [whole](cv::Rect region) {
-    return whole(region & cv::Rect(cv::Point(), whole.size()));
+// A grid's cells as spans of a picture's stored pixels, at full size: each
+// cell's rectangle of the upright picture (`size`) taken back to where it
+// lies in the picture as stored, before it is turned by `turn`. Spans an axis
+// of the upright picture runs against come in reverse: the cells averaged in
+// the stored picture's order come out upright when turned like its pixels.
+struct StoredSpans {
+  std::vector<Span> columns;
+  std::vector<Span> rows;
+};
+
+StoredSpans storedSpansOf(const CellGrid& grid, cv::Size size, int turn) {
+  const double across = size.width / grid.boxWidth, down = size.height / grid.boxHeight;
+  std::vector<Span> columns = cellSpans(grid.originX, 1, grid.width, across, 1);
+  std::vector<Span> rows = cellSpans(grid.originY, 1, grid.height, down, 1);
+  const auto mirrored = [](std::vector<Span> spans, double extent) {
+    std::reverse(spans.begin(), spans.end());
+    for (Span& span : spans) span = {extent - span.end, extent - span.begin};
+    return spans;
   };
-  return picture;
+  const double w = size.width, h = size.height;
+  switch (turn) {
+    case 2: return {mirrored(columns, w), rows};
+    case 3: return {mirrored(columns, w), mirrored(rows, h)};
+    case 4: return {columns, mirrored(rows, h)};
+    case 5: return {rows, columns};
+    case 6: return {rows, mirrored(columns, w)};
+    case 7: return {mirrored(rows, h), mirrored(columns, w)};
+    case 8: return {mirrored(rows, h), columns};
+    default: return {columns, rows};
+  }
+}
+
+// The spans scaled by 1/`denominator` and moved by `origin`.
+std::vector<Span> scaled(std::vector<Span> spans, int denominator, int origin) {
+  for (Span& span : spans)
+    span = {span.begin / denominator - origin, span.end / denominator - origin};
+  return spans;
+}
+
+// Rows of a stored picture, as a decoder gives them, averaged onto the cells
+// of each grid; rows of one channel are taken as grey.
+class GridAverages {
+ public:
+  GridAverages(const std::vector<StoredSpans>& grids, int denominator, cv::Point origin,
+               int width) {
+    for (const StoredSpans& grid : grids) {
+      averages_.emplace_back(scaled(grid.columns, denominator, origin.x),
+                             scaled(grid.rows, denominator, origin.y), 3, 0, width);
+    }
+    origin_ = origin;
+    bgr_.resize(static_cast<size_t>(width) * 3);
+  }
+
+  // Stored row `y` (of the scaled picture), of `channels` channels.
+  void add(int y, const unsigned char* row, int channels) {
+    if (channels == 1) {
+      for (size_t x = 0; x < bgr_.size() / 3; ++x)
+        bgr_[3 * x] = bgr_[3 * x + 1] = bgr_[3 * x + 2] = row[x];
+      row = bgr_.data();
+    }
+    for (AreaAverage& average : averages_) average.add(y - origin_.y, row);
+  }
+
+  // The cells of each grid, turned upright by `turn`.
+  void finish(int turn, PictureOnGrids& result) {
+    for (AreaAverage& average : averages_) {
+      cv::Mat covered;
+      result.cells.push_back(uprightPicture(average.finish(&covered), turn));
+      result.covered.push_back(uprightPicture(covered, turn));
+    }
+  }
+
+ private:
+  std::vector<AreaAverage> averages_;
+  cv::Point origin_;
+  std::vector<unsigned char> bgr_;
+};
+
+// A JPEG picture averaged onto the grids through libjpeg's scaling, decoded
+// row by row, only where the cells lie; false when it is not a picture for
+// this path.
+bool averageJpeg(const std::string& bytes, int turn, const GridsFor& gridsFor,
+                 PictureOnGrids& result) {
+  const auto declared = pictureDimensions(bytes);
+  if (!declared || declared->width > INT_MAX || declared->height > INT_MAX) return false;
+  result.storedSize =
+      cv::Size(static_cast<int>(declared->width), static_cast<int>(declared->height));
+  result.size = turnsSideways(turn) ? cv::Size(result.storedSize.height, result.storedSize.width)
+                                    : result.storedSize;
+  std::vector<StoredSpans> grids;
+  // The smallest scale that leaves two pixels to every cell each way, and
+  // the part of the picture the cells cover.
+  double narrowest = HUGE_VAL;
+  double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
+  for (const CellGrid& grid : gridsFor(result.size.width, result.size.height)) {
+    grids.push_back(storedSpansOf(grid, result.size, turn));
+    const StoredSpans& spans = grids.back();
+    if (spans.columns.empty() || spans.rows.empty()) continue;
+    for (const Span& span : spans.columns) narrowest = std::min(narrowest, span.end - span.begin);
+    for (const Span& span : spans.rows) narrowest = std::min(narrowest, span.end - span.begin);
+    left = std::min(left, spans.columns.front().begin);
+    right = std::max(right, spans.columns.back().end);
+    top = std::min(top, spans.rows.front().begin);
+    bottom = std::max(bottom, spans.rows.back().end);
+  }
+  int denominator = 1;
+  while (denominator < 8 && narrowest / (2 * denominator) >= 2) denominator *= 2;
+  // A pixel more each way, for the averaging's edges.
+  const auto at = [&](double x) {
+    return static_cast<int>(std::clamp(std::floor(x / denominator), -1.0, 1e9));
+  };
+  const cv::Rect wanted =
+      left < right && top < bottom
+          ? cv::Rect(cv::Point(at(left) - 1, at(top) - 1),
+                     cv::Point(at(std::ceil(right)) + 2, at(std::ceil(bottom)) + 2))
+          : cv::Rect();
+  std::optional<GridAverages> averages;
+  DecodedRows rows;
+  const bool decoded =
+      !wanted.empty() &&
+      decodeJpegScaledRows(bytes, denominator, wanted, rows, [&](int y, const unsigned char* row) {
+        if (!averages) averages.emplace(grids, denominator, rows.origin, rows.width);
+        averages->add(y, row, rows.channels);
+      });
+  if (!wanted.empty() && !decoded) return false;
+  if (!averages) averages.emplace(grids, denominator, cv::Point(), 0);  // nothing to decode
+  averages->finish(turn, result);
+  return true;
 }
 
 }  // namespace
 
-LoadedPicture loadPictureToDraw(FileSystem& files, const std::string& path, bool upright,
-                                cv::Size drawn, double shownDepth) {
-  auto bytes = std::make_shared<std::string>();
-  LoadedPicture picture;
-  if (!readPictureFile(files, path, *bytes, picture.problem)) return picture;
-  picture.metadata = readPictureMetadata(*bytes);
-  const auto declared = pictureDimensions(*bytes);
-  int denominator = 1;
-  while (declared && turnToApply(picture.metadata, upright) == 1 && denominator < 8 &&
-         declared->width / (2 * static_cast<uint64_t>(denominator)) >=
-             static_cast<uint64_t>(drawn.width) &&
-         declared->height / (2 * static_cast<uint64_t>(denominator)) >=
-             static_cast<uint64_t>(drawn.height)) {
-    denominator *= 2;
+PictureOnGrids loadPictureOnGrids(FileSystem& files, const std::string& path, bool upright,
+                                  const GridsFor& gridsFor) {
+  PictureOnGrids result;
+  std::string bytes;
+  if (!readPictureFile(files, path, bytes, result.problem)) return result;
+  result.metadata = readPictureMetadata(bytes);
+  result.colourSpace = storedColourSpace(bytes);
+  const int turn = turnToApply(result.metadata, upright);
+  if (averageJpeg(bytes, turn, gridsFor, result)) {
+    result.loaded = true;
+    return result;
   }
-  cv::Mat scaled;
-  if (denominator > 1) {
-    const double height = std::ceil(static_cast<double>(declared->height) / denominator);
-    const double margin = 4 * std::ceil(height / std::max(drawn.height, 1)) + 8;
-    const double depth = shownDepth >= 0 ? std::min(shownDepth, 1.0) : 1.0;  // NaN: all of it
-    const double rows = std::ceil(depth * height) + margin;
-    scaled = decodeJpegScaled(*bytes, denominator, static_cast<int>(std::min(rows, height)));
+  result.cells.clear();
+  result.covered.clear();
+  const cv::Mat decoded = decodePicture(bytes, result.problem);
+  if (decoded.empty()) return result;
+  // A picture the library turns itself is stored the other way up.
+  result.storedSize = result.metadata.decodedUpright && turnsSideways(result.metadata.orientation)
+                          ? cv::Size(decoded.rows, decoded.cols)
+                          : decoded.size();
+  result.size = turnsSideways(turn) ? cv::Size(decoded.rows, decoded.cols) : decoded.size();
+  const cv::Mat paper = onPaper(decoded);
+  std::vector<StoredSpans> grids;
+  for (const CellGrid& grid : gridsFor(result.size.width, result.size.height)) {
+    grids.push_back(storedSpansOf(grid, result.size, turn));
   }
-  if (scaled.empty()) return wholePicture(*bytes, upright);
-  picture.colourSpace = storedColourSpace(*bytes);
-  picture.pixels = scaled;
-  picture.storedSize = picture.size =
-      cv::Size(static_cast<int>(declared->width), static_cast<int>(declared->height));
-  picture.region = [bytes](cv::Rect region) { return decodeJpegRegion(*bytes, region); };
-  return picture;
+  GridAverages averages(grids, 1, cv::Point(), paper.cols);
+  for (int y = 0; y < paper.rows; ++y) averages.add(y, paper.ptr<unsigned char>(y), 3);
+  averages.finish(turn, result);
+  result.loaded = true;
+  return result;
+}
+
+cv::Mat onPaper(const cv::Mat& picture) {
+  if (picture.empty() || picture.type() == CV_8UC3) return picture;
+  cv::Mat eight = picture;
+  if (picture.depth() == CV_16U) picture.convertTo(eight, CV_8U, 1 / 257.0);
+  if (picture.depth() == CV_32F || picture.depth() == CV_64F) picture.convertTo(eight, CV_8U, 255);
+  if (eight.depth() != CV_8U) picture.convertTo(eight, CV_8U);
+  std::vector<cv::Mat> planes;
+  cv::split(eight, planes);
+  cv::Mat alpha;
+  if (planes.size() == 2 || planes.size() == 4) {
+    alpha = planes.back();
+    planes.pop_back();
+  }
+  if (planes.size() == 1) planes.assign(3, planes.front());
+  cv::Mat bgr;
+  cv::merge(planes.data(), 3, bgr);
+  if (alpha.empty()) return bgr;
+  cv::Mat colour, opacity, blended;
+  bgr.convertTo(colour, CV_32FC3);
+  cv::Mat alphas[] = {alpha, alpha, alpha};
+  cv::merge(alphas, 3, opacity);
+  opacity.convertTo(opacity, CV_32FC3, 1 / 255.0);
+  const cv::Mat paper(colour.size(), CV_32FC3, cv::Scalar::all(255));
+  colour = colour.mul(opacity) + paper.mul(cv::Scalar::all(1) - opacity);
+  colour.convertTo(blended, CV_8UC3);
+  return blended;
 }
 
 namespace {

@@ -2,9 +2,10 @@
 #define VELLOMAR_PICTURES_PICTURE_H_
 
 // The picture work of elements: load the source picture, decide reduce or
-// copy against its real size, encode. Failures are values; only memory that
-// cannot be had is thrown (std::bad_alloc), by loadPictureToDraw and
-// decodePicture, and makeDerivedPictures turns that into a value too.
+// copy against its real size, encode; and pictures averaged for the proof.
+// Failures are values; only memory that cannot be had is thrown
+// (std::bad_alloc), by loadPictureOnGrids and decodePicture, and
+// makeDerivedPictures turns that into a value too.
 
 #include <cstdint>
 #include <functional>
@@ -41,30 +42,36 @@ struct DerivedPicture {
   std::vector<unsigned char> bytes;
 };
 
-// A picture as it is to be shown, and what its file says besides its pixels.
-struct LoadedPicture {
-  cv::Mat pixels;       // channels and depth as stored; empty when it does not load
-  std::string problem;  // why it does not load, when there is more to say
+// A picture averaged onto cell grids laid over its box, as the proof compares
+// pictures: read once, and decoded only as far as the cells need (a JPEG
+// picture through libjpeg's scaling, to the smallest of 1/2, 1/4, 1/8 that
+// leaves at least two pixels to every cell each way, and only the rows and
+// columns the cells cover).
+struct PictureOnGrids {
+  bool loaded = false;
+  std::string problem;  // why it cannot be loaded, when there is more to say
   PictureMetadata metadata;
   std::string colourSpace;  // as the file stores it; "" when not known
   cv::Size storedSize;      // before it was turned upright
-  cv::Size size;            // upright, at full size
-  // The pixels of a region of the picture (upright, at full size, within it),
-  // channels and depth as stored: `pixels` may be smaller than the picture.
-  std::function<cv::Mat(cv::Rect)> region;
+  cv::Size size;            // as it is used: upright as asked, at full size
+  // For each grid: its cells' means, 32-bit float BGR (any depth scaled to
+  // 8 bits, what is transparent shown over white paper), and 255 where the
+  // picture covers a cell.
+  std::vector<cv::Mat> cells;
+  std::vector<cv::Mat> covered;
 };
 
-// The picture at `path` (a tool path) for a drawing of about `drawn` pixels,
-// refused before it is decoded as makeDerivedPictures refuses it, and turned
-// upright by its EXIF orientation when `upright`: a JPEG picture is decoded
-// at the smallest of libjpeg's scales (down to 1/8) that keeps at least twice
-// as many pixels each way, and its full-size pixels region by region from
-// its bytes, which are kept; other pictures whole. Of a JPEG picture drawn
-// only down to `shownDepth` of its height (0 to 1), the rows further down
-// (past a margin for the drawing's averaging) are not decoded but repeat the
-// last row that is.
-LoadedPicture loadPictureToDraw(FileSystem& files, const std::string& path, bool upright,
-                                cv::Size drawn, double shownDepth = 1);
+// The picture at `path` (a tool path), refused before it is decoded as
+// makeDerivedPictures refuses it, turned as the run turns it when `upright`,
+// averaged onto the grids `gridsFor` lays over it (a cell narrower than a
+// pixel of the picture widened to one about its middle).
+PictureOnGrids loadPictureOnGrids(FileSystem& files, const std::string& path, bool upright,
+                                  const GridsFor& gridsFor);
+
+// `picture` as the eye takes it on paper: 8-bit BGR, any depth scaled to 8
+// bits, what is transparent in it shown over white.
+cv::Mat onPaper(const cv::Mat& picture);
+
 // The two steps of loading a picture: the file read (and refused when its
 // header declares too many pixels, or it has too many scans), then decoded.
 bool readPictureFile(FileSystem& files, const std::string& path, std::string& bytes,

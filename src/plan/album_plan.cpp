@@ -43,39 +43,30 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   plan.place = elementPlace(plan.page, plan.element);
   if (isKeyed(element[keys::kImage])) plan.reads = ElementReads::kSource;
   const std::string srcPlace = plan.place + "." + keys::kImage + "." + keys::kSrc;
-  const SourcePath source = sourcePathOf(element, settings.useOriginPath, codePage);
-  plan.source = source.text;
-  if (source.status == SourcePath::Status::kProblem) {
+  const ElementSource source =
+      elementSourceOf(element, settings.sourceDir, settings.useOriginPath, codePage);
+  plan.source = source.source.text;
+  if (source.status == ElementSource::Status::kProblem) {
     plan.problem = Problem{"", srcPlace, source.problem};
     return std::nullopt;
   }
-  if (source.status != SourcePath::Status::kUsable || isSkippedSource(source.path)) {
-    return std::nullopt;
-  }
-  if (hasParentComponent(source.path)) {
-    plan.problem =
-        Problem{"", srcPlace, "the source path leads out of the source directory: " + source.path};
-    return std::nullopt;
-  }
-  const std::string derivedName = derivedNameOf(source.path);
-  if (isUnusableDerivedName(derivedName)) {
-    plan.problem = Problem{"", srcPlace, "the source path names no file: " + source.path};
-    return std::nullopt;
-  }
+  if (source.status != ElementSource::Status::kFile) return std::nullopt;
+  const std::string& sourcePath = source.source.path;
+  const std::string derivedName = derivedNameOf(sourcePath);
 
   plan.reads = ElementReads::kGeometry;
   if (auto fatal = readElementGeometry(element, plan.place, plan.geometry)) return fatal;
   placeWindow(plan.geometry);
 
   PictureJob job;
-  job.sourceFilePath = settings.sourceDir + '\\' + source.path;
+  job.sourceFilePath = source.filePath;
   if (job.sourceFilePath.size() > kMaxPathBytes) {
     plan.problem =
         Problem{toOsPath(job.sourceFilePath), plan.place,
                 "the source file path is longer than " + std::to_string(kMaxPathBytes) + " bytes"};
     return std::nullopt;
   }
-  job.censusCount = census.find(source.path);
+  job.censusCount = census.find(sourcePath);
   job.derivedName = derivedName;
   job.visibleArea = visibleArea(plan.geometry, scale);
   job.region = pixelRegionOf(plan.geometry, scale);

@@ -2,6 +2,7 @@
 
 #include <json/value.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "album/album_format.h"
@@ -58,6 +59,12 @@ void placeWindow(ElementGeometry& g) {
 
 double visibleArea(const ElementGeometry& g, double scale) {
   return ((g.maskWidth / scale) * g.maskHeight) / scale;
+}
+
+double printResolution(int pictureWidth, int pictureHeight, double boxWidth, double boxHeight,
+                       double scale) {
+  return std::min(pictureWidth / std::abs(boxWidth / scale),
+                  pictureHeight / std::abs(boxHeight / scale));
 }
 
 bool turnsSideways(int orientation) { return orientation >= 5 && orientation <= 8; }

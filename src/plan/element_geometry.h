@@ -5,8 +5,10 @@
 // from the image record, the mask's corner in the picture box's own axes, and
 // the window in pixels of the derived picture.
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "util/diagnostics.h"
 
@@ -43,6 +45,22 @@ struct PixelRegion {
   int targetHeight = 0;
 };
 
+// Cells laid over a picture's box: the picture scaled to `boxWidth` x
+// `boxHeight` cells, and `width` x `height` cells of it from (`originX`,
+// `originY`) on, cell (i, j) covering [originX + i, originX + i + 1) across
+// and [originY + j, originY + j + 1) down.
+struct CellGrid {
+  double boxWidth = 0;
+  double boxHeight = 0;
+  double originX = 0;
+  double originY = 0;
+  int width = 0;
+  int height = 0;
+};
+
+// The grids to lay over a picture of `width` x `height` pixels (as it is used).
+using GridsFor = std::function<std::vector<CellGrid>(int width, int height)>;
+
 // Reads width, height, positionX, positionY and rotation of element.image,
 // then width, positionX, height and positionY of element.image.mask, in that
 // order (an absent member reads as 0). Returns the problem that ends the run,
@@ -62,6 +80,12 @@ double visibleArea(const ElementGeometry& geometry, double scale);
 // The window and the whole box in pixels, each value cut toward zero; empty
 // when a value is not finite or does not fit a 32-bit integer.
 std::optional<PixelRegion> pixelRegionOf(const ElementGeometry& geometry, double scale);
+
+// The resolution at which a `pictureWidth` x `pictureHeight` picture prints in
+// a box of `boxWidth` x `boxHeight` page units at `scale` page units to the
+// pixel: the smaller of its two sides' source pixels per printed pixel.
+double printResolution(int pictureWidth, int pictureHeight, double boxWidth, double boxHeight,
+                       double scale);
 
 // Whether the EXIF orientation turns the stored picture on its side (5 to 8):
 // upright, its width is the stored height.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "album/album_format.h"
+#include "plan/derived_image.h"
 #include "util/text_encoding.h"
 
 namespace vellomar {
@@ -52,6 +53,31 @@ SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const Co
     return result;
   }
   result.status = SourcePath::Status::kUsable;
+  return result;
+}
+
+ElementSource elementSourceOf(const Json::Value& element, const std::string& directory,
+                              bool useOriginPath, const CodePage& codePage) {
+  ElementSource result;
+  result.source = sourcePathOf(element, useOriginPath, codePage);
+  const std::string& path = result.source.path;
+  if (result.source.status == SourcePath::Status::kProblem) {
+    result.status = ElementSource::Status::kProblem;
+    result.problem = result.source.problem;
+  } else if (result.source.status != SourcePath::Status::kUsable) {
+    result.status = ElementSource::Status::kNone;
+  } else if (isSkippedSource(path)) {
+    result.status = ElementSource::Status::kSkipped;
+  } else if (hasParentComponent(path)) {
+    result.status = ElementSource::Status::kProblem;
+    result.problem = "the source path leads out of the source directory: " + path;
+  } else if (isUnusableDerivedName(derivedNameOf(path))) {
+    result.status = ElementSource::Status::kProblem;
+    result.problem = "the source path names no file: " + path;
+  } else {
+    result.status = ElementSource::Status::kFile;
+    result.filePath = directory + '\\' + path;
+  }
   return result;
 }
 

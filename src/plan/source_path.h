@@ -45,6 +45,27 @@ SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const Co
 // True when one of the path's components (between '/' or '\\') is "..".
 bool hasParentComponent(const std::string& path);
 
+// Where a picture element's picture comes from: the one rule for the run and
+// for either side of the proof.
+struct ElementSource {
+  enum class Status {
+    kNone,     // no usable src: the element is left alone, silently
+    kSkipped,  // a web address or "default": no file of the album
+    kProblem,  // src is unusable: `problem` says why
+    kFile,     // `filePath` is its picture's file
+  };
+  Status status = Status::kNone;
+  SourcePath source;     // src, as sourcePathOf reads it
+  std::string filePath;  // tool path: `directory`, a backslash, the source path
+  std::string problem;
+};
+
+// The source of `element`'s picture in `directory` (a tool path): its
+// source path, unless it is a web address or "default", leads out of the
+// directory (a ".." component) or names no file (ends in a separator).
+ElementSource elementSourceOf(const Json::Value& element, const std::string& directory,
+                              bool useOriginPath, const CodePage& codePage);
+
 }  // namespace vellomar
 
 #endif  // VELLOMAR_PLAN_SOURCE_PATH_H_

@@ -68,52 +68,6 @@ cv::Rect canvasBounds(const std::vector<cv::Point2d>& corners, const Canvas& can
                             static_cast<int>(std::ceil(clipped.br().y))));
 }
 
-cv::Mat grey(const cv::Mat& picture) {
-  cv::Mat one;
-  cv::cvtColor(picture, one, cv::COLOR_BGR2GRAY);
-  cv::Mat floats;
-  one.convertTo(floats, CV_32F);
-  return floats;
-}
-
-// Where the smallest value of three neighbours lies, between -0.5 and 0.5
-// from the middle one.
-double vertex(float before, float at, float after) {
-  const double curve = before - 2.0 * at + after;
-  return curve > 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0;
-}
-
-// The corner of the `piece` of a picture of `size` with the most detail, on
-// a grid of places; looked for in a small copy of `look` (a copy of the
-// picture at any scale).
-cv::Point detailedPiece(const cv::Mat& look, cv::Size size, cv::Size piece) {
-  constexpr double kLookSide = 384;
-  const double shrink = std::min(1.0, kLookSide / std::max(look.cols, look.rows));
-  cv::Mat small = look;
-  if (shrink < 1) cv::resize(look, small, cv::Size(), shrink, shrink, cv::INTER_AREA);
-  const cv::Mat seenGrey = grey(small);
-  const double f = static_cast<double>(small.cols) / size.width;  // small pixels per pixel
-  cv::Mat dx, dy, sums;
-  cv::Sobel(seenGrey, dx, CV_32F, 1, 0);
-  cv::Sobel(seenGrey, dy, CV_32F, 0, 1);
-  cv::integral(cv::abs(dx) + cv::abs(dy), sums, CV_64F);
-  const cv::Size seen(std::max(1, static_cast<int>(piece.width * f)),
-                      std::max(1, static_cast<int>(piece.height * f)));
-  cv::Point best;
-  double most = -1;
-  const int stepX = std::max(1, seen.width / 2), stepY = std::max(1, seen.height / 2);
-  for (int y = 0; y + seen.height <= seenGrey.rows; y += stepY) {
-    for (int x = 0; x + seen.width <= seenGrey.cols; x += stepX) {
-      const double sum = sums.at<double>(y + seen.height, x + seen.width) -
-                         sums.at<double>(y, x + seen.width) - sums.at<double>(y + seen.height, x) +
-                         sums.at<double>(y, x);
-      if (sum > most) most = sum, best = {x, y};
-    }
-  }
-  return {std::min(static_cast<int>(best.x / f), size.width - piece.width),
-          std::min(static_cast<int>(best.y / f), size.height - piece.height)};
-}
-
 }  // namespace
 
 std::vector<cv::Point2d> boxCorners(const ElementGeometry& geometry) {
@@ -146,52 +100,47 @@ Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide) {
   return canvas;
 }
 
-cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize) {
-  const double sx = geometry.boxWidth / pictureSize.width;
-  const double sy = geometry.boxHeight / pictureSize.height;
+cv::Matx23d cellsToPage(const ElementGeometry& geometry, const CellGrid& grid) {
+  const double sx = geometry.boxWidth / grid.boxWidth, sy = geometry.boxHeight / grid.boxHeight;
   const cv::Point2d across = turned(geometry, sx, 0), down = turned(geometry, 0, sy);
-  const cv::Point2d centre = (across + down) * 0.5;
-  return {across.x, down.x, geometry.boxX + centre.x, across.y, down.y, geometry.boxY + centre.y};
+  const cv::Point2d first = turned(geometry, (grid.originX + 0.5) * sx, (grid.originY + 0.5) * sy);
+  return {across.x, down.x, geometry.boxX + first.x, across.y, down.y, geometry.boxY + first.y};
 }
 
-double shownDepth(const ElementGeometry& geometry) {
-  // A picture of one pixel: its rows are then parts of its height, less a half.
-  cv::Matx23d toPicture;
-  cv::invertAffineTransform(pictureToPage(geometry, cv::Size(1, 1)), toPicture);
-  double lowest = 0;
-  for (const cv::Point2d& corner : maskCorners(geometry)) {
-    lowest = std::max(
-        lowest, toPicture(1, 0) * corner.x + toPicture(1, 1) * corner.y + toPicture(1, 2) + 0.5);
-  }
-  return std::isfinite(lowest) ? std::min(lowest, 1.0) : 1.0;
-}
-
-DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
-                         const Canvas& canvas) {
+DrawnPicture drawCells(const cv::Mat& cells, const cv::Mat& covered, const CellGrid& grid,
+                       const ElementGeometry& geometry, const Canvas& canvas) {
   const std::vector<cv::Point2d> mask = maskCorners(geometry);
   const cv::Rect area = canvasBounds(mask, canvas);
-  if (area.empty() || picture.empty()) return {};
-  // A picture much larger than its place is first averaged down to about the
-  // size it is drawn at, so that the drawing shows it as the eye would.
-  cv::Mat drawn = picture;
-  const double across = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit;
-  const double down = std::abs(geometry.boxHeight) * canvas.pixelsPerUnit;
-  if (across < fullSize.width / 2.0 && down < fullSize.height / 2.0) {
-    cv::resize(picture, drawn,
-               {std::max(1, static_cast<int>(std::ceil(across))),
-                std::max(1, static_cast<int>(std::ceil(down)))},
-               0, 0, cv::INTER_AREA);
+  if (area.empty() || cells.empty()) return {};
+  // Cells much finer than the canvas are averaged down to about its pixels
+  // first, so that the drawing shows them as the eye would.
+  cv::Mat drawn = cells, seen = covered;
+  CellGrid shown = grid;
+  const double across = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit / grid.boxWidth;
+  const double down = std::abs(geometry.boxHeight) * canvas.pixelsPerUnit / grid.boxHeight;
+  if (across < 0.5 && down < 0.5) {
+    const cv::Size smaller(std::max(1, static_cast<int>(std::ceil(cells.cols * across))),
+                           std::max(1, static_cast<int>(std::ceil(cells.rows * down))));
+    const double fx = static_cast<double>(smaller.width) / cells.cols;
+    const double fy = static_cast<double>(smaller.height) / cells.rows;
+    cv::resize(drawn, drawn, smaller, 0, 0, cv::INTER_AREA);
+    cv::resize(covered, seen, smaller, 0, 0, cv::INTER_NEAREST);
+    shown = {grid.boxWidth * fx, grid.boxHeight * fy, grid.originX * fx,
+             grid.originY * fy,  smaller.width,       smaller.height};
   }
   const cv::Matx33d toArea =
       cv::Matx33d(1, 0, -area.x, 0, 1, -area.y, 0, 0, 1) * pageToCanvas(canvas);
-  const cv::Matx23d map = part(toArea * full(pictureToPage(geometry, drawn.size())));
+  const cv::Matx23d map = part(toArea * full(cellsToPage(geometry, shown)));
   DrawnPicture made{area, {}, {}};
+  cv::Mat inCells;
   cv::warpAffine(drawn, made.pixels, map, area.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
-  // Seen where both the mask and the picture's box are.
+  cv::warpAffine(seen, inCells, map, area.size(), cv::INTER_NEAREST, cv::BORDER_CONSTANT,
+                 cv::Scalar(0));
+  // Seen where the mask, the picture's box and the cells all are.
   cv::Mat inMask = cv::Mat::zeros(area.size(), CV_8U), inBox = inMask.clone();
   fillCorners(mask, canvas, area.tl(), inMask);
   fillCorners(boxCorners(geometry), canvas, area.tl(), inBox);
-  made.visible = inMask & inBox;
+  made.visible = inMask & inBox & inCells;
   return made;
 }
 
@@ -267,70 +216,6 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
                 cv::FONT_HERSHEY_SIMPLEX, line.scale, colour, thickness, cv::LINE_AA);
     y += line.size.height + gap;
   }
-}
-
-double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeometry,
-                    const ShownPicture& after, const ElementGeometry& afterGeometry,
-                    int searchPixels) {
-  constexpr int kPiece = 96;  // the side of the piece of `after` aligned
-  if (before.size.empty() || !before.region || after.pixels.empty()) return 0;
-  const cv::Size piece(std::min(after.size.width, kPiece), std::min(after.size.height, kPiece));
-  const cv::Point corner = detailedPiece(after.pixels, after.size, piece);
-  // The pixels of `after`, around the piece, to the pixels of `before`
-  // showing the same place of the page.
-  const cv::Matx23d beforeToPage = pictureToPage(beforeGeometry, before.size);
-  const double determinant =
-      beforeToPage(0, 0) * beforeToPage(1, 1) - beforeToPage(0, 1) * beforeToPage(1, 0);
-  if (!std::isnormal(determinant)) return 0;  // a box of no size shows nothing to align
-  cv::Matx23d pageToBefore;
-  cv::invertAffineTransform(beforeToPage, pageToBefore);
-  const int r = searchPixels;
-  const cv::Size searched = piece + cv::Size(2 * r, 2 * r);
-  cv::Matx33d map = full(pageToBefore) * full(pictureToPage(afterGeometry, after.size)) *
-                    cv::Matx33d(1, 0, corner.x - r, 0, 1, corner.y - r, 0, 0, 1);
-  for (const double value : map.val) {
-    if (!std::isfinite(value) || std::abs(value) > 1e9) return 0;
-  }
-  // Only the part of `before` the searched place shows is read, with a pixel
-  // more on each side for the interpolation.
-  double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
-  for (const cv::Point2d corner :
-       {cv::Point2d(0, 0), cv::Point2d(searched.width, 0), cv::Point2d(0, searched.height),
-        cv::Point2d(searched.width, searched.height)}) {
-    const cv::Vec3d p = map * cv::Vec3d(corner.x, corner.y, 1);
-    left = std::min(left, p[0]), right = std::max(right, p[0]);
-    top = std::min(top, p[1]), bottom = std::max(bottom, p[1]);
-  }
-  const cv::Rect shown = cv::Rect(cv::Point(static_cast<int>(std::floor(left)) - 2,
-                                            static_cast<int>(std::floor(top)) - 2),
-                                  cv::Point(static_cast<int>(std::ceil(right)) + 3,
-                                            static_cast<int>(std::ceil(bottom)) + 3)) &
-                         cv::Rect(cv::Point(), before.size);
-  if (shown.empty()) return 0;
-  map = cv::Matx33d(1, 0, -shown.x, 0, 1, -shown.y, 0, 0, 1) * map;
-  cv::Mat expected;
-  cv::warpAffine(before.region(shown), expected, part(map), searched,
-                 cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_REPLICATE);
-  cv::Mat scores;
-  cv::matchTemplate(grey(expected), grey(after.region(cv::Rect(corner, piece))), scores,
-                    cv::TM_SQDIFF);
-  cv::Point best;
-  cv::minMaxLoc(scores, nullptr, nullptr, &best);
-  // Along an axis where the piece looks the same at every shift (a plain
-  // area, an edge along that axis) there is nothing to measure.
-  const double area = piece.area();
-  const auto offset = [&](cv::Mat line, int at) {  // the scores along one axis
-    line = line.reshape(1, 1);
-    double low, high;
-    cv::minMaxLoc(line, &low, &high);
-    if ((high - low) / area < 4) return 0.0;
-    const auto v = [&](int i) { return line.at<float>(0, i); };
-    const bool inside = at > 0 && at < line.cols - 1;
-    return at - r + (inside ? vertex(v(at - 1), v(at), v(at + 1)) : 0.0);
-  };
-  const double dx = offset(scores.row(best.y).clone(), best.x);
-  const double dy = offset(scores.col(best.x).clone(), best.y);
-  return std::round(std::hypot(dx, dy) * 10) / 10;
 }
 
 }  // namespace vellomar

@@ -8,7 +8,6 @@
 // read and placed for cutting windows), so that a drawing of the source book
 // and one of the prepared book agree wherever the tool did its work right.
 
-#include <functional>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -35,9 +34,9 @@ std::vector<cv::Point2d> maskCorners(const ElementGeometry& geometry);
 // there are no points or they span nothing.
 Canvas canvasAround(const std::vector<cv::Point2d>& corners, int longSide);
 
-// The map from pixel coordinates of a `pictureSize` picture (pixel centres at
-// integers) to page units, for the picture scaled to the box of `geometry`.
-cv::Matx23d pictureToPage(const ElementGeometry& geometry, cv::Size pictureSize);
+// The map from the cells of `grid` (their centres at integers) to page units,
+// for the grid laid over the box of `geometry`.
+cv::Matx23d cellsToPage(const ElementGeometry& geometry, const CellGrid& grid);
 
 // A picture drawn as an element, to be laid on its page: the pixels of the
 // canvas it may touch, and what its mask lets be seen of them.
@@ -47,15 +46,11 @@ struct DrawnPicture {
   cv::Mat visible;  // 8-bit, one channel, 255 where seen
 };
 
-// How far down its picture the mask of `geometry` shows it: the part of the
-// picture's height (0 to 1) above the lowest point seen.
-double shownDepth(const ElementGeometry& geometry);
-
-// Draws `picture` (8-bit BGR: a picture of `fullSize` pixels, at that size
-// or smaller) as the element of `geometry` on `canvas`. A picture of more
-// than twice the pixels it is drawn with is averaged down to them first.
-DrawnPicture drawPicture(const cv::Mat& picture, cv::Size fullSize, const ElementGeometry& geometry,
-                         const Canvas& canvas);
+// Draws the cells of `grid` laid over the box of the element of `geometry`
+// (8-bit BGR, `covered` 255 where they hold the picture) on `canvas`,
+// seen through the element's mask.
+DrawnPicture drawCells(const cv::Mat& cells, const cv::Mat& covered, const CellGrid& grid,
+                       const ElementGeometry& geometry, const Canvas& canvas);
 
 // Lays `drawn` onto `page` (8-bit BGR, of the canvas's size) and marks what
 // it lets be seen in `seen` (8-bit, one channel).
@@ -66,25 +61,6 @@ void layPicture(const DrawnPicture& drawn, cv::Mat& page, cv::Mat& seen);
 // a file of the book (a web address, "default").
 void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& lines, bool crossed,
              const Canvas& canvas, cv::Mat& page);
-
-// A picture to draw and to measure: a copy of the whole of it at its size or
-// smaller, to draw and to look for detail in, and its pixels at full size
-// region by region, to measure.
-struct ShownPicture {
-  cv::Mat pixels;                           // 8-bit BGR
-  cv::Size size;                            // the picture's full size
-  std::function<cv::Mat(cv::Rect)> region;  // 8-bit BGR, at full size, within the picture
-};
-
-// How far, in pixels of `after`, the picture `after` drawn as `afterGeometry`
-// lies from `before` drawn as `beforeGeometry` on the page: the shift that
-// best aligns a piece of `after` (at full size) with what `before` shows at
-// the same page place, to a tenth of a pixel. Negative when no alignment
-// within `searchPixels` is found (the pictures are not of the same thing).
-// Of `before`, only its size and regions are read.
-double misplacement(const ShownPicture& before, const ElementGeometry& beforeGeometry,
-                    const ShownPicture& after, const ElementGeometry& afterGeometry,
-                    int searchPixels);
 
 }  // namespace vellomar
 

@@ -283,47 +283,39 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
                encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
 }
 
-// A JPEG picture drawn small is decoded at the smallest of libjpeg's scales
-// that keeps twice the pixels drawn each way, turned pictures whole; its
-// regions at full size are the picture's own pixels.
-TEST(JpegWindowTest, PicturesToDrawAreDecodedSmallAndRegionsAtFullSize) {
+// A picture averaged onto a grid laid over its box: each cell the mean of the
+// pixels under it (here, ten by ten), whether libjpeg decodes the part the
+// cells need at a scale or the library decodes it whole, turned upright by
+// each of the eight orientations when asked; cells past the picture's edge
+// are not covered; a grid at the picture's own size is its pixels.
+TEST(PictureGridTest, CellsAreTheMeansOfThePixelsUnderThem) {
   ScopedTempDir dir;
-  const std::string file = jpegFile(makePicture(800, 400, CV_8UC3), {2, 2});
-  writeFile(dir.path() + "/p.jpg", file);
-  writeFile(dir.path() + "/turned.jpg", withOrientation(file, 6));
-  const struct {
-    const char* name;
-    cv::Size drawn, decoded, size;
-  } rows[] = {
-      {"p.jpg", {100, 50}, {100, 50}, {800, 400}},
-      {"p.jpg", {100, 51}, {200, 100}, {800, 400}},
-      {"p.jpg", {401, 10}, {800, 400}, {800, 400}},
-      {"turned.jpg", {10, 10}, {400, 800}, {400, 800}},
-  };
-  for (const auto& row : rows) {
-    const LoadedPicture picture =
-        loadPictureToDraw(nativeFileSystem(), dir.path() + "/" + row.name, true, row.drawn);
-    EXPECT_EQ(picture.pixels.size(), row.decoded) << row.name << " " << row.drawn;
-    EXPECT_EQ(picture.size, row.size) << row.name << " " << row.drawn;
+  cv::Mat stored;
+  cv::GaussianBlur(makePicture(400, 300, CV_8UC3), stored, {0, 0}, 2);
+  const std::string jpeg = jpegFile(stored, {2, 2});
+  writeFile(dir.file("p.png"), encoded(".png", stored));
+  const cv::Mat decoded = cv::imdecode(std::vector<uchar>(jpeg.begin(), jpeg.end()), -1);
+  for (int orientation = 0; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    const std::string name = orientation == 0 ? "p.png" : std::to_string(orientation) + ".jpg";
+    if (orientation > 0) writeFile(dir.file(name), withOrientation(jpeg, orientation));
+    const cv::Mat picture = orientation == 0 ? stored : uprightPicture(decoded, orientation);
+    const cv::Size box(picture.cols / 10, picture.rows / 10);
+    const CellGrid grid{double(box.width), double(box.height), -2, 3, 20, 12},
+        whole{double(picture.cols), double(picture.rows), 0, 0, picture.cols, picture.rows};
+    const PictureOnGrids loaded =
+        loadPictureOnGrids(nativeFileSystem(), dir.file(name), true, [&](int, int) {
+          return std::vector<CellGrid>{grid, whole};
+        });
+    ASSERT_TRUE(loaded.loaded);
+    EXPECT_EQ(loaded.size, picture.size());
+    cv::Mat means;
+    cv::resize(picture, means, box, 0, 0, cv::INTER_AREA);
+    const cv::Mat cells = loaded.cells[0](cv::Rect(2, 0, 18, 12));
+    EXPECT_LT(cv::norm(cells, means(cv::Rect(0, 3, 18, 12)), cv::NORM_L1) / cells.total() / 3, 1.5);
+    EXPECT_EQ(cv::countNonZero(loaded.covered[0]), 18 * 12);  // two columns left of the picture
+    EXPECT_EQ(cv::norm(loaded.cells[1], picture, cv::NORM_INF), 0);
   }
-  const cv::Mat whole =
-      cv::imdecode(std::vector<uchar>(file.begin(), file.end()), cv::IMREAD_COLOR);
-  for (const cv::Rect region : {cv::Rect(0, 0, 800, 400), cv::Rect(333, 101, 65, 77)}) {
-    const cv::Mat part =
-        loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {50, 25})
-            .region(region);
-    EXPECT_EQ(cv::norm(part, whole(region), cv::NORM_INF), 0) << region;
-  }
-  // Drawn only down to a quarter of its height: past a margin of 12 rows, the
-  // rows repeat the last one decoded.
-  const cv::Mat all =
-      loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {100, 50}).pixels;
-  const cv::Mat top =
-      loadPictureToDraw(nativeFileSystem(), dir.path() + "/p.jpg", false, {100, 50}, 0.25).pixels;
-  ASSERT_EQ(top.size(), all.size());
-  EXPECT_EQ(cv::norm(top.rowRange(0, 25), all.rowRange(0, 25), cv::NORM_INF), 0);
-  EXPECT_EQ(cv::norm(top.row(49), all.row(24), cv::NORM_INF), 0);
-  EXPECT_GT(cv::norm(top.row(49), all.row(49), cv::NORM_INF), 0);
 }
 
 // Each format the library reads here, its size read from its header, reduced
