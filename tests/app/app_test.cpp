@@ -519,6 +519,12 @@ class RunFilesTest : public AlbumRunTest {
     const pid_t child = ::fork();
     if (child == 0) {
       ::setpgid(0, 0);
+      // The run gets the signals' own dispositions, whatever started the
+      // tests (a script's background job ignores SIGINT, nohup SIGHUP).
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
       ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
       ::_exit(127);
     }
