@@ -16,7 +16,7 @@
 #include "album/album_walk.h"
 #include "album/json_reader.h"
 #include "pictures/jpeg_window.h"
-#include "pictures/ordered_map.h"
+#include "util/ordered_map.h"
 #include "pictures/picture.h"
 #include "pictures/png_writer.h"
 #include "plan/album_plan.h"

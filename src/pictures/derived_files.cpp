@@ -7,7 +7,7 @@
 
 #include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
-#include "pictures/ordered_map.h"
+#include "util/ordered_map.h"
 #include "plan/run_state.h"
 #include "platform/file_system.h"
 #include "platform/system.h"

@@ -1,5 +1,5 @@
-#ifndef VELLOMAR_PICTURES_ORDERED_MAP_H_
-#define VELLOMAR_PICTURES_ORDERED_MAP_H_
+#ifndef VELLOMAR_UTIL_ORDERED_MAP_H_
+#define VELLOMAR_UTIL_ORDERED_MAP_H_
 
 // An ordered parallel map: a task for every index, run by a pool of workers in
 // a chosen order, each result taken back by its index whenever the caller is
@@ -144,4 +144,4 @@ class OrderedMap {
 
 }  // namespace vellomar
 
-#endif  // VELLOMAR_PICTURES_ORDERED_MAP_H_
+#endif  // VELLOMAR_UTIL_ORDERED_MAP_H_
