@@ -58,7 +58,6 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
 }
 
 void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
-  lastText_ = text;
   if (progress_ != nullptr) {
     progress_->printAbove(diagnosticLine(file, place, text, program_));
     return;

@@ -55,8 +55,6 @@ class Diagnostics {
   void note(const std::string& file, const std::string& place, const std::string& text);
 
   bool failed() const { return failed_; }
-  // What the last diagnostic said, without its file and place.
-  const std::string& lastText() const { return lastText_; }
   std::ostream& stream() { return err_; }
 
   // A progress line on the same stream, erased before each diagnostic.
@@ -66,7 +64,6 @@ class Diagnostics {
   std::ostream& err_;
   std::string program_;
   bool failed_ = false;
-  std::string lastText_;
   Progress* progress_ = nullptr;
 };
 
