@@ -143,6 +143,7 @@ struct Run {
   std::string albumFile;                 // album.desc, as diagnostics name it
   std::string outputDir;                 // a tool path ending with a separator, once made
   std::vector<ElementOutcome> outcomes;  // in element order
+  EncoderSettings encoder;               // how the derived files are encoded
   bool written = false;                  // album.desc was written
   std::string ended;                     // UTF-8: what ended the run early
   std::unique_ptr<DirectoryLock> lock;   // held until the report is written
@@ -409,6 +410,9 @@ int runAlbum(Run& run) {
     // Everything the document alone decides, before anything is written: a
     // document that cannot be run leaves the output directory as it was.
     const AlbumPlan plan = planAlbum(document.root, settings, run.codePage);
+    for (const ElementPlan& element : plan.elements) {
+      if (element.job) run.encoder = element.job->encoder;
+    }
     if (plan.fatal) return run.fail(run.albumFile, plan.fatal->place, plan.fatal->text);
     for (const Problem& note : plan.notes) diagnostics.note(run.albumFile, note.place, note.text);
 
@@ -493,7 +497,8 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSyst
     diagnostics.problem(toOsPath(path), "", kReportRefused);
     return kExitFailure;
   }
-  const std::string text = reportText(run.outcomes, status, run.written ? "" : run.ended);
+  const std::string text =
+      reportText(run.outcomes, status, run.written ? "" : run.ended, run.encoder);
   const size_t separator = path.find_last_of("/\\");
   const auto in = directoryIdentity(
       files, separator == std::string::npos ? "." : path.substr(0, separator + 1));

@@ -17,7 +17,8 @@ namespace {
 
 constexpr char kUsageLine[] =
     "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] [--report FILE]\n"
-    "                [--overwrite] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
+    "                [--overwrite] [--jpeg-quality Q] [--jpeg-chroma 444|420]\n"
+    "                [--page-unit mm|in|pt] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
 
 constexpr char kHelp[] =
     "\n"
@@ -46,6 +47,15 @@ constexpr char kHelp[] =
     "                 replace files in OUTPUT_DIR that vellomar did not write (by\n"
     "                 default a run never does: an album.desc there that it did\n"
     "                 not write ends the run, any other such file is left as it is)\n"
+    "      --jpeg-quality Q\n"
+    "                 encode derived JPEG files at quality Q, 1 to 100 (default 95)\n"
+    "      --jpeg-chroma 444|420\n"
+    "                 keep their colour at full resolution (444) or halve it each\n"
+    "                 way (420, the default)\n"
+    "      --page-unit mm|in|pt\n"
+    "                 the unit the book is laid out in: the derived JPEG, PNG and\n"
+    "                 TIFF files then state the density they print at (by default\n"
+    "                 they state none)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -100,15 +110,18 @@ int runCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
 
 int runCommandLine(const std::vector<std::string>& args, const CodePage& codePage,
                    FileSystem& files, std::ostream& out, std::ostream& err, bool errIsTerminal) {
-  const ParsedArguments parsed =
-      parseArguments(std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
-                                                                              {"version"},
-                                                                              {"jobs", true},
-                                                                              {"rebuild"},
-                                                                              {"exif-orientation"},
-                                                                              {"no-wait"},
-                                                                              {"report", true},
-                                                                              {"overwrite"}});
+  const ParsedArguments parsed = parseArguments(
+      std::vector<std::string>(args.begin() + 1, args.end()), {{"help"},
+                                                               {"version"},
+                                                               {"jobs", true},
+                                                               {"rebuild"},
+                                                               {"exif-orientation"},
+                                                               {"no-wait"},
+                                                               {"report", true},
+                                                               {"overwrite"},
+                                                               {"jpeg-quality", true},
+                                                               {"jpeg-chroma", true},
+                                                               {"page-unit", true}});
   if (parsed.has("help")) {
     out << kUsageLine << kHelp;
     return kExitSuccess;
@@ -145,6 +158,27 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
     if (settings.reportFile.empty()) return fail("--report: the path is empty");
   }
   settings.overwrite = parsed.has("overwrite");
+  if (parsed.has("jpeg-quality")) {
+    const auto quality = wholeNumber(parsed.options.at("jpeg-quality"), 1, 100);
+    if (!quality) {
+      return fail("--jpeg-quality: not a quality from 1 to 100: " +
+                  parsed.options.at("jpeg-quality"));
+    }
+    settings.jpegQuality = static_cast<int>(*quality);
+  }
+  if (parsed.has("jpeg-chroma")) {
+    const std::string& chroma = parsed.options.at("jpeg-chroma");
+    if (chroma != "444" && chroma != "420") return fail("--jpeg-chroma: 444 or 420, not " + chroma);
+    settings.jpegFullChroma = chroma == "444";
+  }
+  if (parsed.has("page-unit")) {
+    const std::string& unit = parsed.options.at("page-unit");
+    settings.pageUnit = unit == "mm"   ? PageUnit::kMillimetre
+                        : unit == "in" ? PageUnit::kInch
+                        : unit == "pt" ? PageUnit::kPoint
+                                       : PageUnit::kNone;
+    if (settings.pageUnit == PageUnit::kNone) return fail("--page-unit: mm, in or pt, not " + unit);
+  }
   if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;
   keepFreedMemory();

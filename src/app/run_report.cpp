@@ -19,7 +19,7 @@ Json::Value utf8(const std::string& text) { return utf16ToUtf8(utf8ToUtf16(text)
 }  // namespace
 
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
-                       const std::string& ended) {
+                       const std::string& ended, const EncoderSettings& encoder) {
   std::string text;
   std::map<std::string, int> counts = {
       {"cut", 0}, {"copied", 0}, {"kept", 0}, {"skipped", 0}, {"problem", 0}};
@@ -50,6 +50,13 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
   for (const auto& [decision, count] : counts) closing["counts"][decision] = count;
   closing["status"] = status & 0xFF;
   if (!ended.empty()) closing["ended"] = utf8(ended);
+  if (!encoder.isDefault()) {
+    closing["encoded"]["jpegQuality"] = encoder.jpegQuality;
+    closing["encoded"]["jpegChroma"] = encoder.jpegFullChroma ? "444" : "420";
+    if (encoder.dotsPerInch > 0) {
+      closing["encoded"]["dotsPerInch"] = std::round(encoder.dotsPerInch * 1000) / 1000;
+    }
+  }
   return text + writeJson(closing);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "plan/album_plan.h"
 #include "platform/file_system.h"
 
 namespace vellomar {
@@ -36,11 +37,12 @@ struct ElementOutcome {
 };
 
 // The report's text: a line for each outcome, then one with the count of
-// each decision, the exit status as a shell sees it, and the error that ended
-// the run early, when one did. Every line is UTF-8 JSON: text that is not
-// UTF-8 (a src of other bytes) has U+FFFD for what is not.
+// each decision, the exit status as a shell sees it, the error that ended
+// the run early, when one did, and how the derived files were encoded, when
+// not as the image library encodes them. Every line is UTF-8 JSON: text that
+// is not UTF-8 (a src of other bytes) has U+FFFD for what is not.
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
-                       const std::string& ended);
+                       const std::string& ended, const EncoderSettings& encoder = {});
 
 // Writes the report to `path`: a regular file (or none yet) is replaced whole
 // through a temporary file (`leftover`), anything else there (a link, a named

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <vector>
 
 #include "pictures/image_codecs.h"
@@ -23,6 +24,7 @@ namespace {
 
 // The quality the image library encodes JPEG with when asked nothing.
 constexpr int kLibraryQuality = 95;
+static_assert(kLibraryQuality == kDefaultJpegQuality, "files are made as the library makes them");
 
 // libjpeg reports errors by a jump back here, and warnings (a corrupt or
 // truncated file, which the library would decode all the same) by a flag:
@@ -190,7 +192,7 @@ bool decodeRegion(std::string_view bytes, int channels, cv::Rect region, cv::Mat
 // `pixels` (8-bit, 1 or 3 channels) encoded as the library encodes JPEG;
 // 4 channels are ink, stored as `ink` says.
 bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk& ink = {},
-            int quality = kLibraryQuality) {
+            int quality = kLibraryQuality, bool fullChroma = false) {
   Failure failure;
   jpeg_compress_struct info;
   info.err = &failure.manager;
@@ -216,6 +218,12 @@ bool encode(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const Jpeg
     info.write_Adobe_marker = ink.adobeMarker ? TRUE : FALSE;
   }
   jpeg_set_quality(&info, quality, TRUE);
+  if (fullChroma) {
+    for (int c = 0; c < info.num_components; ++c) {
+      info.comp_info[c].h_samp_factor = 1;
+      info.comp_info[c].v_samp_factor = 1;
+    }
+  }
   jpeg_start_compress(&info, TRUE);
   for (int y = 0; y < pixels.rows; ++y) {
     JSAMPROW row = const_cast<uchar*>(pixels.ptr<uchar>(y));
@@ -291,9 +299,23 @@ bool decodeJpegScaledRows(std::string_view bytes, int denominator, cv::Rect regi
   return true;
 }
 
-bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk* ink) {
+bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes, const JpegInk* ink,
+                const EncoderSettings& encoder) {
   if (pixels.depth() != CV_8U) return false;
-  if (ink != nullptr && pixels.channels() == 4) return encode(pixels, bytes, *ink);
+  const int quality = encoder.jpegQuality;
+  const bool fullChroma = encoder.jpegFullChroma;
+  if (ink != nullptr && pixels.channels() == 4) {
+    return encode(pixels, bytes, *ink, quality, fullChroma);
+  }
+  if (quality != kLibraryQuality || fullChroma) {
+    if (pixels.channels() == 4) {
+      cv::Mat colour;
+      cv::cvtColor(pixels, colour, cv::COLOR_BGRA2BGR);
+      return encode(colour, bytes, {}, quality, fullChroma);
+    }
+    return (pixels.channels() == 1 || pixels.channels() == 3) &&
+           encode(pixels, bytes, {}, quality, fullChroma);
+  }
   return (pixels.channels() == 1 || pixels.channels() == 3) && jpegWindowAgreesWithLibrary() &&
          encode(pixels, bytes);
 }
@@ -336,7 +358,10 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   picture.file.pictureWidth = header.width;
   picture.file.pictureHeight = header.height;
   picture.file.path = DerivedPath::kReduce;
-  if (!encode(pixels, picture.bytes, header.ink)) return std::nullopt;
+  if (!encode(pixels, picture.bytes, header.ink, job.encoder.jpegQuality,
+              job.encoder.jpegFullChroma)) {
+    return std::nullopt;
+  }
   picture.status = DerivedPicture::Status::kMade;
   return picture;
 }

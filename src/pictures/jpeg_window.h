@@ -71,10 +71,12 @@ bool encodeJpegToView(const cv::Mat& pixels, int quality, std::vector<unsigned c
 
 // `pixels` encoded to `bytes` as the library encodes JPEG, when they are
 // 8-bit with 1 or 3 channels; with `ink`, 8-bit pixels of 4 channels are
-// encoded as CMYK ink stored as `ink` says. False otherwise (or when libjpeg
-// fails).
+// encoded as CMYK ink stored as `ink` says. With a quality or chroma of
+// `encoder` other than the library's, libjpeg encodes them so whatever the
+// library would do (4 channels that are not ink losing their alpha, as the
+// library's JPEG does). False otherwise (or when libjpeg fails).
 bool encodeJpeg(const cv::Mat& pixels, std::vector<unsigned char>& bytes,
-                const JpegInk* ink = nullptr);
+                const JpegInk* ink = nullptr, const EncoderSettings& encoder = {});
 
 // Whether `name` is saved as JPEG by the library (by its extension).
 bool isJpegName(const std::string& name);

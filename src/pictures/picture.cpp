@@ -65,6 +65,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       if (jobs.size() == 1 && turn == 1) {
         if (auto fast = jpegWindowPicture(bytes, first)) {
           carryColourProfile(metadata.colourProfile, fast->bytes);
+          stateDensity(first.encoder.dotsPerInch, fast->bytes);
           fast->file.derivedName = first.derivedName;
           fast->file.source = source.value_or(FileIdentity());
           fast->file.sourceHash = sourceHash;
@@ -129,15 +130,19 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
           made(next, result);
           continue;
         }
-        const bool encoded =
-            ink       ? encodeJpeg(pixels, result.bytes, &*ink)
-            : tiffInk ? encodeTiffInk(pixels, result.bytes)
-                      : (isJpegName(job.derivedName) && encodeJpeg(pixels, result.bytes)) ||
-                            libraryEncode(job.derivedName, pixels, result.bytes, error);
+        const bool encoded = ink ? encodeJpeg(pixels, result.bytes, &*ink, job.encoder)
+                             : tiffInk
+                                 ? encodeTiffInk(pixels, result.bytes)
+                                 : (isJpegName(job.derivedName) &&
+                                    encodeJpeg(pixels, result.bytes, nullptr, job.encoder)) ||
+                                       libraryEncode(job.derivedName, pixels, result.bytes, error);
         if (encoded && !tiffInk && pixels.channels() == 4 && isTiffName(job.derivedName)) {
           markTiffAlpha(result.bytes);
         }
-        if (encoded) carryColourProfile(metadata.colourProfile, result.bytes);
+        if (encoded) {
+          carryColourProfile(metadata.colourProfile, result.bytes);
+          stateDensity(job.encoder.dotsPerInch, result.bytes);
+        }
         result.status =
             encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
       } catch (const cv::Exception& failure) {

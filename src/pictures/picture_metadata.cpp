@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "pictures/file_bytes.h"
@@ -324,39 +326,66 @@ bool intoWebp(std::string_view profile, std::vector<unsigned char>& file) {
   return true;
 }
 
-// The first directory written again at the end of the file with one more
-// entry, `tag` of `type` (`count` values, `value` their bytes in the file's
-// byte order) among the others in tag order, the value after the directory
-// when it does not fit the entry, and the header pointing at it; every other
-// value stays where it was. False for a BigTIFF, or a tag it has already.
-bool addTiffEntry(std::vector<unsigned char>& file, uint64_t tag, uint64_t type, uint64_t count,
-                  std::string_view value) {
+// An entry to add to a TIFF file's first directory: `tag` of `type`, `count`
+// values, `value` their bytes in the file's byte order.
+struct AddedEntry {
+  uint64_t tag = 0;
+  uint64_t type = 0;
+  uint64_t count = 0;
+  std::string value;
+};
+
+// The first directory written again at the end of the file with the entries
+// `added` among the others in tag order, the values that do not fit an entry
+// after the directory, and the header pointing at it; every other value
+// stays where it was. False for a BigTIFF, or a tag it has already.
+bool addTiffEntries(std::vector<unsigned char>& file, std::vector<AddedEntry> added) {
   const auto directory = firstDirectory(view(file));
   if (!directory || directory->offsetBytes != 4) return false;
+  std::sort(added.begin(), added.end(),
+            [](const AddedEntry& a, const AddedEntry& b) { return a.tag < b.tag; });
   const bool big = directory->bigEndian;
-  const size_t entries = directory->entries.size() + 1;
+  const size_t entries = directory->entries.size() + added.size();
   const size_t newAt = file.size() + file.size() % 2;
-  const size_t valueAt = newAt + 2 + entries * 12 + 4;
-  if (valueAt + value.size() > UINT32_MAX) return false;
-  const std::string added =
-      bytesOf(tag, 2, big) + bytesOf(type, 2, big) + bytesOf(count, 4, big) +
-      (value.size() <= 4 ? std::string(value) + std::string(4 - value.size(), '\0')
-                         : bytesOf(valueAt, 4, big));
+  const size_t valuesAt = newAt + 2 + entries * 12 + 4;
+  std::string values;
+  std::vector<std::string> laid;  // each added entry's 12 bytes
+  for (const AddedEntry& entry : added) {
+    std::string value = entry.value;
+    if (value.size() > 4) {
+      value = bytesOf(valuesAt + values.size(), 4, big);
+      values += entry.value;
+      if (values.size() % 2 != 0) values += '\0';
+    } else {
+      value.resize(4, '\0');
+    }
+    laid.push_back(bytesOf(entry.tag, 2, big) + bytesOf(entry.type, 2, big) +
+                   bytesOf(entry.count, 4, big) + value);
+  }
+  if (valuesAt + values.size() > UINT32_MAX) return false;
   std::string tail(newAt - file.size(), '\0');
   tail += bytesOf(entries, 2, big);
-  bool placed = false;
+  size_t next = 0;
   for (const TiffEntry& entry : directory->entries) {
-    if (entry.tag == tag) return false;
-    if (entry.tag > tag && !placed) tail += added, placed = true;
+    for (const AddedEntry& a : added) {
+      if (a.tag == entry.tag) return false;
+    }
+    for (; next < added.size() && added[next].tag < entry.tag; ++next) tail += laid[next];
     tail.append(view(file).substr(entry.valueAt - 8, 12));
   }
-  if (!placed) tail += added;
-  tail.append(view(file).substr(directory->at + 2 + (entries - 1) * 12, 4));  // the next directory
-  if (value.size() > 4) tail += value;
+  for (; next < added.size(); ++next) tail += laid[next];
+  // The next directory.
+  tail.append(view(file).substr(directory->at + 2 + directory->entries.size() * 12, 4));
+  tail += values;
   file.insert(file.end(), tail.begin(), tail.end());
   const std::string header = bytesOf(newAt, 4, big);
   std::copy(header.begin(), header.end(), file.begin() + 4);
   return true;
+}
+
+bool addTiffEntry(std::vector<unsigned char>& file, uint64_t tag, uint64_t type, uint64_t count,
+                  std::string_view value) {
+  return addTiffEntries(file, {{tag, type, count, std::string(value)}});
 }
 
 bool intoTiff(std::string_view profile, std::vector<unsigned char>& file) {
@@ -437,6 +466,48 @@ bool markTiffAlpha(std::vector<unsigned char>& file) {
   return addTiffEntry(file, kExtraSamplesTag, 3, 1, bytesOf(kUnassociatedAlpha, 2, b[0] == 'M'));
 }
 
+bool stateDensity(double dotsPerInch, std::vector<unsigned char>& file) {
+  if (!(dotsPerInch >= 1 && dotsPerInch <= 65535)) return false;
+  const std::string_view b = view(file);
+  if (isJpeg(b)) {
+    // The JFIF segment libjpeg writes first: its unit (1, dots per inch) at
+    // 13, the densities across and down at 14 and 16.
+    if (b.size() < 18 || part(b, 2, 2) != "\xFF\xE0" ||
+        part(b, 6, 5) != std::string_view("JFIF\0", 5)) {
+      return false;
+    }
+    const std::string density = bytesOf(std::lround(dotsPerInch), 2, true);
+    file[13] = 1;
+    std::copy(density.begin(), density.end(), file.begin() + 14);
+    std::copy(density.begin(), density.end(), file.begin() + 16);
+    return true;
+  }
+  if (isPng(b)) {
+    constexpr size_t kAfterHeader = 8 + 12 + 13;  // the signature, then IHDR
+    if (file.size() < kAfterHeader || part(b, 12, 4) != "IHDR" ||
+        b.find("pHYs") != std::string_view::npos) {
+      return false;
+    }
+    // Pixels per metre each way, the unit 1 (the metre).
+    const std::string perMetre = bytesOf(std::lround(dotsPerInch / 0.0254), 4, true);
+    std::string chunk = bytesOf(9, 4, true) + "pHYs" + perMetre + perMetre + '\x01';
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4),
+                            static_cast<uInt>(chunk.size() - 4));
+    chunk += bytesOf(crc, 4, true);
+    file.insert(file.begin() + kAfterHeader, chunk.begin(), chunk.end());
+    return true;
+  }
+  if (isTiff(b)) {
+    // XResolution and YResolution as thousandths, ResolutionUnit 2 (inch).
+    const bool big = b[0] == 'M';
+    const std::string rational =
+        bytesOf(std::llround(dotsPerInch * 1000), 4, big) + bytesOf(1000, 4, big);
+    return addTiffEntries(
+        file, {{282, 5, 1, rational}, {283, 5, 1, rational}, {296, 3, 1, bytesOf(2, 2, big)}});
+  }
+  return false;
+}
+
 cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {
   cv::Mat upright;
   switch (orientation) {
@@ -454,7 +525,6 @@ cv::Mat uprightPicture(const cv::Mat& picture, int orientation) {
   }
   return upright;
 }
-
 
 int turnToApply(const PictureMetadata& metadata, bool upright) {
   return upright && !metadata.decodedUpright ? metadata.orientation : 1;

@@ -57,10 +57,16 @@ bool carryColourProfile(std::string_view profile, std::vector<unsigned char>& fi
 // alpha, as TIFF's readers expect. Returns whether it did.
 bool markTiffAlpha(std::vector<unsigned char>& file);
 
+// States in `file` (JPEG with its JFIF segment, PNG, TIFF) that it prints at
+// `dotsPerInch`: JFIF's density in dots per inch, PNG's pHYs in pixels per
+// metre, TIFF's resolution per inch. False, and the file as it was, for
+// another format, a file that states one already (PNG, TIFF), or a density
+// outside 1 to 65535.
+bool stateDensity(double dotsPerInch, std::vector<unsigned char>& file);
+
 // `picture` turned upright by the EXIF `orientation` (mirrored and turned as
 // the eight values say); as it is for 1 or an unknown value.
 cv::Mat uprightPicture(const cv::Mat& picture, int orientation);
-
 
 }  // namespace vellomar
 

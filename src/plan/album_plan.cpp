@@ -71,6 +71,12 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   job.visibleArea = visibleArea(plan.geometry, scale);
   job.region = pixelRegionOf(plan.geometry, scale);
   job.upright = settings.exifOrientation;
+  job.encoder.jpegQuality = settings.jpegQuality;
+  job.encoder.jpegFullChroma = settings.jpegFullChroma;
+  // A page unit is 1 / scale printed pixels.
+  if (settings.pageUnit != PageUnit::kNone && scale > 0 && std::isfinite(scale)) {
+    job.encoder.dotsPerInch = unitsPerInch(settings.pageUnit) / scale;
+  }
   // A window the picture may be cut to needs a record that can be rewritten:
   // known now, before any picture is made, rather than after.
   if (job.censusCount == 1 && job.region && windowInBox(*job.region)) {

@@ -15,6 +15,7 @@
 #include "album/album_document.h"
 #include "plan/derived_image.h"
 #include "plan/element_geometry.h"
+#include "plan/run_settings.h"
 #include "util/diagnostics.h"
 
 namespace vellomar {
@@ -23,6 +24,17 @@ class CodePage;
 struct RunSettings;
 
 // The picture work of one element: what to read, what to write, the window.
+// How a derived file is encoded beyond what its name says. The defaults make
+// the files as the image library makes them.
+struct EncoderSettings {
+  int jpegQuality = kDefaultJpegQuality;
+  bool jpegFullChroma = false;
+  double dotsPerInch = 0;  // stated in the file; 0 states nothing
+  bool isDefault() const {
+    return jpegQuality == kDefaultJpegQuality && !jpegFullChroma && dotsPerInch == 0;
+  }
+};
+
 struct PictureJob {
   std::string sourceFilePath;  // tool path of the source picture
   std::string derivedName;     // the derived file's name in the output directory
@@ -30,6 +42,7 @@ struct PictureJob {
   double visibleArea = 0;
   std::optional<PixelRegion> region;  // empty when the window is not sound
   bool upright = false;               // the picture is turned upright by its EXIF orientation first
+  EncoderSettings encoder{};
 };
 
 // One picture element, as the run reads it; or an element whose picture is

@@ -7,6 +7,22 @@
 
 namespace vellomar {
 
+// The unit of a book's page coordinates, for the density its pictures print
+// at: a page unit is 1 / scale printed pixels.
+enum class PageUnit { kNone, kMillimetre, kInch, kPoint };
+
+// Page units to an inch: 25.4 for millimetres, 1 for inches, 72 for points;
+// 0 for none.
+constexpr double unitsPerInch(PageUnit unit) {
+  return unit == PageUnit::kMillimetre ? 25.4
+         : unit == PageUnit::kInch     ? 1
+         : unit == PageUnit::kPoint    ? 72
+                                       : 0;
+}
+
+// The quality every derived JPEG file is encoded at unless asked otherwise.
+constexpr int kDefaultJpegQuality = 95;
+
 struct RunSettings {
   // Code-page bytes: the first argument with one backslash appended.
   std::string sourceDir;
@@ -31,6 +47,13 @@ struct RunSettings {
   // Replace files in the output directory that the tool did not write (never
   // a source file of the album).
   bool overwrite = false;
+  // How derived JPEG files are encoded: their quality (1 to 100), and their
+  // colour kept at full resolution (4:4:4) rather than halved each way (4:2:0).
+  int jpegQuality = kDefaultJpegQuality;
+  bool jpegFullChroma = false;
+  // The unit the book's pages are laid out in, when known: the derived files
+  // then state the density they print at.
+  PageUnit pageUnit = PageUnit::kNone;
 };
 
 }  // namespace vellomar

@@ -92,6 +92,12 @@ uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
            << ' ' << r.targetHeight;
   }
   recipe << '\n' << job.derivedName << '\n' << job.upright;
+  // Files encoded as the library encodes them keep the recipes they had.
+  const EncoderSettings& encoder = job.encoder;
+  if (!encoder.isDefault()) {
+    recipe << "\nencoded " << encoder.jpegQuality << ' ' << encoder.jpegFullChroma << ' '
+           << encoder.dotsPerInch;
+  }
   return contentHash(recipe.str());
 }
 

@@ -29,7 +29,7 @@ looped() {
 }
 # check PROGRAM PAGE OPTIONS HELP
 check() {
-  text=$(sed 's/\\-/-/g' "$doc/$2")
+  text=$(sed 's/\\f[BIRP]//g; s/\\-/-/g' "$doc/$2")
   printf '%s\n' "$3" | grep -q -- '^--' || { echo "$1: no options found in its source"; failed=1; }
   for option in $3; do
     printf '%s\n' "$4" | grep -qE -- "(^|[^a-zA-Z0-9-])$option([^a-zA-Z0-9-]|$)" ||

@@ -67,9 +67,10 @@ grep -q "^vellomar-albums: $work/albums/it's mine: failed (" "$work/err" ||
 rm -rf "$out"
 status=0
 VELLOMAR=$vellomar VELLOMAR_PROOF=$proof "$script" --rebuild --jobs 1 --report \
+  --jpeg-quality 80 --page-unit=mm \
   --proof "$work/proofs" "$work/albums" "$out" 0 >"$work/printed" 2>"$work/err" || status=$?
 [ "$status" = 1 ] || fail "with options: exit status $status, not 1"
-grep -q '"status":0}' "$out/my book.jsonl" || fail "with options: no report for my book"
+grep -q '"jpegQuality":80},"status":0}' "$out/my book.jsonl" || fail "with options: no report for my book"
 grep -q '"status":255}' "$out/broken one.jsonl" || fail "with options: no report for broken one"
 [ -s "$work/proofs/été/index.html" ] || fail "with options: no proof for été"
 [ ! -e "$work/proofs/broken one" ] || fail "with options: a proof of a broken album"
