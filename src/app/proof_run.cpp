@@ -16,7 +16,6 @@
 #include "album/album_walk.h"
 #include "album/json_reader.h"
 #include "pictures/jpeg_window.h"
-#include "util/ordered_map.h"
 #include "pictures/picture.h"
 #include "pictures/png_writer.h"
 #include "plan/album_plan.h"
@@ -30,6 +29,7 @@
 #include "proof/page_drawing.h"
 #include "proof/page_proof.h"
 #include "util/diagnostics.h"
+#include "util/ordered_map.h"
 #include "util/progress.h"
 #include "util/whole_file.h"
 

@@ -7,11 +7,11 @@
 
 #include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
-#include "util/ordered_map.h"
 #include "plan/run_state.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 #include "util/content_hash.h"
+#include "util/ordered_map.h"
 #include "util/progress.h"
 
 namespace vellomar {
