@@ -301,10 +301,11 @@ TEST(PictureGridTest, CellsAreTheMeansOfThePixelsUnderThem) {
     const cv::Mat picture = orientation == 0 ? stored : uprightPicture(decoded, orientation);
     const cv::Size box(picture.cols / 10, picture.rows / 10);
     const CellGrid grid{double(box.width), double(box.height), -2, 3, 20, 12},
-        whole{double(picture.cols), double(picture.rows), 0, 0, picture.cols, picture.rows};
+        whole{double(picture.cols), double(picture.rows), 0, 0, picture.cols, picture.rows},
+        enlarged{picture.cols * 4.0, picture.rows * 4.0, 40, 20, 6, 6};
     const PictureOnGrids loaded =
         loadPictureOnGrids(nativeFileSystem(), dir.file(name), true, [&](int, int) {
-          return std::vector<CellGrid>{grid, whole};
+          return std::vector<CellGrid>{grid, whole, enlarged};
         });
     ASSERT_TRUE(loaded.loaded);
     EXPECT_EQ(loaded.size, picture.size());
@@ -314,6 +315,23 @@ TEST(PictureGridTest, CellsAreTheMeansOfThePixelsUnderThem) {
     EXPECT_LT(cv::norm(cells, means(cv::Rect(0, 3, 18, 12)), cv::NORM_L1) / cells.total() / 3, 1.5);
     EXPECT_EQ(cv::countNonZero(loaded.covered[0]), 18 * 12);  // two columns left of the picture
     EXPECT_EQ(cv::norm(loaded.cells[1], picture, cv::NORM_INF), 0);
+    // A cell a quarter of a pixel wide averages the pixel about its middle:
+    // cell 0 across, [10, 10.25) widened to [9.625, 10.625), is 3/8 of
+    // pixel 9 and 5/8 of pixel 10; down, [5, 5.25) widened likewise.
+    for (int i = 0; i < 6; i += 5) {
+      const double x = 9.625 + i / 4.0, y = 4.625 + i / 4.0;
+      const int px = static_cast<int>(x), py = static_cast<int>(y);
+      const double wx = px + 1 - x, wy = py + 1 - y;
+      cv::Vec3d expected;
+      for (int dy = 0; dy < 2; ++dy) {
+        for (int dx = 0; dx < 2; ++dx) {
+          expected += cv::Vec3d(picture.at<cv::Vec3b>(py + dy, px + dx)) * (dx ? 1 - wx : wx) *
+                      (dy ? 1 - wy : wy);
+        }
+      }
+      const cv::Vec3b cell = loaded.cells[2].at<cv::Vec3b>(i, i);
+      for (int c = 0; c < 3; ++c) EXPECT_NEAR(cell[c], expected[c], 0.51) << i;
+    }
   }
 }
 

@@ -362,7 +362,8 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
                     "is &quot;id&quot;, not &quot;image&quot;): its picture is left out of the "
                     "book"),
         std::string("before: photoBook.pages[0].elements[4]: http://example.com/a.png"),
-        std::string("photoBook.pages[0].elements[5]: ")}) {
+        "after: photoBook.pages[0].elements[5]: " + outputFile("none.png") +
+            ": the picture cannot be loaded"}) {
     EXPECT_NE(index.find(note), std::string::npos) << note << "\n" << index;
   }
   // The drawing's transparent half is paper; the other half is the picture.
