@@ -497,8 +497,8 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSyst
     diagnostics.problem(toOsPath(path), "", kReportRefused);
     return kExitFailure;
   }
-  const std::string text =
-      reportText(run.outcomes, status, run.written ? "" : run.ended, run.encoder);
+  const std::string text = reportText(run.outcomes, status, run.written ? "" : run.ended,
+                                      run.encoder, settings.resampling);
   const size_t separator = path.find_last_of("/\\");
   const auto in = directoryIdentity(
       files, separator == std::string::npos ? "." : path.substr(0, separator + 1));

@@ -18,7 +18,8 @@ namespace {
 constexpr char kUsageLine[] =
     "usage: vellomar [--jobs N] [--rebuild] [--exif-orientation] [--no-wait] [--report FILE]\n"
     "                [--overwrite] [--jpeg-quality Q] [--jpeg-chroma 444|420]\n"
-    "                [--page-unit mm|in|pt] SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
+    "                [--page-unit mm|in|pt] [--resample bilinear|area]\n"
+    "                SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG\n";
 
 constexpr char kHelp[] =
     "\n"
@@ -56,6 +57,10 @@ constexpr char kHelp[] =
     "                 the unit the book is laid out in: the derived JPEG, PNG and\n"
     "                 TIFF files then state the density they print at (by default\n"
     "                 they state none)\n"
+    "      --resample bilinear|area\n"
+    "                 reduce a window to its box bilinearly (the default, as\n"
+    "                 every earlier run did) or by averaging all the pixels under\n"
+    "                 each printed pixel (area: no moire on fine patterns)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -121,7 +126,8 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
                                                                {"overwrite"},
                                                                {"jpeg-quality", true},
                                                                {"jpeg-chroma", true},
-                                                               {"page-unit", true}});
+                                                               {"page-unit", true},
+                                                               {"resample", true}});
   if (parsed.has("help")) {
     out << kUsageLine << kHelp;
     return kExitSuccess;
@@ -178,6 +184,13 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
                         : unit == "pt" ? PageUnit::kPoint
                                        : PageUnit::kNone;
     if (settings.pageUnit == PageUnit::kNone) return fail("--page-unit: mm, in or pt, not " + unit);
+  }
+  if (parsed.has("resample")) {
+    const std::string& resampling = parsed.options.at("resample");
+    if (resampling != "bilinear" && resampling != "area") {
+      return fail("--resample: bilinear or area, not " + resampling);
+    }
+    settings.resampling = resampling == "area" ? Resampling::kArea : Resampling::kBilinear;
   }
   if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;

@@ -19,7 +19,8 @@ Json::Value utf8(const std::string& text) { return utf16ToUtf8(utf8ToUtf16(text)
 }  // namespace
 
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
-                       const std::string& ended, const EncoderSettings& encoder) {
+                       const std::string& ended, const EncoderSettings& encoder,
+                       Resampling resampling) {
   std::string text;
   std::map<std::string, int> counts = {
       {"cut", 0}, {"copied", 0}, {"kept", 0}, {"skipped", 0}, {"problem", 0}};
@@ -57,6 +58,7 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
       closing["encoded"]["dotsPerInch"] = std::round(encoder.dotsPerInch * 1000) / 1000;
     }
   }
+  if (resampling == Resampling::kArea) closing["resampled"] = "area";
   return text + writeJson(closing);
 }
 

@@ -38,11 +38,13 @@ struct ElementOutcome {
 
 // The report's text: a line for each outcome, then one with the count of
 // each decision, the exit status as a shell sees it, the error that ended
-// the run early, when one did, and how the derived files were encoded, when
-// not as the image library encodes them. Every line is UTF-8 JSON: text that
+// the run early, when one did, how the derived files were encoded, when not
+// as the image library encodes them, and how windows were resampled, when
+// not bilinearly. Every line is UTF-8 JSON: text that
 // is not UTF-8 (a src of other bytes) has U+FFFD for what is not.
 std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
-                       const std::string& ended, const EncoderSettings& encoder = {});
+                       const std::string& ended, const EncoderSettings& encoder = {},
+                       Resampling resampling = Resampling::kBilinear);
 
 // Writes the report to `path`: a regular file (or none yet) is replaced whole
 // through a temporary file (`leftover`), anything else there (a link, a named

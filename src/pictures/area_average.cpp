@@ -67,7 +67,7 @@ AreaAverage::AreaAverage(const std::vector<Span>& columns, const std::vector<Spa
       width_(std::max(columnCount, 0)),
       means_(static_cast<int>(rows.size()), static_cast<int>(columns.size()),
              CV_8UC(std::clamp(channels, 1, 4)), cv::Scalar::all(0)),
-      covered_(cv::Mat::zeros(means_.size(), CV_8U)) {
+      rowCovered_(rows.size(), 0) {
   // Every cell column reads as many pixels, the widest's: the others' weights
   // padded with zeros, before them near the row's end and after them
   // elsewhere.
@@ -115,7 +115,7 @@ void AreaAverage::add(int y, const unsigned char* row) {
       std::copy(row + static_cast<size_t>(first_.front()) * channels_,
                 row + (static_cast<size_t>(first_.front()) + first_.size()) * channels_,
                 means_.ptr<unsigned char>(cellRow));
-      std::copy(columnCovered_.begin(), columnCovered_.end(), covered_.ptr<unsigned char>(cellRow));
+      rowCovered_[static_cast<size_t>(cellRow)] = 255;
     }
     return;
   }
@@ -158,17 +158,22 @@ void AreaAverage::complete() {
                          means_.ptr<unsigned char>(static_cast<int>(cellRow))),
                  CV_8U);
   const Span& span = rows_[cellRow];
-  if (down >= 0.5 * (span.end - span.begin)) {
-    std::copy(columnCovered_.begin(), columnCovered_.end(),
-              covered_.ptr<unsigned char>(static_cast<int>(cellRow)));
-  }
+  if (down >= 0.5 * (span.end - span.begin)) rowCovered_[cellRow] = 255;
   spare_.push_back(std::move(sums));
   sums_.pop_front();
 }
 
 cv::Mat AreaAverage::finish(cv::Mat* covered) {
   while (!copies_ && done_ < rows_.size()) complete();
-  if (covered != nullptr) *covered = covered_;
+  if (covered != nullptr) {
+    // Covered where both its row and its column are.
+    *covered = cv::Mat::zeros(means_.size(), CV_8U);
+    for (int y = 0; y < covered->rows; ++y) {
+      if (rowCovered_[static_cast<size_t>(y)] != 0) {
+        std::copy(columnCovered_.begin(), columnCovered_.end(), covered->ptr<unsigned char>(y));
+      }
+    }
+  }
   return means_;
 }
 

@@ -55,7 +55,7 @@ class AreaAverage {
   std::vector<std::vector<float>> spare_;
   std::vector<float> line_;  // a cell row summed across
   cv::Mat means_;
-  cv::Mat covered_;
+  std::vector<unsigned char> rowCovered_;  // 255 where half a cell row is covered
 };
 
 // The spans of `count` cells of `size` from `origin` on, scaled by `factor`

@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "pictures/area_window.h"
 #include "pictures/image_codecs.h"
 #include "pictures/picture_header.h"
 #include "pictures/window_resize.h"
@@ -334,6 +336,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   if (plan.path != DerivedPath::kReduce) return std::nullopt;
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
+  if (job.resampling == Resampling::kArea && reducesBothWays(size, box)) return std::nullopt;
   const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
   // One more pixel on each side: the decoder's upsampling treats the edge of
   // what it decodes as the picture's edge.
@@ -391,6 +394,51 @@ std::optional<bool> jpegPathMatchesLibrary() {
     }
   }
   return true;
+}
+
+std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const PictureJob& job) {
+  if (!isJpegName(job.derivedName) || job.resampling != Resampling::kArea) return std::nullopt;
+  const Header header = readHeader(bytes, true);
+  if (header.channels != 1 && header.channels != 3) return std::nullopt;
+  const DerivedPlan plan =
+      planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
+  const cv::Size size(header.width, header.height);
+  const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
+  if (plan.path != DerivedPath::kReduce || !reducesBothWays(size, box)) return std::nullopt;
+  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  // Decoded at the smallest of libjpeg's sizes that leaves two pixels to
+  // every pixel of the box, and only where the window lies.
+  const int denominator = shrinkOnLoad(size, box);
+  const auto footprints = windowFootprints(size, box, window, denominator);
+  const std::vector<Span>& columns = footprints.first;
+  const std::vector<Span>& rows = footprints.second;
+  const cv::Rect region(cv::Point(static_cast<int>(std::floor(columns.front().begin)) - 1,
+                                  static_cast<int>(std::floor(rows.front().begin)) - 1),
+                        cv::Point(static_cast<int>(std::ceil(columns.back().end)) + 1,
+                                  static_cast<int>(std::ceil(rows.back().end)) + 1));
+  std::optional<AreaAverage> average;
+  DecodedRows decoded;
+  if (!decodeJpegScaledRows(bytes, denominator, region, decoded,
+                            [&](int y, const unsigned char* row) {
+                              if (!average) {
+                                average.emplace(columns, rows, decoded.channels, decoded.origin.x,
+                                                decoded.width);
+                              }
+                              average->add(y, row);
+                            }) ||
+      !average) {
+    return std::nullopt;
+  }
+  DerivedPicture picture;
+  picture.file.pictureWidth = header.width;
+  picture.file.pictureHeight = header.height;
+  picture.file.path = DerivedPath::kReduce;
+  if (!encode(average->finish(), picture.bytes, {}, job.encoder.jpegQuality,
+              job.encoder.jpegFullChroma)) {
+    return std::nullopt;
+  }
+  picture.status = DerivedPicture::Status::kMade;
+  return picture;
 }
 
 bool jpegWindowAgreesWithLibrary() {

@@ -34,6 +34,13 @@ std::optional<JpegInk> jpegInkOf(std::string_view bytes);
 // JPEG name and libjpeg reads the file without a warning; nothing otherwise.
 std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const PictureJob& job);
 
+// The same for a job reduced by area (Resampling::kArea) along both axes: the
+// JPEG picture decoded through libjpeg's scaling to the smallest size that
+// keeps two pixels to every pixel of the box, row by row and only where the
+// window lies, each pixel of the window the mean of its footprint. Empty when
+// the job is not one for this path (or libjpeg warns).
+std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const PictureJob& job);
+
 // The whole JPEG picture `bytes` decoded as the library decodes it, when it
 // has 1 or 3 channels and libjpeg reads it without a warning; empty otherwise.
 // With `ink`, a CMYK or YCCK picture is decoded too: its four channels of ink

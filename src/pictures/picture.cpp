@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "pictures/area_average.h"
+#include "pictures/area_window.h"
 #include "pictures/image_codecs.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/picture_header.h"
@@ -25,13 +26,24 @@ namespace vellomar {
 namespace {
 
 // The derived picture of `plan`: the window of the picture resized to the
-// box, or the picture itself.
-cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan) {
+// box (by area when asked and the picture is reduced both ways; `ink` when its
+// four channels are ink), or the picture itself.
+cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan, Resampling resampling,
+                      bool ink) {
   if (plan.path == DerivedPath::kCopy) return picture;
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
   const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
   const double boxBytes =
       static_cast<double>(box.width) * box.height * static_cast<double>(picture.elemSize());
+  if (resampling == Resampling::kArea && reducesBothWays(picture.size(), box)) {
+    cv::Mat pixels = areaWindow(picture, box, window, ink);
+    if (!pixels.empty()) return pixels;
+    // Deeper pixels: the whole picture by area, as the library averages.
+    if (boxBytes <= static_cast<double>(kMaxWholeBoxBytes)) {
+      pixels = areaResized(picture, box, ink);
+      if (!pixels.empty()) return pixels(window);
+    }
+  }
   if (boxBytes > static_cast<double>(kMaxWholeBoxBytes)) {
     return resizeWindow(picture, box, window);
   }
@@ -63,7 +75,9 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       metadata = readPictureMetadata(bytes);
       const int turn = turnToApply(metadata, first.upright);
       if (jobs.size() == 1 && turn == 1) {
-        if (auto fast = jpegWindowPicture(bytes, first)) {
+        auto fast = jpegAreaPicture(bytes, first);
+        if (!fast) fast = jpegWindowPicture(bytes, first);
+        if (fast) {
           carryColourProfile(metadata.colourProfile, fast->bytes);
           stateDensity(first.encoder.dotsPerInch, fast->bytes);
           fast->file.derivedName = first.derivedName;
@@ -122,7 +136,8 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       try {
         // The name picks the encoder by its extension, as a save to that name
         // does; ink stays ink.
-        const cv::Mat pixels = derivedPixels(picture, plan);
+        const cv::Mat pixels =
+            derivedPixels(picture, plan, job.resampling, ink.has_value() || tiffInk);
         if (pixels.channels() == 2) {
           // Grey and alpha: valid, but no encoder of the library takes it.
           result.status = DerivedPicture::Status::kNotEncoded;

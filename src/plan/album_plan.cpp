@@ -73,6 +73,7 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
   job.upright = settings.exifOrientation;
   job.encoder.jpegQuality = settings.jpegQuality;
   job.encoder.jpegFullChroma = settings.jpegFullChroma;
+  job.resampling = settings.resampling;
   // A page unit is 1 / scale printed pixels.
   if (settings.pageUnit != PageUnit::kNone && scale > 0 && std::isfinite(scale)) {
     job.encoder.dotsPerInch = unitsPerInch(settings.pageUnit) / scale;

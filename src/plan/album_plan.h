@@ -43,6 +43,7 @@ struct PictureJob {
   std::optional<PixelRegion> region;  // empty when the window is not sound
   bool upright = false;               // the picture is turned upright by its EXIF orientation first
   EncoderSettings encoder{};
+  Resampling resampling = Resampling::kBilinear;
 };
 
 // One picture element, as the run reads it; or an element whose picture is

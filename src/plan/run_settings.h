@@ -20,6 +20,11 @@ constexpr double unitsPerInch(PageUnit unit) {
                                        : 0;
 }
 
+// How a window is reduced to its box: bilinearly, as the image library
+// resizes (the default, and the files of every earlier run), or by averaging
+// each box pixel's footprint of the picture.
+enum class Resampling { kBilinear, kArea };
+
 // The quality every derived JPEG file is encoded at unless asked otherwise.
 constexpr int kDefaultJpegQuality = 95;
 
@@ -54,6 +59,7 @@ struct RunSettings {
   // The unit the book's pages are laid out in, when known: the derived files
   // then state the density they print at.
   PageUnit pageUnit = PageUnit::kNone;
+  Resampling resampling = Resampling::kBilinear;
 };
 
 }  // namespace vellomar

@@ -98,6 +98,7 @@ uint64_t recipeOf(const PictureJob& job, const std::string& versions) {
     recipe << "\nencoded " << encoder.jpegQuality << ' ' << encoder.jpegFullChroma << ' '
            << encoder.dotsPerInch;
   }
+  if (job.resampling == Resampling::kArea) recipe << "\nresampled by area";
   return contentHash(recipe.str());
 }
 

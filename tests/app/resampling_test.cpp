@@ -1,0 +1,146 @@
+// Windows reduced by area on request: each printed pixel the mean of the
+// picture under it, whichever way the picture is read (libjpeg's scaled rows
+// or the picture decoded whole, turned or not, with alpha or deeper pixels);
+// fine patterns average out instead of beating; enlarged axes and the
+// default stay as they were; a re-run with the other resampling makes the
+// files again; the report says which.
+
+#include <cmath>
+
+#include "app/exit_status.h"
+#include "support/test_support.h"
+
+namespace vellomar {
+namespace {
+
+using ResamplingTest = AlbumRunTest;
+
+// The mean absolute difference of two pictures of one size and type.
+double meanDifference(const cv::Mat& a, const cv::Mat& b) {
+  if (a.size() != b.size() || a.type() != b.type()) return 1e9;
+  return cv::norm(a, b, cv::NORM_L1) / static_cast<double>(a.total() * a.channels());
+}
+
+TEST_F(ResamplingTest, EachWindowIsTheMeanOfThePictureUnderEachPixel) {
+  // 1200x900 pictures in a box of 200x150 (6x), a window of 100x75 cut at
+  // (37, 21): the reference is the whole picture resized by area, then cut.
+  cv::Mat photo;
+  cv::GaussianBlur(makePicture(1200, 900, CV_8UC3), photo, {0, 0}, 1.2);
+  cv::Mat grey;
+  cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+  cv::Mat deep;
+  photo.convertTo(deep, CV_16U, 257);
+  cv::Mat turned;
+  cv::rotate(photo(cv::Rect(0, 0, 900, 900)), turned, cv::ROTATE_90_COUNTERCLOCKWISE);
+  addPicture("photo.jpg", photo);  // read as libjpeg's scaled rows, at half size
+  addPicture("grey.jpg", grey);
+  addPicture("flat.png", photo);  // decoded whole
+  addPicture("deep.png", deep);
+  writeFile(sourceFile("turned.jpg"), withOrientation(encoded(".jpg", turned), 6));
+  const std::vector<std::string> names = {"photo.jpg", "grey.jpg", "flat.png", "deep.png",
+                                          "turned.jpg"};
+  const std::string window =
+      R"(,"width":200,"height":150,"mask":{"width":100,"height":75,"positionX":37,"positionY":21})";
+  writeAlbumOf(names, window);
+  const std::vector<std::string> area = {
+      "--resample", "area", "--exif-orientation", "--jpeg-quality", "100", "--jpeg-chroma", "444"};
+  ASSERT_EQ(run({"--exif-orientation", "--jpeg-quality", "100", "--jpeg-chroma", "444"}).status, 0);
+  std::map<std::string, cv::Mat> bilinear;
+  for (const std::string& name : names) bilinear[name] = readPicture(outputFile(name));
+  ASSERT_EQ(run(area).status, 0);
+
+  const cv::Rect cut(37, 21, 100, 75);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    cv::Mat source = cv::imread(sourceFile(name), cv::IMREAD_UNCHANGED);
+    if (name == "turned.jpg") cv::rotate(source, source, cv::ROTATE_90_CLOCKWISE);
+    cv::Mat reference;
+    cv::resize(source, reference, {200, 150}, 0, 0, cv::INTER_AREA);
+    const cv::Mat made = readPicture(outputFile(name));
+    const double scale = made.depth() == CV_16U ? 257 : 1;
+    const double area = meanDifference(made, reference(cut)) / scale;
+    EXPECT_LT(area, 1.5) << meanDifference(bilinear[name], reference(cut)) / scale;
+    // The bilinear reduction is far from it: the comparison tells them apart.
+    EXPECT_GT(meanDifference(bilinear[name], reference(cut)) / scale, 3 * area + 1);
+  }
+}
+
+TEST_F(ResamplingTest, FinePatternsAverageOutWhereBilinearBeats) {
+  // A zone plate, its rings finer than the box's pixels beyond radius 200:
+  // printed at 6x smaller, everything beyond should be an even grey.
+  cv::Mat plate(1200, 1200, CV_8U);
+  for (int y = 0; y < plate.rows; ++y) {
+    for (int x = 0; x < plate.cols; ++x) {
+      plate.at<unsigned char>(y, x) =
+          cv::saturate_cast<unsigned char>(128 + 100 * std::cos(M_PI * (x * x + y * y) / 2400.0));
+    }
+  }
+  addPicture("plate.png", plate);
+  addPicture("plate.jpg", plate);
+  writeAlbumOf({"plate.png", "plate.jpg"},
+               R"(,"width":200,"height":200,"mask":{"width":200,"height":200})");
+  // Left out: the plate's first rings, and a margin where they still fade.
+  cv::Mat fine(200, 200, CV_8U, cv::Scalar(0));
+  cv::circle(fine, {0, 0}, 47, cv::Scalar(255), cv::FILLED);
+  const cv::Mat beyond = fine == 0;
+  const auto beat = [&](const std::string& name) {
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(readPicture(outputFile(name)), mean, deviation, beyond);
+    return deviation[0];
+  };
+  ASSERT_EQ(run({"--jpeg-quality", "100"}).status, 0);
+  const double bilinearPng = beat("plate.png"), bilinearJpeg = beat("plate.jpg");
+  ASSERT_EQ(run({"--jpeg-quality", "100", "--resample", "area"}).status, 0);
+  EXPECT_GT(bilinearPng, 20);
+  EXPECT_LT(beat("plate.png"), bilinearPng / 4);
+  EXPECT_LT(beat("plate.jpg"), bilinearJpeg / 4);
+}
+
+TEST_F(ResamplingTest, AlphaWeighsColourAndEnlargedAxesStayBilinear) {
+  // Stripes of opaque blue and of transparent red: no red may show through.
+  cv::Mat stripes(600, 600, CV_8UC4);
+  for (int x = 0; x < stripes.cols; ++x) {
+    stripes.col(x).setTo(x % 6 < 3 ? cv::Scalar(255, 0, 0, 255) : cv::Scalar(0, 0, 255, 0));
+  }
+  cv::Mat deepStripes;
+  stripes.convertTo(deepStripes, CV_16U, 257);
+  addPicture("stripes.png", stripes);
+  addPicture("deep.png", deepStripes);
+  addPicture("wide.png", makePicture(100, 400, CV_8UC3));  // enlarged across, reduced down
+  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[
+      {"image":{"src":"stripes.png","width":100,"height":100,"mask":{"width":100,"height":100}}},
+      {"image":{"src":"deep.png","width":100,"height":100,"mask":{"width":100,"height":100}}},
+      {"image":{"src":"wide.png","width":300,"height":100,"mask":{"width":150,"height":100}}}]}]}})");
+  ASSERT_EQ(run().status, 0);
+  const std::string bilinearWide = readFile(outputFile("wide.png"));
+  const std::string report = dir_.file("report.jsonl");
+  ASSERT_EQ(run({"--resample", "area", "--report", report}).status, 0);
+  for (const char* name : {"stripes.png", "deep.png"}) {
+    SCOPED_TRACE(name);
+    cv::Mat made = readPicture(outputFile(name));
+    made.convertTo(made, CV_8U, made.depth() == CV_16U ? 1 / 257.0 : 1);
+    cv::Scalar mean = cv::mean(made);
+    EXPECT_NEAR(mean[0], 255, 1);    // blue
+    EXPECT_NEAR(mean[2], 0, 1);      // no red
+    EXPECT_NEAR(mean[3], 127.5, 1);  // half covered
+  }
+  EXPECT_EQ(readFile(outputFile("wide.png")), bilinearWide);
+  const std::string text = readFile(report);
+  EXPECT_NE(text.find(R"("cut":3)"), std::string::npos) << text;  // made again
+  EXPECT_NE(text.find(R"("resampled":"area")"), std::string::npos) << text;
+
+  // Kept while the resampling stays; made again, as before, when it goes back.
+  ASSERT_EQ(run({"--resample", "area", "--report", report}).status, 0);
+  EXPECT_NE(readFile(report).find(R"("kept":3)"), std::string::npos);
+  ASSERT_EQ(run({"--resample", "bilinear", "--report", report}).status, 0);
+  EXPECT_NE(readFile(report).find(R"("cut":3)"), std::string::npos);
+  EXPECT_EQ(readFile(report).find("resampled"), std::string::npos);
+  const RunResult refused = run({"--resample", "lanczos"});
+  EXPECT_EQ(refused.status, kExitFailure);
+  EXPECT_NE(refused.err.find("vellomar: --resample: bilinear or area, not lanczos"),
+            std::string::npos)
+      << refused.err;
+}
+
+}  // namespace
+}  // namespace vellomar
