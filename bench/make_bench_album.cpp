@@ -12,7 +12,9 @@
 // (about 3.3 MB per 12 MP); with --doubled, every element twice (each picture
 // shared by two elements). With --ten-pages, 40 pictures, 4 to a page on 10
 // pages; --ten-pages-moved writes only that album.desc again with the first
-// page's masks moved. With --one-picture N, N elements of one small picture;
+// page's masks moved. With --strong, the 24 pictures of the first album
+// reduced 6 to 15 times, as phone and camera photos are in a book. With
+// --one-picture N, N elements of one small picture;
 // with --tiny N, N elements of N tiny pictures of their own (100 to a page).
 
 #include <sys/stat.h>
@@ -112,10 +114,12 @@ int main(int argc, char** argv) {
   const bool counted = mode == "--one-picture" || mode == "--tiny";
   const bool tenPages = mode == "--ten-pages" || mode == "--ten-pages-moved";
   if (argc < 2 || (counted ? argc != 4 : argc > 3) ||
-      !(mode.empty() || counted || tenPages || mode == "--detailed" || mode == "--doubled")) {
+      !(mode.empty() || counted || tenPages || mode == "--detailed" || mode == "--doubled" ||
+        mode == "--strong")) {
     std::fprintf(stderr,
-                 "usage: make_bench_album DIRECTORY [--detailed | --doubled | --ten-pages |\n"
-                 "                        --ten-pages-moved | --one-picture N | --tiny N]\n");
+                 "usage: make_bench_album DIRECTORY [--detailed | --doubled | --strong |\n"
+                 "                        --ten-pages | --ten-pages-moved | --one-picture N |\n"
+                 "                        --tiny N]\n");
     return 2;
   }
   const std::string dir = argv[1];
@@ -159,7 +163,8 @@ int main(int argc, char** argv) {
     const int width = large ? 6000 : 4000, height = large ? 4000 : 3000;
     const std::string name = "photos/p" + std::to_string(i) + ".jpg";
     save(dir + "/" + name, photo(width, height, 1000 + i, detail));
-    const double longSide = 200 + (i * 37) % 81;  // 2000-2800 pixels
+    double longSide = 200 + (i * 37) % 81;                                 // 2000-2800 pixels
+    if (mode == "--strong") longSide = width / (6 + (i * 7) % 10) / 10.0;  // 6-15x
     const double fraction = 0.6 + 0.4 * ((i * 7) % 10) / 9.0;
     const double rotation = i % 5 == 0 ? 90 : (i % 7 == 3 ? 12.5 : 0);
     elements.push_back(
