@@ -225,6 +225,11 @@ TEST_F(ProofTest, PreparedBooksPassAndWrongPicturesFailForTheirReason) {
   ASSERT_EQ(run({"--exif-orientation"}).status, 0);
   const RunResult good = proof(dir_.file("proof"), {"--exif-orientation"});
   ASSERT_EQ(good.status, 0) << good.err;
+  // Reduced by area instead, the book passes as well; the wrong pictures
+  // below are made from those.
+  ASSERT_EQ(run({"--exif-orientation", "--resample", "area"}).status, 0);
+  const RunResult area = proof(dir_.file("area"), {"--exif-orientation"});
+  ASSERT_EQ(area.status, 0) << area.err;
 
   // The wrong pictures, made from the right ones.
   const auto tamper = [&](const char* wrong) {
