@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "pictures/area_window.h"
 #include "pictures/derived_files.h"
 #include "pictures/file_bytes.h"
 #include "pictures/image_codecs.h"
@@ -280,6 +281,26 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   std::vector<uchar> bytes;
   EXPECT_FALSE(encodeJpeg(makePicture(8, 8, CV_8UC4), bytes) ||
                encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
+}
+
+TEST(AreaWindowTest, JpegPicturesAreDecodedSmallerWhileTwoPixelsRemainPerPrintedPixel) {
+  // libjpeg's size at 1/d is the size divided by d, rounded up.
+  const struct {
+    cv::Size size, box;
+    int denominator;
+  } rows[] = {
+      {{4000, 3000}, {2000, 1500}, 1},  // 2x: full size
+      {{4000, 3000}, {1000, 750}, 2},   // 4x: half leaves exactly two
+      {{4000, 3000}, {400, 300}, 4},    // 10x
+      {{4000, 3000}, {250, 187}, 8},    // 16x
+      {{6000, 4000}, {100, 50}, 8},     // never smaller than 1/8
+      {{4000, 3000}, {1000, 1000}, 1},  // the tighter axis decides
+      {{4001, 3001}, {1001, 750}, 1},   // 2001 is less than twice 1001
+      {{4003, 3001}, {1001, 750}, 2},   // 2002 is not
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(shrinkOnLoad(row.size, row.box), row.denominator) << row.size << " " << row.box;
+  }
 }
 
 // A picture averaged onto a grid laid over its box: each cell the mean of the
