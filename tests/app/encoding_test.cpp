@@ -115,7 +115,8 @@ TEST_F(EncodingTest, QualityChromaAndDensityReachEveryFileTheRunMakes) {
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--jpeg-quality", "0"},
                                                 {"--jpeg-quality", "101"},
                                                 {"--jpeg-chroma", "422"},
-                                                {"--page-unit", "cm"}}) {
+                                                {"--page-unit", "cm"},
+                                                {"--resample", "lanczos"}}) {
     const RunResult refused = run(wrong);
     EXPECT_EQ(refused.status, kExitFailure) << wrong[0];
     EXPECT_NE(refused.err.find("vellomar: " + wrong[0] + ": "), std::string::npos) << refused.err;
