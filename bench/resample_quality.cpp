@@ -44,7 +44,7 @@ cv::Mat zonePlate() {
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
       const auto v =
-          cv::saturate_cast<uchar>(128 + 100 * std::cos(M_PI * (x * x + y * y) / kRings));
+          cv::saturate_cast<uchar>(128 + 100 * std::cos(CV_PI * (x * x + y * y) / kRings));
       plate.at<cv::Vec3b>(y, x) = {v, v, v};
     }
   }
@@ -57,8 +57,8 @@ cv::Mat fabric() {
   cv::Mat cloth(kHeight, kWidth, CV_8UC3);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
-      const double warp = 0.5 + 0.5 * std::sin(2 * M_PI * x / 4.3);
-      const double weft = 0.5 + 0.5 * std::sin(2 * M_PI * y / 3.7);
+      const double warp = 0.5 + 0.5 * std::sin(2 * CV_PI * x / 4.3);
+      const double weft = 0.5 + 0.5 * std::sin(2 * CV_PI * y / 3.7);
       const bool over = (static_cast<int>(x / 4.3) + static_cast<int>(y / 3.7)) % 2 == 0;
       const double blue = over ? warp : 0.3 * warp, red = over ? 0.3 * weft : weft;
       cloth.at<cv::Vec3b>(y, x) = {cv::saturate_cast<uchar>(40 + 200 * blue),
@@ -91,7 +91,7 @@ cv::Mat halftone() {
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
       const double u = (x + y) / (5 * std::sqrt(2.0)), v = (x - y) / (5 * std::sqrt(2.0));
-      const double dot = 0.25 * (2 + std::cos(2 * M_PI * u) + std::cos(2 * M_PI * v));  // 0..1
+      const double dot = 0.25 * (2 + std::cos(2 * CV_PI * u) + std::cos(2 * CV_PI * v));  // 0..1
       const cv::Vec3f ink = field.at<cv::Vec3f>(y, x);
       cv::Vec3b& pixel = screen.at<cv::Vec3b>(y, x);
       for (int c = 0; c < 3; ++c) pixel[c] = dot < ink[c] ? 255 : 30;

@@ -66,7 +66,7 @@ TEST_F(ResamplingTest, FinePatternsAverageOutWhereBilinearBeats) {
   for (int y = 0; y < plate.rows; ++y) {
     for (int x = 0; x < plate.cols; ++x) {
       plate.at<unsigned char>(y, x) =
-          cv::saturate_cast<unsigned char>(128 + 100 * std::cos(M_PI * (x * x + y * y) / 2400.0));
+          cv::saturate_cast<unsigned char>(128 + 100 * std::cos(CV_PI * (x * x + y * y) / 2400.0));
     }
   }
   addPicture("plate.png", plate);
