@@ -1,7 +1,7 @@
 // The one-by-one anchor: the album's picture work done literally, one element
 // after another, with the library calls of the original description and fresh
 // buffers each time (default allocator, default library threads): load the
-// picture unchanged; on the reduce path create the box-sized picture, resize
+// picture unchanged; on the cut path create the box-sized picture, resize
 // the whole picture into it bilinearly, set the window as region of interest
 // and save; on the copy path save the picture as loaded.
 //
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     const cv::Mat picture = cv::imread(job.sourceFilePath, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
-    if (plan.path == vellomar::DerivedPath::kReduce) {
+    if (plan.derivation == vellomar::Derivation::kCut) {
       cv::Mat box(plan.region.targetHeight, plan.region.targetWidth, picture.type());
       cv::resize(picture, box, box.size(), 0, 0, cv::INTER_LINEAR);
       cv::imwrite(out + job.derivedName, box(cv::Rect(plan.window.x, plan.window.y,

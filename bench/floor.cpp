@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
       for (const vellomar::PictureJob& job : bySource[sources[i].second]) {
         const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
         std::vector<uchar> encoded;
-        if (plan.path == vellomar::DerivedPath::kReduce) {
+        if (plan.derivation == vellomar::Derivation::kCut) {
           const cv::Rect window(0, 0, std::min(plan.window.width, picture.cols),
                                 std::min(plan.window.height, picture.rows));
           cv::imencode(job.derivedName, picture(window), encoded);

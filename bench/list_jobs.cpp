@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     const cv::Mat picture = cv::imread(job.sourceFilePath, cv::IMREAD_UNCHANGED);
     if (picture.empty()) continue;
     const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
-    if (plan.path == vellomar::DerivedPath::kReduce) {
+    if (plan.derivation == vellomar::Derivation::kCut) {
       std::printf("reduce %s %s %d %d %d %d %d %d\n", job.sourceFilePath.c_str(),
                   job.derivedName.c_str(), plan.region.targetWidth, plan.region.targetHeight,
                   plan.window.x, plan.window.y, plan.window.width, plan.window.height);

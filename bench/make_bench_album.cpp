@@ -1,7 +1,7 @@
 // Writes the benchmark album into the directory given as the first argument:
 // album.desc and its pictures, the same bytes on every run.
 //
-//   24 photo-like JPEGs (quality 92) on the reduce path: 12 of 12 MP
+//   24 photo-like JPEGs (quality 92) on the cut path: 12 of 12 MP
 //   (4000 x 3000) and 12 of 24 MP (6000 x 4000); boxes of 2000-2800 pixels
 //   on the long side, windows of 60-100 % of the box, some boxes rotated;
 //   2 pictures of 12 MP shared by two elements each, and 2 pictures smaller

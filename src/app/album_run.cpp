@@ -112,7 +112,7 @@ std::vector<std::optional<size_t>> replacedSources(FileSystem& files,
 void describe(const ElementPlan& element, const DerivedFile& file, bool kept, double scale,
               ElementOutcome& outcome) {
   const ElementGeometry& g = element.geometry;
-  const bool cut = file.path == DerivedPath::kReduce;
+  const bool cut = file.derivation == Derivation::kCut;
   outcome.decision = kept ? "kept" : cut ? "cut" : "copied";
   outcome.derived = element.newSrc;
   outcome.renamedFrom = element.renamedFrom;
@@ -332,7 +332,7 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     const Json::Value& elementValue =
         root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
             [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
-    done.fatal = rewrittenImage(element, elementValue, file.path, file.pictureWidth,
+    done.fatal = rewrittenImage(element, elementValue, file.derivation, file.pictureWidth,
                                 file.pictureHeight, image);
     if (done.fatal) return done;
     document.rewrite(element.page, element.element, std::move(image));

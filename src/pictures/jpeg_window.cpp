@@ -333,7 +333,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   if (header.channels == 0) return std::nullopt;
   const DerivedPlan plan =
       planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
-  if (plan.path != DerivedPath::kReduce) return std::nullopt;
+  if (plan.derivation != Derivation::kCut) return std::nullopt;
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
   if (job.resampling == Resampling::kArea && reducesBothWays(size, box)) return std::nullopt;
@@ -360,7 +360,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   DerivedPicture picture;
   picture.file.pictureWidth = header.width;
   picture.file.pictureHeight = header.height;
-  picture.file.path = DerivedPath::kReduce;
+  picture.file.derivation = Derivation::kCut;
   if (!encode(pixels, picture.bytes, header.ink, job.encoder.jpegQuality,
               job.encoder.jpegFullChroma)) {
     return std::nullopt;
@@ -404,7 +404,7 @@ std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const Pict
       planDerivedImage(job.censusCount, header.width, header.height, job.visibleArea, job.region);
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
-  if (plan.path != DerivedPath::kReduce || !reducesBothWays(size, box)) return std::nullopt;
+  if (plan.derivation != Derivation::kCut || !reducesBothWays(size, box)) return std::nullopt;
   const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
   // Decoded at the smallest of libjpeg's sizes that leaves two pixels to
   // every pixel of the box, and only where the window lies.
@@ -432,7 +432,7 @@ std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const Pict
   DerivedPicture picture;
   picture.file.pictureWidth = header.width;
   picture.file.pictureHeight = header.height;
-  picture.file.path = DerivedPath::kReduce;
+  picture.file.derivation = Derivation::kCut;
   if (!encode(average->finish(), picture.bytes, {}, job.encoder.jpegQuality,
               job.encoder.jpegFullChroma)) {
     return std::nullopt;

@@ -30,7 +30,7 @@ namespace {
 // four channels are ink), or the picture itself.
 cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan, Resampling resampling,
                       bool ink) {
-  if (plan.path == DerivedPath::kCopy) return picture;
+  if (plan.derivation == Derivation::kCopy) return picture;
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
   const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
   const double boxBytes =
@@ -127,8 +127,8 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       result.file.pictureHeight = picture.rows;
       const DerivedPlan plan = planDerivedImage(job.censusCount, picture.cols, picture.rows,
                                                 job.visibleArea, job.region);
-      result.file.path = plan.path;
-      if (plan.path == DerivedPath::kCopy && copied) {
+      result.file.derivation = plan.derivation;
+      if (plan.derivation == Derivation::kCopy && copied) {
         made(next, copy);
         continue;
       }
@@ -168,7 +168,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
         result.status = DerivedPicture::Status::kLibraryFailed;
         result.problem = error->message;
       }
-      if (plan.path == DerivedPath::kCopy) {
+      if (plan.derivation == Derivation::kCopy) {
         copy = std::move(result);
         copied = true;
         made(next, copy);

@@ -87,9 +87,10 @@ using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
 // more than kMaxPicturePixels pixels) and turned upright when the jobs ask, then each job is
 // reduced or copied and encoded by the extension of its derived name with the library's default
 // settings, carrying the source's colour profile where the format holds it and the colours match (a
-// CMYK JPEG picture stays CMYK in a JPEG file). On the reduce path the whole picture is resized
+// CMYK JPEG picture stays CMYK in a JPEG file). When it is cut the whole picture is resized
 // bilinearly to the box, then cut to the window (a box too large to hold is computed for the window
-// only); on the copy path the picture is encoded as loaded, once for all copies. `made` must not
+// only), or the window is averaged by area when the job asks; a copy is encoded as loaded, once
+// for all copies. `made` must not
 // throw.
 void makeDerivedPictures(FileSystem& files, const std::vector<const PictureJob*>& jobs,
                          const PictureSink& made);

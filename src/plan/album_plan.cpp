@@ -204,12 +204,12 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
 }
 
 std::optional<Problem> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
-                                      DerivedPath path, int pictureWidth, int pictureHeight,
+                                      Derivation derivation, int pictureWidth, int pictureHeight,
                                       Json::Value& image) {
   Json::Value read = element;
   addReadMembers(read, plan.reads);
   image = read[keys::kImage];
-  if (path == DerivedPath::kCopy) {
+  if (derivation == Derivation::kCopy) {
     sourceRewrite(image, plan.newSrc);
     return std::nullopt;
   }

@@ -84,12 +84,12 @@ struct AlbumPlan {
 AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings, const CodePage& codePage);
 
 // The image record of `element` (as read) once the element's derived picture
-// is made from a `pictureWidth` x `pictureHeight` picture on `path`: with the
+// is made from a `pictureWidth` x `pictureHeight` picture by `derivation`: with the
 // members the plan's reads add, fully rewritten after a reduction, with only
 // src changed after a copy. Returns the problem that ends the run when the
 // record cannot be rewritten.
 std::optional<Problem> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
-                                      DerivedPath path, int pictureWidth, int pictureHeight,
+                                      Derivation derivation, int pictureWidth, int pictureHeight,
                                       Json::Value& image);
 
 }  // namespace vellomar

@@ -25,7 +25,7 @@ struct DerivedFile {
   // made.
   int pictureWidth = 0;
   int pictureHeight = 0;
-  DerivedPath path = DerivedPath::kCopy;
+  Derivation derivation = Derivation::kCopy;
   // The source's CMYK ink was turned into RGB by the image library's plain
   // formula (its derived name's format keeps no ink).
   bool inkConverted = false;

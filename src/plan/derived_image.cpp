@@ -95,7 +95,7 @@ DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeigh
   if (censusCount != 1 || !(static_cast<double>(pixels) > visibleArea) || !region) return plan;
   const std::optional<Window> window = windowInBox(*region);
   if (!window) return plan;
-  plan.path = DerivedPath::kReduce;
+  plan.derivation = Derivation::kCut;
   plan.region = *region;
   plan.window = *window;
   return plan;

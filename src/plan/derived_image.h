@@ -34,7 +34,11 @@ std::string foldedName(std::string_view name);
 // album's description and the tool's own files (".vellomar-...").
 bool isReservedName(const std::string& name);
 
-enum class DerivedPath { kReduce, kCopy };
+// How a derived picture is made from its source: its window cut and reduced
+// to print resolution, or the whole picture copied (decoded and encoded
+// again). The report says "cut" and "copied"; the state file, as since its
+// first version, "reduce" and "copy".
+enum class Derivation { kCut, kCopy };
 
 // A rectangle of the scaled picture, in pixels.
 struct Window {
@@ -45,9 +49,9 @@ struct Window {
 };
 
 struct DerivedPlan {
-  DerivedPath path = DerivedPath::kCopy;
-  PixelRegion region;  // reduce only
-  Window window;       // reduce only: the region's window
+  Derivation derivation = Derivation::kCopy;
+  PixelRegion region;  // cut only
+  Window window;       // cut only: the region's window
 };
 
 // The region's window, when it is not empty and lies wholly inside the

@@ -188,7 +188,7 @@ std::string stateText(const RunState& state) {
             ' ' + hashText(file.sourceHash) + ' ' + identityText(file.written) + ' ' +
             hashText(file.writtenHash) + ' ' + std::to_string(file.pictureWidth) + ' ' +
             std::to_string(file.pictureHeight) + ' ' +
-            (file.path == DerivedPath::kReduce ? "reduce" : "copy") + ' ' +
+            (file.derivation == Derivation::kCut ? "reduce" : "copy") + ' ' +
             (file.inkConverted ? "converted" : "as-is") + ' ' +
             std::to_string(file.storedOrientation) + '\n';
   }
@@ -237,7 +237,7 @@ std::optional<RunState> readState(std::string_view text) {
     file.derivedName = *name;
     file.pictureWidth = static_cast<int>(width);
     file.pictureHeight = static_cast<int>(height);
-    file.path = w[16] == "reduce" ? DerivedPath::kReduce : DerivedPath::kCopy;
+    file.derivation = w[16] == "reduce" ? Derivation::kCut : Derivation::kCopy;
     state.files.push_back(std::move(file));
   }
   return state;

@@ -65,7 +65,7 @@ cv::Mat coreOf(const cv::Mat& cells, int margin) {
 bool cuts(const std::optional<PictureJob>& job, cv::Size size) {
   return job &&
          planDerivedImage(job->censusCount, size.width, size.height, job->visibleArea, job->region)
-                 .path == DerivedPath::kReduce;
+                 .derivation == Derivation::kCut;
 }
 
 // Whether two boxes lie at one place of the page.

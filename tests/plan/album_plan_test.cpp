@@ -230,8 +230,8 @@ TEST(AlbumPlanTest, ReduceOnlyASoleUseWithMorePixelsThanItsSoundWindow) {
     const DerivedPlan plan =
         planDerivedImage(row.count, row.width, row.height, row.area, row.region);
     const Window& w = plan.window;
-    EXPECT_EQ(plan.path == DerivedPath::kReduce ? std::vector<int>({w.x, w.y, w.width, w.height})
-                                                : std::vector<int>(),
+    EXPECT_EQ(plan.derivation == Derivation::kCut ? std::vector<int>({w.x, w.y, w.width, w.height})
+                                                  : std::vector<int>(),
               row.window)
         << row.count << " " << row.width << " " << row.area;
   }
@@ -248,14 +248,14 @@ TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindow) {
   Json::Value image;
   EXPECT_FALSE(rewrittenImage(
       plan, parseJson(R"({"image":{"width":400.9,"height":0.5,"height_o":[1],"mask":{"k":1}}})"),
-      DerivedPath::kReduce, 4000, 3000, image));
+      Derivation::kCut, 4000, 3000, image));
   EXPECT_EQ(writeJson(image),
             R"({"height":150.0,"height_o":0,"mask":{"height":null,"k":1,"positionX":null,)"
             R"("positionY":null,"width":null},"positionX":150.0,"positionY":250.0,"rotation":null,)"
             R"("src":"a.jpg","width":200.0,"width_o":2000})"
             "\n");
   const auto problem = rewrittenImage(plan, parseJson(R"({"image":{"height":3000000000}})"),
-                                      DerivedPath::kReduce, 4000, 3000, image);
+                                      Derivation::kCut, 4000, 3000, image);
   EXPECT_EQ(problem->place + ": " + problem->text,
             "e.image.height: integer out of signed integer range");
   EXPECT_EQ(originalSide(3, -10, 4), -7);
@@ -275,8 +275,8 @@ TEST(RunStateTest, StateReadsBackAndDamageIsRefused) {
                                            9,
                                            4000,
                                            3000,
-                                           DerivedPath::kReduce},
-                                          {"c.png", 0, {}, 0, {}, 0, 0, 0, DerivedPath::kCopy}};
+                                           Derivation::kCut},
+                                          {"c.png", 0, {}, 0, {}, 0, 0, 0, Derivation::kCopy}};
   const std::string text = stateText(RunState{files, {}});
   const auto read = readState(text);
   ASSERT_TRUE(read.has_value());
@@ -350,7 +350,7 @@ TEST(RunStateTest, OwnedFilesAreThoseTheToolWrote) {
 // that, the same bytes.
 TEST(RunStateTest, KeepOrMake) {
   const FileIdentity source{1, 2, 3, 4, 5}, written{1, 9, 3, 4, 5};
-  const DerivedFile made{"a.jpg", 7, source, 11, written, 12, 40, 30, DerivedPath::kReduce};
+  const DerivedFile made{"a.jpg", 7, source, 11, written, 12, 40, 30, Derivation::kCut};
   FileIdentity touched = source;
   touched.changedNanoseconds = 6;  // a restore set the time back, not the change time
   const struct {
