@@ -14,7 +14,7 @@ Expected<double> asDouble(const Json::Value& value) {
     case Json::uintValue: return static_cast<double>(value.asLargestUInt());
     case Json::realValue: return value.asDouble();
     case Json::booleanValue: return value.asBool() ? 1.0 : 0.0;
-    default: return Problem{"", "", "Type is not convertible to double"};
+    default: return documentProblem("", "Type is not convertible to double");
   }
 }
 
@@ -24,20 +24,20 @@ Expected<int> asInt(const Json::Value& value) {
     case Json::intValue: {
       const Json::LargestInt v = value.asLargestInt();
       if (v < INT32_MIN || v > INT32_MAX) {
-        return Problem{"", "", "integer out of signed integer range"};
+        return documentProblem("", "integer out of signed integer range");
       }
       return static_cast<int>(v);
     }
-    case Json::uintValue: return Problem{"", "", "integer out of signed integer range"};
+    case Json::uintValue: return documentProblem("", "integer out of signed integer range");
     case Json::realValue: {
       const double v = value.asDouble();
       if (!(v >= -2147483648.0 && v <= 2147483647.0)) {
-        return Problem{"", "", "Real out of signed integer range"};
+        return documentProblem("", "Real out of signed integer range");
       }
       return static_cast<int>(v);
     }
     case Json::booleanValue: return value.asBool() ? 1 : 0;
-    default: return Problem{"", "", "Type is not convertible to int"};
+    default: return documentProblem("", "Type is not convertible to int");
   }
 }
 

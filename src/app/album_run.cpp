@@ -286,7 +286,7 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     }
     if (element.problem) {
       Problem reported = *element.problem;
-      if (reported.file.empty()) reported.file = run.albumFile;
+      if (reported.inDocument) reported.file = run.albumFile;
       problem(reported);
     }
     if (!element.job) continue;
@@ -472,7 +472,7 @@ int runAlbum(Run& run) {
     }
     output.finish(done.files);
     if (fatal) {
-      return run.fail(fatal->file.empty() ? run.albumFile : fatal->file, fatal->place, fatal->text);
+      return run.fail(fatal->inDocument ? run.albumFile : fatal->file, fatal->place, fatal->text);
     }
     if (!run.written) return run.fail(outputAlbum, "", "cannot be written: " + error);
   } catch (const std::bad_alloc&) {

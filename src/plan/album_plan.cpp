@@ -25,11 +25,11 @@ std::optional<Problem> pageShapeProblem(const Json::Value& pages) {
   for (Json::ArrayIndex page = 0; page < pages.size(); ++page) {
     const std::string place = pagePlace(static_cast<int>(page));
     if (!isKeyed(pages[page])) {
-      return Problem{"", place, "a page that is neither an object nor null"};
+      return documentProblem(place, "a page that is neither an object nor null");
     }
     if (isObjectWithMembers(pages[page][keys::kElements])) {
-      return Problem{"", place + "." + keys::kElements,
-                     "an object where a list of elements is expected"};
+      return documentProblem(place + "." + keys::kElements,
+                             "an object where a list of elements is expected");
     }
   }
   return std::nullopt;
@@ -47,7 +47,7 @@ std::optional<Problem> planElement(const Json::Value& element, const RunSettings
       elementSourceOf(element, settings.sourceDir, settings.useOriginPath, codePage);
   plan.source = source.source.text;
   if (source.status == ElementSource::Status::kProblem) {
-    plan.problem = Problem{"", srcPlace, source.problem};
+    plan.problem = documentProblem(srcPlace, source.problem);
     return std::nullopt;
   }
   if (source.status != ElementSource::Status::kFile) return std::nullopt;
@@ -141,24 +141,24 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
                     const CodePage& codePage) {
   AlbumPlan plan;
   if (!isKeyed(root)) {
-    plan.fatal = Problem{"", "", "the document is neither an object nor null"};
+    plan.fatal = documentProblem("", "the document is neither an object nor null");
     return plan;
   }
   const Json::Value& photoBook = root[keys::kPhotoBook];
   if (!isKeyed(photoBook)) {
-    plan.fatal = Problem{"", keys::kPhotoBook, "neither an object nor null"};
+    plan.fatal = documentProblem(keys::kPhotoBook, "neither an object nor null");
     return plan;
   }
   const Expected<double> scale = asDouble(photoBook[keys::kScale]);
   if (!scale.ok()) {
     plan.fatal =
-        Problem{"", std::string(keys::kPhotoBook) + "." + keys::kScale, scale.problem().text};
+        documentProblem(std::string(keys::kPhotoBook) + "." + keys::kScale, scale.problem().text);
     return plan;
   }
   plan.scale = scale.value();
   const Json::Value& pages = photoBook[keys::kPages];
   if (isObjectWithMembers(pages)) {
-    plan.fatal = Problem{"", kPagesPlace, "an object where a list of pages is expected"};
+    plan.fatal = documentProblem(kPagesPlace, "an object where a list of pages is expected");
     return plan;
   }
   if ((plan.fatal = pageShapeProblem(pages))) return plan;
@@ -195,10 +195,10 @@ AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
   const bool anyPicture = std::any_of(plan.elements.begin(), plan.elements.end(),
                                       [](const ElementPlan& e) { return e.job.has_value(); });
   if (anyPicture && !(plan.scale > 0 && std::isfinite(plan.scale))) {
-    plan.notes.push_back(Problem{"", std::string(keys::kPhotoBook) + "." + keys::kScale,
-                                 photoBook[keys::kScale].isNull()
-                                     ? "the book has no scale: every picture is copied whole"
-                                     : "not a positive number: every picture is copied whole"});
+    plan.notes.push_back(documentProblem(
+        std::string(keys::kPhotoBook) + "." + keys::kScale,
+        photoBook[keys::kScale].isNull() ? "the book has no scale: every picture is copied whole"
+                                         : "not a positive number: every picture is copied whole"));
   }
   return plan;
 }

@@ -27,7 +27,7 @@ std::optional<Problem> readElementGeometry(const Json::Value& element,
     if (read.ok()) {
       number = read.value();
     } else {
-      problem = Problem{"", recordPlace + "." + key, read.problem().text};
+      problem = documentProblem(recordPlace + "." + key, read.problem().text);
     }
   };
   const std::string imagePlace = elementPlace + "." + keys::kImage;
@@ -39,7 +39,7 @@ std::optional<Problem> readElementGeometry(const Json::Value& element,
   read(image, imagePlace, keys::kRotation, g.rotationDegrees);
   const std::string maskPlace = imagePlace + "." + keys::kMask;
   const Json::Value& mask = image[keys::kMask];
-  if (!problem && !isKeyed(mask)) return Problem{"", maskPlace, "neither an object nor null"};
+  if (!problem && !isKeyed(mask)) return documentProblem(maskPlace, "neither an object nor null");
   read(mask, maskPlace, keys::kWidth, g.maskWidth);
   read(mask, maskPlace, keys::kPositionX, g.maskX);
   read(mask, maskPlace, keys::kHeight, g.maskHeight);

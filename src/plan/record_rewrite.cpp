@@ -28,7 +28,7 @@ std::optional<Problem> fullRewriteProblem(const Json::Value& record,
                                           const std::string& recordPlace) {
   for (const char* key : {keys::kWidth, keys::kHeight}) {
     const Expected<int> side = asInt(record.isObject() ? record[key] : Json::Value());
-    if (!side.ok()) return Problem{"", recordPlace + "." + key, side.problem().text};
+    if (!side.ok()) return documentProblem(recordPlace + "." + key, side.problem().text);
   }
   return std::nullopt;
 }

@@ -19,12 +19,20 @@ class Progress;
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text, const std::string& program = "vellomar");
 
-// One problem, as it will be reported.
+// One problem, as it will be reported: in `file`, or in the album's
+// description (which the layers below the run do not name) when
+// `inDocument`; at `place` in it, when known.
 struct Problem {
   std::string file;
   std::string place;
   std::string text;
+  bool inDocument = false;
 };
+
+// A problem at `place` of the album's description.
+inline Problem documentProblem(std::string place, std::string text) {
+  return Problem{"", std::move(place), std::move(text), true};
+}
 
 // A value, or the problem that kept it from being had.
 template <typename T>
