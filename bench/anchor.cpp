@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
     if (plan.derivation == vellomar::Derivation::kCut) {
       cv::Mat box(plan.region.targetHeight, plan.region.targetWidth, picture.type());
       cv::resize(picture, box, box.size(), 0, 0, cv::INTER_LINEAR);
-      cv::imwrite(out + job.derivedName, box(cv::Rect(plan.window.x, plan.window.y,
-                                                      plan.window.width, plan.window.height)));
+      cv::imwrite(out + job.derivedName, box(cv::Rect(plan.region.left, plan.region.top,
+                                                      plan.region.width, plan.region.height)));
     } else {
       cv::imwrite(out + job.derivedName, picture);
     }

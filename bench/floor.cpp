@@ -47,8 +47,8 @@ int main(int argc, char** argv) {
         const vellomar::DerivedPlan plan = bench::planOf(job, picture.cols, picture.rows);
         std::vector<uchar> encoded;
         if (plan.derivation == vellomar::Derivation::kCut) {
-          const cv::Rect window(0, 0, std::min(plan.window.width, picture.cols),
-                                std::min(plan.window.height, picture.rows));
+          const cv::Rect window(0, 0, std::min(plan.region.width, picture.cols),
+                                std::min(plan.region.height, picture.rows));
           cv::imencode(job.derivedName, picture(window), encoded);
         } else if (!copied) {
           cv::imencode(job.derivedName, picture, encoded);

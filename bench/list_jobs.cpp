@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     if (plan.derivation == vellomar::Derivation::kCut) {
       std::printf("reduce %s %s %d %d %d %d %d %d\n", job.sourceFilePath.c_str(),
                   job.derivedName.c_str(), plan.region.targetWidth, plan.region.targetHeight,
-                  plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+                  plan.region.left, plan.region.top, plan.region.width, plan.region.height);
     } else {
       std::printf("copy %s %s\n", job.sourceFilePath.c_str(), job.derivedName.c_str());
     }

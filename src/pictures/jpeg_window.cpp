@@ -337,7 +337,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
   if (job.resampling == Resampling::kArea && reducesBothWays(size, box)) return std::nullopt;
-  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  const cv::Rect window = windowOf(plan.region);
   // One more pixel on each side: the decoder's upsampling treats the edge of
   // what it decodes as the picture's edge.
   cv::Rect region = sourcesOfWindow(size, box, window);
@@ -405,7 +405,7 @@ std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const Pict
   const cv::Size size(header.width, header.height);
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
   if (plan.derivation != Derivation::kCut || !reducesBothWays(size, box)) return std::nullopt;
-  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  const cv::Rect window = windowOf(plan.region);
   // Decoded at the smallest of libjpeg's sizes that leaves two pixels to
   // every pixel of the box, and only where the window lies.
   const int denominator = shrinkOnLoad(size, box);

@@ -32,7 +32,7 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan, Resamplin
                       bool ink) {
   if (plan.derivation == Derivation::kCopy) return picture;
   const cv::Size box(plan.region.targetWidth, plan.region.targetHeight);
-  const cv::Rect window(plan.window.x, plan.window.y, plan.window.width, plan.window.height);
+  const cv::Rect window = windowOf(plan.region);
   const double boxBytes =
       static_cast<double>(box.width) * box.height * static_cast<double>(picture.elemSize());
   if (resampling == Resampling::kArea && reducesBothWays(picture.size(), box)) {

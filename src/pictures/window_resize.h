@@ -9,7 +9,14 @@
 #include <functional>
 #include <opencv2/core.hpp>
 
+#include "plan/element_geometry.h"
+
 namespace vellomar {
+
+// The window of `region`, in pixels of the picture scaled to its box.
+inline cv::Rect windowOf(const PixelRegion& region) {
+  return {region.left, region.top, region.width, region.height};
+}
 
 // Boxes that would take more memory than this are computed window only.
 constexpr size_t kMaxWholeBoxBytes = size_t{256} << 20;

@@ -77,14 +77,11 @@ bool isReservedName(const std::string& name) {
   return folded == "album.desc" || folded.compare(0, 10, ".vellomar-") == 0;
 }
 
-std::optional<Window> windowInBox(const PixelRegion& region) {
+bool windowInBox(const PixelRegion& region) {
   const int64_t right = int64_t{region.left} + region.width;
   const int64_t bottom = int64_t{region.top} + region.height;
-  if (region.width <= 0 || region.height <= 0 || region.left < 0 || region.top < 0 ||
-      right > region.targetWidth || bottom > region.targetHeight) {
-    return std::nullopt;
-  }
-  return Window{region.left, region.top, region.width, region.height};
+  return region.width > 0 && region.height > 0 && region.left >= 0 && region.top >= 0 &&
+         right <= region.targetWidth && bottom <= region.targetHeight;
 }
 
 DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeight,
@@ -93,11 +90,9 @@ DerivedPlan planDerivedImage(int censusCount, int pictureWidth, int pictureHeigh
   const int64_t pixels = int64_t{pictureWidth} * pictureHeight;
   // A visible area that is not a number fails the comparison: copy.
   if (censusCount != 1 || !(static_cast<double>(pixels) > visibleArea) || !region) return plan;
-  const std::optional<Window> window = windowInBox(*region);
-  if (!window) return plan;
+  if (!windowInBox(*region)) return plan;
   plan.derivation = Derivation::kCut;
   plan.region = *region;
-  plan.window = *window;
   return plan;
 }
 

@@ -40,25 +40,16 @@ bool isReservedName(const std::string& name);
 // first version, "reduce" and "copy".
 enum class Derivation { kCut, kCopy };
 
-// A rectangle of the scaled picture, in pixels.
-struct Window {
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-};
-
 struct DerivedPlan {
   Derivation derivation = Derivation::kCopy;
   PixelRegion region;  // cut only
-  Window window;       // cut only: the region's window
 };
 
-// The region's window, when it is not empty and lies wholly inside the
-// picture scaled to its box (0, 0, targetWidth, targetHeight); empty
-// otherwise. A window reaching past the picture cannot be cut from it: the
-// rewritten record would stretch what is left over the whole mask.
-std::optional<Window> windowInBox(const PixelRegion& region);
+// Whether the region's window is not empty and lies wholly inside the
+// picture scaled to its box (0, 0, targetWidth, targetHeight). A window
+// reaching past the picture cannot be cut from it: the rewritten record would
+// stretch what is left over the whole mask.
+bool windowInBox(const PixelRegion& region);
 
 // Reduce when the picture is used by one element only, has more pixels than
 // the window needs, and the window is sound (`region` present, its window in

@@ -229,9 +229,10 @@ TEST(AlbumPlanTest, ReduceOnlyASoleUseWithMorePixelsThanItsSoundWindow) {
   for (const Row& row : rows) {
     const DerivedPlan plan =
         planDerivedImage(row.count, row.width, row.height, row.area, row.region);
-    const Window& w = plan.window;
-    EXPECT_EQ(plan.derivation == Derivation::kCut ? std::vector<int>({w.x, w.y, w.width, w.height})
-                                                  : std::vector<int>(),
+    const PixelRegion& w = plan.region;
+    EXPECT_EQ(plan.derivation == Derivation::kCut
+                  ? std::vector<int>({w.left, w.top, w.width, w.height})
+                  : std::vector<int>(),
               row.window)
         << row.count << " " << row.width << " " << row.area;
   }
