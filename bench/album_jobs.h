@@ -13,7 +13,7 @@
 
 #include "album/json_reader.h"
 #include "plan/album_plan.h"
-#include "plan/run_settings.h"
+#include "plan/plan_settings.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/os_path.h"
@@ -26,7 +26,7 @@ inline std::vector<vellomar::PictureJob> albumJobs(const std::string& albumDir) 
   using namespace vellomar;
   Json::Value root;
   if (!readJson(readWholeFile(nativeFileSystem(), albumDir + "/album.desc"), root)) return {};
-  RunSettings settings;
+  PlanSettings settings;
   settings.sourceDir = albumDir + "\\";
   const AlbumPlan plan = planAlbum(root, settings, CodePage::named("UTF-8"));
   std::vector<PictureJob> jobs;

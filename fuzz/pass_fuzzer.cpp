@@ -17,7 +17,7 @@
 
 #include "album/json_reader.h"
 #include "app/album_run.h"
-#include "plan/run_settings.h"
+#include "app/run_settings.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "util/whole_file.h"

@@ -6,7 +6,7 @@
 #include "app/exit_status.h"
 #include "app/options.h"
 #include "app/proof_run.h"
-#include "plan/run_settings.h"
+#include "app/run_settings.h"
 #include "platform/code_page.h"
 #include "platform/file_system.h"
 #include "platform/system.h"

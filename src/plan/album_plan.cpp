@@ -7,8 +7,8 @@
 
 #include "album/album_format.h"
 #include "album/album_walk.h"
+#include "plan/plan_settings.h"
 #include "plan/record_rewrite.h"
-#include "plan/run_settings.h"
 #include "plan/source_census.h"
 #include "plan/source_path.h"
 #include "platform/os_path.h"
@@ -37,7 +37,7 @@ std::optional<Problem> pageShapeProblem(const Json::Value& pages) {
 
 // Plans one picture element; returns the problem that ends the run, if its
 // geometry has one.
-std::optional<Problem> planElement(const Json::Value& element, const RunSettings& settings,
+std::optional<Problem> planElement(const Json::Value& element, const PlanSettings& settings,
                                    const CodePage& codePage, const SourceCensus& census,
                                    double scale, ElementPlan& plan) {
   plan.place = elementPlace(plan.page, plan.element);
@@ -137,7 +137,7 @@ void nameDerivedFiles(std::vector<ElementPlan>& elements, const CodePage& codePa
 
 }  // namespace
 
-AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings,
+AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
                     const CodePage& codePage) {
   AlbumPlan plan;
   if (!isKeyed(root)) {

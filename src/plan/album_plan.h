@@ -15,13 +15,13 @@
 #include "album/album_document.h"
 #include "plan/derived_image.h"
 #include "plan/element_geometry.h"
-#include "plan/run_settings.h"
+#include "plan/plan_settings.h"
 #include "util/diagnostics.h"
 
 namespace vellomar {
 
 class CodePage;
-struct RunSettings;
+struct PlanSettings;
 
 // The picture work of one element: what to read, what to write, the window.
 // How a derived file is encoded beyond what its name says. The defaults make
@@ -81,7 +81,8 @@ struct AlbumPlan {
 };
 
 // Plans the run over the parsed document `root`.
-AlbumPlan planAlbum(const Json::Value& root, const RunSettings& settings, const CodePage& codePage);
+AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
+                    const CodePage& codePage);
 
 // The image record of `element` (as read) once the element's derived picture
 // is made from a `pictureWidth` x `pictureHeight` picture by `derivation`: with the

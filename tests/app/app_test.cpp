@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "app/album_run.h"
-#include "plan/run_settings.h"
+#include "app/run_settings.h"
 #include "plan/run_state.h"
 #include "support/test_support.h"
 #include "util/progress.h"

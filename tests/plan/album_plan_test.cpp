@@ -4,8 +4,8 @@
 
 #include "album/json_writer.h"
 #include "plan/derived_image.h"
+#include "plan/plan_settings.h"
 #include "plan/record_rewrite.h"
-#include "plan/run_settings.h"
 #include "plan/run_state.h"
 #include "plan/source_path.h"
 #include "support/test_support.h"
@@ -17,7 +17,7 @@ namespace {
 // far it was read, then its problem or its job), then the problem that ends
 // the run.
 std::string planOf(const std::string& document, bool origin, const char* codePage) {
-  RunSettings settings;
+  PlanSettings settings;
   settings.sourceDir = "in\\";
   settings.useOriginPath = origin;
   const AlbumPlan plan = planAlbum(parseJson(document), settings, CodePage::named(codePage));
