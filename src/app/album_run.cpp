@@ -240,8 +240,7 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     work.swap(planned.jobs);  // all of them: no copy of a long list
   }
   // What the last run left as this run would make it is kept as it is.
-  std::vector<std::optional<DerivedFile>> kept =
-      run.settings.rebuild ? std::vector<std::optional<DerivedFile>>() : output.filesToKeep(work);
+  RerunLedger ledger = output.planReruns(work, pictureMakersVersion(), run.settings.rebuild);
   // A few pictures need no progress line.
   constexpr int kFewPictures = 4;
   Progress progress(run.diagnostics.stream(), run.settings.showProgress, kFewPictures);
@@ -252,7 +251,7 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
   } attachment{run.diagnostics};
   run.diagnostics.setProgress(&progress);
   DerivedFiles files(
-      run.files, std::move(work), std::move(kept), run.outputDir, run.settings.workerCount,
+      run.files, std::move(work), std::move(ledger), run.outputDir, run.settings.workerCount,
       [&](TemporaryFile& made, const std::string& name, uint64_t hash, std::string& error) {
         return output.putInPlace(made, name, hash, error);
       },

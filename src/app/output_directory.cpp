@@ -4,7 +4,6 @@
 #include <map>
 #include <set>
 
-#include "pictures/picture.h"
 #include "plan/derived_image.h"
 #include "platform/os_path.h"
 #include "util/content_hash.h"
@@ -80,14 +79,11 @@ Ownership OutputDirectory::ownership(const std::string& name) {
   });
 }
 
-std::vector<std::optional<DerivedFile>> OutputDirectory::filesToKeep(
-    const std::vector<PictureJob>& jobs) {
-  if (previous_.files.empty() || jobs.empty()) return {};
-  std::map<std::string, const DerivedFile*> byName;
-  for (const DerivedFile& file : previous_.files) byName[file.derivedName] = &file;
+RerunLedger OutputDirectory::planReruns(const std::vector<PictureJob>& jobs,
+                                        const std::string& versions, bool rebuild) {
   // The identity of the file at `path`, and the hash of its bytes when they
   // are not known by that identity to be the ones hashed `was`.
-  const auto find = [&](const std::string& path, const FileIdentity& was,
+  const auto look = [&](const std::string& path, const FileIdentity& was,
                         std::optional<FileIdentity>& identity, std::optional<uint64_t>& hash) {
     identity = fileIdentity(files_, path);
     std::string bytes, error;
@@ -95,30 +91,8 @@ std::vector<std::optional<DerivedFile>> OutputDirectory::filesToKeep(
       hash = contentHash(bytes);
     }
   };
-  std::vector<std::optional<DerivedFile>> kept(jobs.size());
-  const std::string versions = pictureMakersVersion();
-  // The jobs of one source file are one file: it is looked at once.
-  std::map<std::string, std::optional<DerivedFile>> decided;
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    const PictureJob& job = jobs[i];
-    const auto found = byName.find(job.derivedName);
-    const uint64_t recipe = recipeOf(job, versions);
-    if (found == byName.end() || found->second->recipe != recipe) continue;
-    const auto [done, fresh] = decided.emplace(job.derivedName, std::nullopt);
-    if (fresh) {
-      const DerivedFile& previousFile = *found->second;
-      FilesNow now;
-      find(job.sourceFilePath, previousFile.source, now.source, now.sourceHash);
-      find(directory_ + job.derivedName, previousFile.written, now.written, now.writtenHash);
-      if (keepsFile(previousFile, recipe, now)) {
-        done->second = previousFile;
-        done->second->source = *now.source;
-        done->second->written = *now.written;
-      }
-    }
-    kept[i] = done->second;
-  }
-  return kept;
+  return vellomar::planReruns(jobs, rebuild ? std::vector<DerivedFile>() : previous_.files,
+                              versions, directory_, look);
 }
 
 bool OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash,

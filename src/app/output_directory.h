@@ -31,10 +31,10 @@ class OutputDirectory {
   // directory, a link) is not the tool's.
   Ownership ownership(const std::string& name);
 
-  // For each of `jobs` (element order), the derived file the last run left
-  // when keepsFile says it is kept, with the identities found now. Empty when
-  // there is none to keep.
-  std::vector<std::optional<DerivedFile>> filesToKeep(const std::vector<PictureJob>& jobs);
+  // planReruns of `jobs` (element order) against what the last run left here
+  // (nothing, to make every file), looking at the files as they are now.
+  RerunLedger planReruns(const std::vector<PictureJob>& jobs, const std::string& versions,
+                         bool rebuild);
 
   // Puts `made` in place as `name`, recorded in the journal first; false,
   // with the reason, when it cannot be (it is then removed).

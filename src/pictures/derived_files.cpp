@@ -26,12 +26,12 @@ struct DerivedFiles::Running {
   OrderedMap<std::vector<Made>> map;
 };
 
-DerivedFiles::DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
-                           std::vector<std::optional<DerivedFile>> kept, std::string outputDir,
-                           int workerCount, PutInPlace putInPlace, Progress* progress)
+DerivedFiles::DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs, RerunLedger ledger,
+                           std::string outputDir, int workerCount, PutInPlace putInPlace,
+                           Progress* progress)
     : files_(files),
       jobs_(std::move(jobs)),
-      kept_(std::move(kept)),
+      ledger_(std::move(ledger)),
       outputDir_(std::move(outputDir)),
       putInPlace_(std::move(putInPlace)),
       progress_(progress) {
@@ -43,37 +43,17 @@ DerivedFiles::DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
                   [](const PictureJob& job) { return !isJpegName(job.derivedName); })) {
     loadImageCodecs();
   }
-  const std::string versions = pictureMakersVersion();
-  std::map<std::string, size_t> taskOfSource;
-  size_t pictures = 0;
-  for (size_t i = 0; i < jobs_.size(); ++i) {
-    recipes_.push_back(recipeOf(jobs_[i], versions));
-    slots_.emplace_back();
-    if (isKept(i)) continue;
-    const auto [found, fresh] = taskOfSource.emplace(jobs_[i].sourceFilePath, tasks_.size());
-    if (fresh) tasks_.emplace_back();
-    std::vector<size_t>& task = tasks_[found->second];
-    // The jobs of one source file are copies of one picture under one name.
-    const bool copy = !task.empty();
-    slots_.back() = {found->second, task.size(), copy};
-    if (slots_.back().copy) {
-      slots_.back().place = 0;
-      continue;
-    }
-    task.push_back(i);
-    ++pictures;
-  }
-  written_.resize(tasks_.size());
+  const std::vector<size_t>& tasks = ledger_.tasks;
+  written_.resize(tasks.size());
   // Largest pictures first, so that no large one is left for the end.
-  std::vector<uint64_t> sizes(tasks_.size());
-  for (size_t t = 0; t < tasks_.size(); ++t)
-    sizes[t] =
-        fileIdentity(files_, jobs_[tasks_[t].front()].sourceFilePath).value_or(FileIdentity()).size;
-  std::vector<size_t> order(tasks_.size());
+  std::vector<uint64_t> sizes(tasks.size());
+  for (size_t t = 0; t < tasks.size(); ++t)
+    sizes[t] = fileIdentity(files_, jobs_[tasks[t]].sourceFilePath).value_or(FileIdentity()).size;
+  std::vector<size_t> order(tasks.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return sizes[a] > sizes[b]; });
-  if (progress_ != nullptr) progress_->start(static_cast<int>(pictures));
+  if (progress_ != nullptr) progress_->start(static_cast<int>(tasks.size()));
   const size_t workers =
       static_cast<size_t>(workerCount > 0 ? workerCount : onlineProcessorCount());
   running_.reset(new Running{OrderedMap<std::vector<Made>>(
@@ -87,8 +67,7 @@ const std::string& DerivedFiles::missingWorkers() const { return running_->map.m
 std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
   std::vector<Made> made;
   try {
-    std::vector<const PictureJob*> jobs;
-    for (size_t job : tasks_[task]) jobs.push_back(&jobs_[job]);
+    const std::vector<const PictureJob*> jobs = {&jobs_[ledger_.tasks[task]]};
     made.resize(jobs.size());
     // Each picture is written as soon as it is made, and its bytes let go.
     makeDerivedPictures(files_, jobs, [&](size_t k, const DerivedPicture& picture) {
@@ -121,33 +100,32 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
 
 DerivedPicture DerivedFiles::next() {
   const size_t job = next_++;
-  if (isKept(job)) {
+  const JobFile& entry = ledger_.jobs[job];
+  if (entry.kept) {
     DerivedPicture kept;
     kept.status = DerivedPicture::Status::kKept;
-    kept.file = *kept_[job];
+    kept.file = *entry.kept;
     return kept;
   }
-  const Slot& slot = slots_[job];
-  if (slot.copy) return *written_[slot.task];
-  std::vector<Made>& results = running_->map.get(slot.task);
+  if (entry.copy) return *written_[entry.task];
+  std::vector<Made>& results = running_->map.get(entry.task);
   // A picture that could not get its memory while the workers held theirs is
   // made again with the machine to itself; failing then, it is its element's
   // problem.
   const auto shortOfMemory = [&] {
-    return results.size() <= slot.place ||
-           results[slot.place].picture.status == DerivedPicture::Status::kOutOfMemory;
+    return results.empty() || results[0].picture.status == DerivedPicture::Status::kOutOfMemory;
   };
-  if (shortOfMemory()) results = running_->map.rerunAlone(slot.task);
-  if (results.size() <= slot.place) {
+  if (shortOfMemory()) results = running_->map.rerunAlone(entry.task);
+  if (results.empty()) {
     DerivedPicture failed;
     failed.status = DerivedPicture::Status::kOutOfMemory;
     failed.problem = "out of memory";
-    written_[slot.task] = failed;
+    written_[entry.task] = failed;
     return failed;
   }
-  Made& made = results[slot.place];
+  Made& made = results[0];
   DerivedPicture picture = std::move(made.picture);
-  picture.file.recipe = recipes_[job];
+  picture.file.recipe = entry.recipe;
   if (picture.status == DerivedPicture::Status::kMade) {
     const std::string& name = jobs_[job].derivedName;
     if (putInPlace_(made.temporary, name, picture.file.writtenHash, picture.problem)) {
@@ -156,7 +134,7 @@ DerivedPicture DerivedFiles::next() {
       picture.status = DerivedPicture::Status::kNotWritten;
     }
   }
-  written_[slot.task] = picture;
+  written_[entry.task] = picture;
   return picture;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pictures/picture.h"
+#include "plan/run_state.h"
 
 namespace vellomar {
 
@@ -30,12 +31,12 @@ class DerivedFiles {
   // Starts making the derived files of `jobs` (in element order) in
   // `outputDir` (a tool path ending with a separator) on `workerCount`
   // workers (0: one per online processor), reading and writing through
-  // `files`. A job with a file in `kept` (the last run's, found as it was
-  // made; aligned with `jobs`, or empty when none is kept) is not made.
-  // `progress`, when given, counts the pictures made.
-  DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs,
-               std::vector<std::optional<DerivedFile>> kept, std::string outputDir, int workerCount,
-               PutInPlace putInPlace, Progress* progress = nullptr);
+  // `files`, as `ledger` (planReruns of the jobs) says: its kept files are
+  // not made, and each of its tasks is made once. `progress`, when given,
+  // counts the pictures made.
+  DerivedFiles(FileSystem& files, std::vector<PictureJob> jobs, RerunLedger ledger,
+               std::string outputDir, int workerCount, PutInPlace putInPlace,
+               Progress* progress = nullptr);
   // Stops the workers; files not asked for are not made.
   ~DerivedFiles();
   DerivedFiles(const DerivedFiles&) = delete;
@@ -50,27 +51,16 @@ class DerivedFiles {
   const std::string& missingWorkers() const;
 
  private:
-  bool isKept(size_t job) const { return job < kept_.size() && kept_[job]; }
   struct Made;
   struct Running;
-  // Where a job's file comes from: a task's result at `place`, put in place
-  // by this job unless `copy` (an earlier job of the task wrote the file).
-  struct Slot {
-    size_t task = 0;
-    size_t place = 0;
-    bool copy = false;
-  };
   std::vector<Made> runTask(size_t task) const;
 
   FileSystem& files_;
   const std::vector<PictureJob> jobs_;
-  const std::vector<std::optional<DerivedFile>> kept_;
+  const RerunLedger ledger_;
   const std::string outputDir_;
   const PutInPlace putInPlace_;
   Progress* const progress_;
-  std::vector<uint64_t> recipes_;
-  std::vector<std::vector<size_t>> tasks_;  // the jobs each task makes, of one source file
-  std::vector<Slot> slots_;
   std::vector<std::optional<DerivedPicture>> written_;  // each task's file, once put in place
   size_t next_ = 0;
   std::unique_ptr<Running> running_;

@@ -113,6 +113,43 @@ bool keepsFile(const DerivedFile& previous, uint64_t recipe, const FilesNow& now
          holds(now.written, now.writtenHash, previous.written, previous.writtenHash);
 }
 
+RerunLedger planReruns(const std::vector<PictureJob>& jobs,
+                       const std::vector<DerivedFile>& previous, const std::string& versions,
+                       const std::string& outputDir, const LookFile& look) {
+  RerunLedger ledger;
+  std::map<std::string, const DerivedFile*> byName;
+  for (const DerivedFile& file : previous) byName[file.derivedName] = &file;
+  // The jobs of one name are one file: it is looked at once.
+  std::map<std::string, std::optional<DerivedFile>> decided;
+  std::map<std::string, size_t> taskOfSource;
+  for (const PictureJob& job : jobs) {
+    JobFile& entry = ledger.jobs.emplace_back();
+    entry.recipe = recipeOf(job, versions);
+    const auto found = byName.find(job.derivedName);
+    if (found != byName.end() && found->second->recipe == entry.recipe) {
+      const auto [done, fresh] = decided.emplace(job.derivedName, std::nullopt);
+      if (fresh) {
+        const DerivedFile& was = *found->second;
+        FilesNow now;
+        look(job.sourceFilePath, was.source, now.source, now.sourceHash);
+        look(outputDir + job.derivedName, was.written, now.written, now.writtenHash);
+        if (keepsFile(was, entry.recipe, now)) {
+          done->second = was;
+          done->second->source = *now.source;
+          done->second->written = *now.written;
+        }
+      }
+      entry.kept = done->second;
+      if (entry.kept) continue;
+    }
+    const auto [task, fresh] = taskOfSource.emplace(job.sourceFilePath, ledger.tasks.size());
+    entry.task = task->second;
+    entry.copy = !fresh;
+    if (fresh) ledger.tasks.push_back(ledger.jobs.size() - 1);
+  }
+  return ledger;
+}
+
 void OwnedFiles::add(OwnedFile file) {
   std::string key = foldedName(file.name);
   records_.emplace(std::move(key), std::move(file));

@@ -47,6 +47,38 @@ struct FilesNow {
 // still as it was written (likewise).
 bool keepsFile(const DerivedFile& previous, uint64_t recipe, const FilesNow& now);
 
+// Finds what is there now of a file the last run knew as `was`: its identity,
+// and the hash of its bytes when that identity is not `was`.
+using LookFile =
+    std::function<void(const std::string& path, const FileIdentity& was,
+                       std::optional<FileIdentity>& identity, std::optional<uint64_t>& hash)>;
+
+// Where the file of one job of a run comes from.
+struct JobFile {
+  uint64_t recipe = 0;              // recipeOf the job
+  std::optional<DerivedFile> kept;  // the last run's, with its files as found now
+  // Otherwise made by `task` (one for each source file, its first job making
+  // the picture); a later job of the task's source takes the file its first
+  // job writes (`copy`).
+  size_t task = 0;
+  bool copy = false;
+};
+
+// The re-run rule applied to the jobs of a run, in element order.
+struct RerunLedger {
+  std::vector<JobFile> jobs;
+  std::vector<size_t> tasks;  // the job that makes each task's picture
+};
+
+// Decides every job of a run: a job whose derived name the last run made
+// (`previous`; empty to make everything) is kept when keepsFile says so, with
+// its source and its file in `outputDir` looked at once through `look`;
+// every other job is made once for its source file. `versions` is
+// pictureMakersVersion's.
+RerunLedger planReruns(const std::vector<PictureJob>& jobs,
+                       const std::vector<DerivedFile>& previous, const std::string& versions,
+                       const std::string& outputDir, const LookFile& look);
+
 // A file the tool put in the output directory, as it put it there.
 struct OwnedFile {
   std::string name;       // code-page bytes

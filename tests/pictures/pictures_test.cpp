@@ -805,8 +805,8 @@ std::vector<PictureJob> jobsOn(const std::string& dir, std::vector<std::string> 
 DerivedFiles derivedFiles(const std::vector<PictureJob>& jobs, const std::string& out,
                           int workers) {
   const std::string dir = out + kSeparator;
-  return DerivedFiles(nativeFileSystem(), jobs,
-                      std::vector<std::optional<DerivedFile>>(jobs.size()), dir, workers,
+  return DerivedFiles(nativeFileSystem(), jobs, planReruns(jobs, {}, "", dir, nullptr), dir,
+                      workers,
                       [dir](TemporaryFile& made, const std::string& name, uint64_t,
                             std::string& error) { return made.commit(dir, name, error); });
 }

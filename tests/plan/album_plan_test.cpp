@@ -348,31 +348,64 @@ TEST(RunStateTest, OwnedFilesAreThoseTheToolWrote) {
 
 // A file the last run made is kept only when its recipe is the same, and its
 // source and the file itself are as they were: the same identity, or failing
-// that, the same bytes.
-TEST(RunStateTest, KeepOrMake) {
+// that, the same bytes. Every other job is made once for its source file, a
+// later job of that source taking the file its first one writes.
+TEST(RunStateTest, ReRunsKeepMakeOrCopy) {
   const FileIdentity source{1, 2, 3, 4, 5}, written{1, 9, 3, 4, 5};
-  const DerivedFile made{"a.jpg", 7, source, 11, written, 12, 40, 30, Derivation::kCut};
   FileIdentity touched = source;
   touched.changedNanoseconds = 6;  // a restore set the time back, not the change time
+  const std::optional<uint64_t> no;
   const struct {
-    const char* row;
-    uint64_t recipe;
-    FilesNow now;
-    bool kept;
+    const char* source;  // and name: "s" and "k" are each two jobs' source
+    bool made;           // by the last run, with this run's recipe
+    FilesNow now;        // its source and its file
+    const char* fate;
   } rows[] = {
-      {"as it was", 7, {source, std::nullopt, written, std::nullopt}, true},
-      {"another recipe", 8, {source, std::nullopt, written, std::nullopt}, false},
-      {"no source", 7, {std::nullopt, std::nullopt, written, std::nullopt}, false},
-      {"no file", 7, {source, std::nullopt, std::nullopt, std::nullopt}, false},
-      {"source touched, same bytes", 7, {touched, 11, written, std::nullopt}, true},
-      {"source touched, other bytes", 7, {touched, 13, written, std::nullopt}, false},
-      {"source touched, not read", 7, {touched, std::nullopt, written, std::nullopt}, false},
-      {"file touched, same bytes", 7, {source, std::nullopt, touched, 12}, true},
-      {"file touched, other bytes", 7, {source, std::nullopt, touched, 11}, false},
+      {"as it was", true, {source, no, written, no}, "kept"},
+      {"another recipe", false, {source, no, written, no}, "made"},
+      {"no source", true, {std::nullopt, no, written, no}, "made"},
+      {"no file", true, {source, no, std::nullopt, no}, "made"},
+      {"source touched, same bytes", true, {touched, 11, written, no}, "kept"},
+      {"source touched, other bytes", true, {touched, 13, written, no}, "made"},
+      {"source touched, not read", true, {touched, no, written, no}, "made"},
+      {"file touched, same bytes", true, {source, no, touched, 12}, "kept"},
+      {"file touched, other bytes", true, {source, no, touched, 11}, "made"},
+      {"s", false, {}, "made"},
+      {"s", false, {}, "copy"},
+      {"k", true, {source, no, written, no}, "kept"},
+      {"k", true, {}, "kept"},
   };
+  std::vector<PictureJob> jobs;
+  std::vector<DerivedFile> previous;
+  std::map<std::string, FilesNow> found;  // by source, and by name
   for (const auto& row : rows) {
-    EXPECT_EQ(keepsFile(made, row.recipe, row.now), row.kept) << row.row;
+    const std::string name = std::string(row.source) + ".jpg";
+    jobs.push_back({row.source, name, 1, 10.0, PixelRegion{1, 2, 3, 4, 5, 6}});
+    if (found.emplace(row.source, row.now).second) {
+      found.emplace(name, row.now);
+      previous.push_back({name, recipeOf(jobs.back(), "v") + (row.made ? 0 : 1), source, 11,
+                          written, 12, 40, 30, Derivation::kCut});
+    }
   }
+  int looks = 0;
+  const RerunLedger ledger =
+      planReruns(jobs, previous, "v", "/",
+                 [&](const std::string& path, const FileIdentity&,
+                     std::optional<FileIdentity>& identity, std::optional<uint64_t>& hash) {
+                   ++looks;
+                   const bool file = path[0] == '/';
+                   const FilesNow& now = found.at(path.substr(file ? 1 : 0));
+                   identity = file ? now.written : now.source;
+                   hash = file ? now.writtenHash : now.sourceHash;
+                 });
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const JobFile& job = ledger.jobs.at(i);
+    EXPECT_EQ(job.kept ? "kept" : job.copy ? "copy" : "made", std::string(rows[i].fate)) << i;
+    EXPECT_TRUE(!job.kept || job.kept->source == rows[i].now.source.value_or(source)) << i;
+    EXPECT_TRUE(job.kept || jobs[ledger.tasks[job.task]].sourceFilePath == rows[i].source) << i;
+  }
+  EXPECT_EQ(ledger.tasks.size(), 7u);  // one for each source made
+  EXPECT_EQ(looks, 2 * 9);             // each file the last run made with these recipes, once
 }
 
 }  // namespace
