@@ -461,12 +461,6 @@ TEST_F(AlbumRunTest, ARunRemovesWhatKilledRunsLeft) {
 
 #ifndef _WIN32
 // The binary's status (-1 is 255) and its standard output.
-TEST_F(AlbumRunTest, BinaryExitsWith255) {
-  const RunResult missing = runBinary({sourceDir(), outputDir(), "0"});
-  EXPECT_EQ(missing.status, 255);
-  EXPECT_EQ(missing.out, kFileOpenErrorLine);
-}
-
 // A named pipe is refused, never waited on, and so is a (sparse) file larger
 // than the image library reads, before it is read. An error stream whose
 // reader has gone loses the diagnostics, not the run.
