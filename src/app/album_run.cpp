@@ -417,10 +417,8 @@ int runAlbum(Run& run) {
 
     // Only the last component is created. A directory that is not there then
     // ends the run before any picture is read.
-    std::string error = "its name does not convert to Unicode";
-    if (!ansiToWide(run.codePage, settings.outputDir.c_str()).empty()) {
-      run.files.makeDirectory(settings.outputDir, error);
-    }
+    std::string error;
+    run.files.makeDirectory(settings.outputDir, error);
     const auto created = directoryIdentity(run.files, settings.outputDir);
     if (!created) return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + error);
     run.outputDir = settings.outputDir + '\\';

@@ -50,11 +50,6 @@ int ansiToUtf8(const CodePage& codePage, const char* source, char* destination,
   });
 }
 
-std::u16string ansiToWide(const CodePage& codePage, const char* path) {
-  if (path == nullptr) return u"";
-  return codePage.toUtf16(std::string_view(path, std::strlen(path)));
-}
-
 std::string convertUtf8ToAnsi(const CodePage& codePage, const std::string& text) {
   return convertText(codePage, text, utf8ToAnsi);
 }

@@ -24,10 +24,6 @@ int utf8ToAnsi(const CodePage& codePage, const char* source, char* destination,
 int ansiToUtf8(const CodePage& codePage, const char* source, char* destination,
                int destinationSize);
 
-// The UTF-16 form of a NUL-terminated code-page path, without terminator;
-// empty for empty text.
-std::u16string ansiToWide(const CodePage& codePage, const char* path);
-
 // The text up to its first NUL converted by the size query and conversion
 // above; "" when a conversion fails.
 std::string convertUtf8ToAnsi(const CodePage& codePage, const std::string& text);
