@@ -412,12 +412,6 @@ std::string iccProfile(const char* space, size_t size) {
 }
 
 // The profile libjpeg itself reads from a JPEG file; "" when none.
-uint64_t readBigEndian(const std::string& bytes, size_t at, int count) {
-  uint64_t value = 0;
-  for (int i = 0; i < count; ++i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-  return value;
-}
-
 std::string libjpegProfile(const std::string& file) {
   jpeg_decompress_struct info;
   jpeg_error_mgr errors;
@@ -482,10 +476,10 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
     }
     if (row.extension == std::string(".png")) {  // every chunk's CRC holds
       for (size_t at = 8; at + 12 <= bytes.size();) {
-        const size_t length = static_cast<size_t>(readBigEndian(bytes, at, 4));
+        const size_t length = static_cast<size_t>(number(bytes, at, 4, true).value_or(0));
         const auto data = reinterpret_cast<const Bytef*>(bytes.data() + at + 4);
         EXPECT_EQ(crc32(0, data, static_cast<uInt>(length + 4)),
-                  readBigEndian(bytes, at + 8 + length, 4))
+                  number(bytes, at + 8 + length, 4, true).value_or(0))
             << bytes.substr(at + 4, 4);
         at += 12 + length;
       }
