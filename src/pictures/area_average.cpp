@@ -66,7 +66,7 @@ AreaAverage::AreaAverage(const std::vector<Span>& columns, const std::vector<Spa
       channels_(std::clamp(channels, 1, 4)),
       width_(std::max(columnCount, 0)),
       means_(static_cast<int>(rows.size()), static_cast<int>(columns.size()),
-             CV_8UC(std::clamp(channels, 1, 4)), cv::Scalar::all(0)),
+             CV_8UC(std::clamp(channels, 1, 4))),  // each row written once: complete, or zero
       rowCovered_(rows.size(), 0) {
   // Every cell column reads as many pixels, the widest's: the others' weights
   // padded with zeros, before them near the row's end and after them
@@ -141,7 +141,10 @@ void AreaAverage::add(int y, const unsigned char* row) {
 
 void AreaAverage::complete() {
   const size_t cellRow = done_++;
-  if (sums_.empty()) return;  // no picture row reached it
+  if (sums_.empty()) {  // no picture row reached it
+    means_.row(static_cast<int>(cellRow)).setTo(cv::Scalar::all(0));
+    return;
+  }
   // Then across, once for the cell row.
   std::vector<float>& sums = sums_.front();
   switch (channels_) {
@@ -165,6 +168,9 @@ void AreaAverage::complete() {
 
 cv::Mat AreaAverage::finish(cv::Mat* covered) {
   while (!copies_ && done_ < rows_.size()) complete();
+  for (size_t y = 0; copies_ && y < rows_.size(); ++y) {
+    if (rowCovered_[y] == 0) means_.row(static_cast<int>(y)).setTo(cv::Scalar::all(0));
+  }
   if (covered != nullptr) {
     // Covered where both its row and its column are.
     *covered = cv::Mat::zeros(means_.size(), CV_8U);
