@@ -74,9 +74,17 @@ grep -q '"jpegQuality":80},"status":0}' "$out/my book.jsonl" || fail "with optio
 grep -q '"status":255}' "$out/broken one.jsonl" || fail "with options: no report for broken one"
 [ -s "$work/proofs/été/index.html" ] || fail "with options: no proof for été"
 [ ! -e "$work/proofs/broken one" ] || fail "with options: a proof of a broken album"
-status=0
-"$script" --frobnicate "$work/albums" "$out" >"$work/printed" 2>"$work/err" || status=$?
-[ "$status" = 255 ] || fail "an unknown option: exit status $status, not 255"
+# Mistakes on the command line end it before anything is made: an unknown
+# option, a value vellomar does not take, an option after the directories, a
+# word that is neither ORIGIN_FLAG nor after --.
+for wrong in "--frobnicate $work/albums $out" "--resample lanczos $work/albums $out" \
+  "--jpeg-quality=101 $work/albums $out" "$work/albums $out --report" "$work/albums $out 0 echo"; do
+  status=0
+  # shellcheck disable=SC2086
+  "$script" $wrong >"$work/printed" 2>"$work/err" || status=$?
+  [ "$status" = 255 ] || fail "$wrong: exit status $status, not 255"
+  [ ! -s "$work/printed" ] || fail "$wrong: something printed"
+done
 
 # Resumed after the broken album is mended, it is prepared; the others are
 # not run again.
