@@ -60,7 +60,7 @@ constexpr char kHelp[] =
     "      --resample bilinear|area\n"
     "                 reduce a window to its box bilinearly (the default, as\n"
     "                 every earlier run did) or by averaging all the pixels under\n"
-    "                 each printed pixel (area: no moire on fine patterns)\n"
+    "                 each printed pixel (area: far less moire on fine patterns)\n"
     "  -h, --help     print this help\n"
     "      --version  print the version\n";
 
@@ -143,11 +143,8 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
   RunSettings settings;
   std::vector<std::string> positional = {args.front()};
   positional.insert(positional.end(), parsed.operands.begin(), parsed.operands.end());
-  if (!readRunSettings(positional, settings)) {
-    return fail("expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got " +
-                std::to_string(parsed.operands.size()) + " argument" +
-                (parsed.operands.size() == 1 ? "" : "s"));
-  }
+  // The options' values first: an option missing its value took an argument.
+  const bool counted = readRunSettings(positional, settings);
   if (parsed.has("jobs")) {
     const auto jobs = wholeNumber(parsed.options.at("jobs"), 1, kMaxJobs);
     if (!jobs) {
@@ -191,6 +188,11 @@ int runCommandLine(const std::vector<std::string>& args, const CodePage& codePag
       return fail("--resample: bilinear or area, not " + resampling);
     }
     settings.resampling = resampling == "area" ? Resampling::kArea : Resampling::kBilinear;
+  }
+  if (!counted) {
+    return fail("expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got " +
+                std::to_string(parsed.operands.size()) + " argument" +
+                (parsed.operands.size() == 1 ? "" : "s"));
   }
   if (settings.outputDir.empty()) return fail("the output directory is empty");
   settings.showProgress = errIsTerminal;
