@@ -102,7 +102,8 @@ double squaredDifference(const cv::Mat& a, const cv::Mat& b, int margin, cv::Poi
 
 // Where `a` lies in `b` (the same with `margin` more cells each way), to a
 // part of a cell: found on the pictures halved `levels` times (the margin
-// halving with them, to a whole cell), then followed down half by half.
+// halving with them, to a whole cell), then followed down half by half;
+// along an axis where nothing tells one place from another, none.
 cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int levels) {
   std::vector<cv::Mat> as{a}, bs{b};
   for (int level = 1; level <= levels; ++level) {
@@ -120,7 +121,19 @@ cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int level
   cv::Point best;
   cv::minMaxLoc(scores, nullptr, nullptr, &best);
   const int top = margin >> levels;
+  // Along an axis the source does not change when moved by a cell at this
+  // size (a fine pattern averaged away, a plain colour), nothing tells one
+  // place from another: the picture is taken as where it should be.
+  const cv::Mat& coarse = bs.back();
+  const cv::Rect inner(top, top, as.back().cols, as.back().rows);
+  const auto varies = [&](cv::Point step) {
+    return top == 0 || cv::norm(coarse(inner), coarse(inner + step), cv::NORM_L2SQR) /
+                               static_cast<double>(inner.area()) >=
+                           kTexture;
+  };
+  const int reachX = varies({1, 0}) ? 1 : 0, reachY = varies({0, 1}) ? 1 : 0;
   cv::Point shift = best - cv::Point(top, top);
+  shift = {shift.x * reachX, shift.y * reachY};
   double around[3][3] = {};
   for (int level = levels; level >= 0; --level) {
     const int m = margin >> level;
@@ -129,8 +142,8 @@ cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int level
     for (int step = 0; step < 4; ++step) {
       cv::Point next = shift;
       double lowest = HUGE_VAL;
-      for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -reachY; dy <= reachY; ++dy) {
+        for (int dx = -reachX; dx <= reachX; ++dx) {
           const cv::Point at = shift + cv::Point(dx, dy);
           double& score = around[dy + 1][dx + 1];
           score = std::abs(at.x) <= m && std::abs(at.y) <= m
@@ -150,8 +163,8 @@ cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int level
                         static_cast<float>(after))
                : 0.0;
   };
-  return {shift.x + part(around[1][0], around[1][1], around[1][2]),
-          shift.y + part(around[0][1], around[1][1], around[2][1])};
+  return {shift.x + (reachX != 0 ? part(around[1][0], around[1][1], around[1][2]) : 0.0),
+          shift.y + (reachY != 0 ? part(around[0][1], around[1][1], around[2][1]) : 0.0)};
 }
 
 }  // namespace
