@@ -119,14 +119,17 @@ DrawnPicture drawCells(const cv::Mat& cells, const cv::Mat& covered, const CellG
   const double across = std::abs(geometry.boxWidth) * canvas.pixelsPerUnit / grid.boxWidth;
   const double down = std::abs(geometry.boxHeight) * canvas.pixelsPerUnit / grid.boxHeight;
   if (across < 0.5 && down < 0.5) {
-    const cv::Size smaller(std::max(1, static_cast<int>(std::ceil(cells.cols * across))),
-                           std::max(1, static_cast<int>(std::ceil(cells.rows * down))));
-    const double fx = static_cast<double>(smaller.width) / cells.cols;
-    const double fy = static_cast<double>(smaller.height) / cells.rows;
-    cv::resize(drawn, drawn, smaller, 0, 0, cv::INTER_AREA);
-    cv::resize(covered, seen, smaller, 0, 0, cv::INTER_NEAREST);
-    shown = {grid.boxWidth * fx, grid.boxHeight * fy, grid.originX * fx,
-             grid.originY * fy,  smaller.width,       smaller.height};
+    // By whole numbers of cells each way, which the library averages fast;
+    // the last few cells short of a whole block (less than a canvas pixel)
+    // are left out.
+    const int kx = std::min(cells.cols, static_cast<int>(1 / across));
+    const int ky = std::min(cells.rows, static_cast<int>(1 / down));
+    const cv::Size smaller(cells.cols / kx, cells.rows / ky);
+    const cv::Rect whole(0, 0, smaller.width * kx, smaller.height * ky);
+    cv::resize(cells(whole), drawn, smaller, 0, 0, cv::INTER_AREA);
+    cv::resize(covered(whole), seen, smaller, 0, 0, cv::INTER_NEAREST);
+    shown = {grid.boxWidth / kx, grid.boxHeight / ky, grid.originX / kx,
+             grid.originY / ky,  smaller.width,       smaller.height};
   }
   const cv::Matx33d toArea =
       cv::Matx33d(1, 0, -area.x, 0, 1, -area.y, 0, 0, 1) * pageToCanvas(canvas);
