@@ -87,6 +87,15 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
   const ProofSide& after = element.after;
   const std::string& place = element.place;
   const int r = kSearchCells;
+  // A side whose picture cannot be loaded says why in its box and in a note.
+  const auto unloaded = [&](const char* side, const std::string& path, const GridPicture& picture,
+                            ProofSide& shown) {
+    const std::string reason =
+        picture.problem.empty() ? "the image library cannot decode it" : picture.problem;
+    shown.label = {fileName(path), reason};
+    proof.notes.push_back(side + (": " + place) + ": " + toOsPath(path) +
+                          ": the picture cannot be loaded: " + reason);
+  };
 
   // The source, on the grid of what prints: the window the run cuts (with
   // the search around it), or the mask.
@@ -110,13 +119,7 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
       }
       return std::vector<CellGrid>{beforeGrid};
     });
-    if (!source.loaded) {
-      const std::string reason =
-          source.problem.empty() ? "the image library cannot decode it" : source.problem;
-      proof.element.before.label = {fileName(before.path), reason};
-      proof.notes.push_back("before: " + place + ": " + toOsPath(before.path) +
-                            ": the picture cannot be loaded: " + reason);
-    }
+    if (!source.loaded) unloaded("before", before.path, source, proof.element.before);
   }
   // What prints, on the same grid: the derived picture's own pixels for a
   // window, the mask laid over its box for a copy.
@@ -140,13 +143,7 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
       }
       return std::vector<CellGrid>{afterGrid};
     });
-    if (!prepared.loaded) {
-      const std::string reason =
-          prepared.problem.empty() ? "the image library cannot decode it" : prepared.problem;
-      proof.element.after.label = {fileName(after.path), reason};
-      proof.notes.push_back("after: " + place + ": " + toOsPath(after.path) +
-                            ": the picture cannot be loaded: " + reason);
-    }
+    if (!prepared.loaded) unloaded("after", after.path, prepared, proof.element.after);
   }
 
   if (source.loaded && !source.cells.empty()) {
