@@ -252,8 +252,8 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
   run.diagnostics.setProgress(&progress);
   DerivedFiles files(
       run.files, std::move(work), std::move(ledger), run.outputDir, run.settings.workerCount,
-      [&](TemporaryFile& made, const std::string& name, uint64_t hash, std::string& error) {
-        return output.putInPlace(made, name, hash, error);
+      [&](TemporaryFile& made, const std::string& name, uint64_t hash) {
+        return output.putInPlace(made, name, hash);
       },
       &progress);
   if (!files.missingWorkers().empty()) {
@@ -301,27 +301,27 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     }
     const std::string derivedFile = toOsPath(run.outputDir + element.job->derivedName);
     const DerivedPicture picture = files.next();
-    switch (picture.status) {
-      case DerivedPicture::Status::kLibraryFailed:
+    switch (picture.outcome) {
+      case DerivedPicture::Outcome::kLibraryFailed:
         problem({derivedFile, element.place, "the image library failed: " + picture.problem});
         continue;
-      case DerivedPicture::Status::kOutOfMemory:
-      case DerivedPicture::Status::kNotLoaded:
+      case DerivedPicture::Outcome::kOutOfMemory:
+      case DerivedPicture::Outcome::kNotLoaded:
         problem({toOsPath(element.job->sourceFilePath), element.place,
                  "the picture cannot be loaded" +
                      (picture.problem.empty() ? "" : ": " + picture.problem)});
         continue;
-      case DerivedPicture::Status::kNotEncoded:
+      case DerivedPicture::Outcome::kNotEncoded:
         problem({derivedFile, element.place,
                  "cannot be written: " + (picture.problem.empty()
                                               ? "the image library could not encode it"
                                               : picture.problem)});
         continue;
-      case DerivedPicture::Status::kNotWritten:
+      case DerivedPicture::Outcome::kNotWritten:
         problem({derivedFile, element.place, "cannot be written: " + picture.problem});
         continue;
-      case DerivedPicture::Status::kMade:
-      case DerivedPicture::Status::kKept: break;
+      case DerivedPicture::Outcome::kMade:
+      case DerivedPicture::Outcome::kKept: break;
     }
     const DerivedFile& file = picture.file;
     const auto [at, fresh] = fileOfName.emplace(file.derivedName, done.files.size());
@@ -331,11 +331,14 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
     const Json::Value& elementValue =
         root[keys::kPhotoBook][keys::kPages][static_cast<Json::ArrayIndex>(element.page)]
             [keys::kElements][static_cast<Json::ArrayIndex>(element.element)];
-    done.fatal = rewrittenImage(element, elementValue, file.derivation, file.pictureWidth,
-                                file.pictureHeight, image);
-    if (done.fatal) return done;
+    const Expected<> rewritten = rewrittenImage(element, elementValue, file.derivation,
+                                                file.pictureWidth, file.pictureHeight, image);
+    if (!rewritten.ok()) {
+      done.fatal = rewritten.problem();
+      return done;
+    }
     document.rewrite(element.page, element.element, std::move(image));
-    describe(element, file, picture.status == DerivedPicture::Status::kKept, plan.scale, outcome);
+    describe(element, file, picture.outcome == DerivedPicture::Outcome::kKept, plan.scale, outcome);
     // A phone's portrait in a box laid out for it upright prints on its side.
     if (boxSuggestsUpright(element.geometry, file.pictureWidth, file.pictureHeight,
                            file.storedOrientation)) {
@@ -417,27 +420,27 @@ int runAlbum(Run& run) {
 
     // Only the last component is created. A directory that is not there then
     // ends the run before any picture is read.
-    std::string error;
-    run.files.makeDirectory(settings.outputDir, error);
+    const Expected<bool> made = run.files.makeDirectory(settings.outputDir);
     const auto created = directoryIdentity(run.files, settings.outputDir);
-    if (!created) return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + error);
+    if (!created) {
+      return run.fail(toOsPath(settings.outputDir), "", "cannot be created: " + made.reason());
+    }
     run.outputDir = settings.outputDir + '\\';
     run.kept.outputDirectory = created;
     run.kept.outputDir = run.outputDir;
     // One run at a time writes into a directory.
-    run.lock = run.files.lock(
-        run.outputDir, settings.waitForOtherRuns,
-        [&] {
+    Expected<std::unique_ptr<DirectoryLock>> locked =
+        run.files.lock(run.outputDir, settings.waitForOtherRuns, [&] {
           diagnostics.note(toOsPath(settings.outputDir), "",
                            "another run is writing into it: waiting for it to end");
-        },
-        error);
-    if (!run.lock) {
+        });
+    if (!locked.ok()) {
       return run.fail(toOsPath(settings.outputDir), "",
-                      error.empty()
-                          ? "another run is writing into it"
-                          : "cannot be locked: " + toOsPath(kLockFileName) + ": " + error);
+                      "cannot be locked: " + toOsPath(kLockFileName) + ": " + locked.reason());
     }
+    run.lock = std::move(locked).value();
+    if (!run.lock)
+      return run.fail(toOsPath(settings.outputDir), "", "another run is writing into it");
     // Nothing the tool did not write is replaced: not an album's description
     // (the directories swapped, another customer's album), not a picture.
     OutputDirectory output(run.files, run.outputDir, diagnostics);
@@ -463,15 +466,17 @@ int runAlbum(Run& run) {
 
     ElementsDone done = runElements(run, plan, document, output, std::move(work));
     const std::optional<Problem> fatal = done.fatal;
+    Expected<> written = failure("");
     if (!fatal) {
       document.finish();
-      run.written = output.write(kAlbumFileName, fileText(document.root, readSize), error);
+      written = output.write(kAlbumFileName, fileText(document.root, readSize));
+      run.written = written.ok();
     }
     output.finish(done.files);
     if (fatal) {
       return run.fail(fatal->inDocument ? run.albumFile : fatal->file, fatal->place, fatal->text);
     }
-    if (!run.written) return run.fail(outputAlbum, "", "cannot be written: " + error);
+    if (!written.ok()) return run.fail(outputAlbum, "", "cannot be written: " + written.reason());
   } catch (const std::bad_alloc&) {
     return run.fail(run.albumFile, "", "out of memory");
   }
@@ -501,10 +506,10 @@ int processAlbum(const RunSettings& settings, const CodePage& codePage, FileSyst
       files, separator == std::string::npos ? "." : path.substr(0, separator + 1));
   const bool locked =
       run.lock && in && run.kept.outputDirectory && in->sameFile(*run.kept.outputDirectory);
-  std::string error;
-  if (!writeReport(files, path, text, locked ? Leftover::kSweptUnderLock : Leftover::kKept,
-                   error)) {
-    diagnostics.problem(toOsPath(path), "", "cannot be written: " + error);
+  const Expected<> written =
+      writeReport(files, path, text, locked ? Leftover::kSweptUnderLock : Leftover::kKept);
+  if (!written.ok()) {
+    diagnostics.problem(toOsPath(path), "", "cannot be written: " + written.reason());
     return kExitFailure;
   }
   return status;

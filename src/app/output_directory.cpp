@@ -25,18 +25,20 @@ RunState readRunState(FileSystem& files, const std::string& directory, bool& unr
                       OwnedFiles& owned) {
   RunState previous;
   const std::string statePath = directory + kStateFileName;
-  std::string text, error;
   unreadable = false;
   if (fileIdentity(files, statePath)) {
     std::optional<RunState> state;
-    if (files.readFile(statePath, text, error, kMaxStateBytes)) state = readState(text);
+    const Expected<std::string> text = files.readFile(statePath, kMaxStateBytes);
+    if (text.ok()) state = readState(text.value());
     unreadable = !state;
     if (state) previous = std::move(*state);
   }
   for (const DerivedFile& file : previous.files) owned.add(file);
   for (const OwnedFile& file : previous.owned) owned.add(file);
-  if (files.readFile(directory + kJournalFileName, text, error, kMaxStateBytes)) {
-    for (OwnedFile& file : readJournal(text)) owned.add(std::move(file));
+  const Expected<std::string> journal =
+      files.readFile(directory + kJournalFileName, kMaxStateBytes);
+  if (journal.ok()) {
+    for (OwnedFile& file : readJournal(journal.value())) owned.add(std::move(file));
   }
   return previous;
 }
@@ -73,9 +75,9 @@ Ownership OutputDirectory::ownership(const std::string& name) {
   // An earlier release kept no record of album.desc: its state stands for it.
   if (previous_.earlierRelease && foldedName(name) == kAlbumFileName) return Ownership::kOwn;
   return owned_.of(name, found->identity, [&]() -> std::optional<uint64_t> {
-    std::string bytes, error;
-    if (!files_.readFile(path, bytes, error, INT_MAX)) return std::nullopt;
-    return contentHash(bytes);
+    const Expected<std::string> bytes = files_.readFile(path, INT_MAX);
+    if (!bytes.ok()) return std::nullopt;
+    return contentHash(bytes.value());
   });
 }
 
@@ -86,37 +88,37 @@ RerunLedger OutputDirectory::planReruns(const std::vector<PictureJob>& jobs,
   const auto look = [&](const std::string& path, const FileIdentity& was,
                         std::optional<FileIdentity>& identity, std::optional<uint64_t>& hash) {
     identity = fileIdentity(files_, path);
-    std::string bytes, error;
-    if (identity && !(*identity == was) && files_.readFile(path, bytes, error, INT_MAX)) {
-      hash = contentHash(bytes);
-    }
+    if (!identity || *identity == was) return;
+    const Expected<std::string> bytes = files_.readFile(path, INT_MAX);
+    if (bytes.ok()) hash = contentHash(bytes.value());
   };
   return vellomar::planReruns(jobs, rebuild ? std::vector<DerivedFile>() : previous_.files,
                               versions, directory_, look);
 }
 
-bool OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash,
-                                 std::string& error) {
+Expected<> OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name,
+                                       uint64_t hash) {
   const std::optional<FileIdentity> identity = fileIdentity(files_, made.path());
-  if (!identity) {
-    error = "the file made for it is gone";
-    return false;
-  }
+  if (!identity) return failure("the file made for it is gone");
   // Renaming keeps the file, its size and its time: the record holds after.
   OwnedFile record{name, *identity, hash};
-  if (!journal_) journal_ = files_.openForAppending(directory_ + kJournalFileName, error);
-  if (!journal_ || !journal_->append(journalLine(record), error) ||
-      !made.commit(directory_, name, error)) {
-    return false;
+  if (!journal_) {
+    Expected<std::unique_ptr<AppendingFile>> opened =
+        files_.openForAppending(directory_ + kJournalFileName);
+    if (!opened.ok()) return opened.problem();
+    journal_ = std::move(opened).value();
   }
-  placed_.push_back(std::move(record));
-  return true;
+  Expected<> done = journal_->append(journalLine(record));
+  if (done.ok()) done = made.commit(directory_, name);
+  if (done.ok()) placed_.push_back(std::move(record));
+  return done;
 }
 
-bool OutputDirectory::write(const std::string& name, std::string_view bytes, std::string& error) {
+Expected<> OutputDirectory::write(const std::string& name, std::string_view bytes) {
   TemporaryFile temporary;
-  return temporary.write(files_, directory_, name, bytes, Leftover::kSweptUnderLock, error) &&
-         putInPlace(temporary, name, contentHash(bytes), error);
+  Expected<> written = temporary.write(files_, directory_, name, bytes, Leftover::kSweptUnderLock);
+  if (!written.ok()) return written;
+  return putInPlace(temporary, name, contentHash(bytes));
 }
 
 void OutputDirectory::finish(const std::vector<DerivedFile>& made) {
@@ -142,10 +144,11 @@ void OutputDirectory::finish(const std::vector<DerivedFile>& made) {
       !fileIdentity(files_, directory_ + kStateFileName)) {
     return;
   }
-  std::string error;
-  if (!writeFileAtomically(files_, directory_, kStateFileName, stateText(state),
-                           Leftover::kSweptUnderLock, error)) {
-    diagnostics_.note(toOsPath(directory_ + kStateFileName), "", "cannot be written: " + error);
+  const Expected<> written = writeFileAtomically(files_, directory_, kStateFileName,
+                                                 stateText(state), Leftover::kSweptUnderLock);
+  if (!written.ok()) {
+    diagnostics_.note(toOsPath(directory_ + kStateFileName), "",
+                      "cannot be written: " + written.reason());
     return;
   }
   files_.remove(directory_ + kJournalFileName);

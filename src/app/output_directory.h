@@ -36,11 +36,11 @@ class OutputDirectory {
   RerunLedger planReruns(const std::vector<PictureJob>& jobs, const std::string& versions,
                          bool rebuild);
 
-  // Puts `made` in place as `name`, recorded in the journal first; false,
-  // with the reason, when it cannot be (it is then removed).
-  bool putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash, std::string& error);
+  // Puts `made` in place as `name`, recorded in the journal first; the
+  // reason when it cannot be (it is then removed).
+  Expected<> putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash);
   // Writes `bytes` as the file `name` the same way.
-  bool write(const std::string& name, std::string_view bytes, std::string& error);
+  Expected<> write(const std::string& name, std::string_view bytes);
 
   // Records the run in the state file: the derived files it made or kept
   // (`made`, one for each name), and every other file the tool put there that

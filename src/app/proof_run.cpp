@@ -49,9 +49,8 @@ class ProofFiles {
 
   ProofFiles(FileSystem& files, std::string directory, const std::vector<std::string>& names)
       : files_(files), directory_(std::move(directory) + '\\') {
-    std::string listed, error;
-    files_.readFile(directory_ + kMadeFilesName, listed, error, uint64_t{16} << 20);
-    std::istringstream lines(listed);
+    std::istringstream lines(
+        files_.readFile(directory_ + kMadeFilesName, uint64_t{16} << 20).value_or(""));
     std::set<std::string> made;
     for (std::string line; std::getline(lines, line);) made.insert(line);
     for (const std::string& name : names) {
@@ -64,17 +63,16 @@ class ProofFiles {
     for (const std::string& name : made) list_ += name + '\n';
   }
 
-  // Lists the names first; false when the list cannot be written.
-  bool start(std::string& error) const {
-    return writeFileAtomically(files_, directory_, kMadeFilesName, list_, Leftover::kKept, error);
+  // Lists the names first.
+  Expected<> start() const {
+    return writeFileAtomically(files_, directory_, kMadeFilesName, list_, Leftover::kKept);
   }
 
-  bool write(const std::string& name, std::string_view bytes, std::string& error) const {
+  Expected<> write(const std::string& name, std::string_view bytes) const {
     if (foreign_.count(name) != 0) {
-      error = "a file the proof did not make is there, and is left as it is";
-      return false;
+      return failure("a file the proof did not make is there, and is left as it is");
     }
-    return writeFileAtomically(files_, directory_, name, bytes, Leftover::kKept, error);
+    return writeFileAtomically(files_, directory_, name, bytes, Leftover::kKept);
   }
 
   std::string path(const std::string& name) const { return toOsPath(directory_ + name); }
@@ -272,19 +270,19 @@ class ProofPages {
       }
       return;
     }
-    if (const auto problem = readElementGeometry(element, where, side.geometry)) {
-      note(problem->text);
+    if (const Expected<> read = readElementGeometry(element, where, side.geometry); !read.ok()) {
+      note(read.reason());
       return;
     }
     placeWindow(side.geometry);
     side.drawn = true;
     const ElementSource source = elementSourceOf(element, directory, useOriginPath, codePage_);
     std::string label;
-    switch (source.status) {
-      case ElementSource::Status::kFile: side.path = source.filePath; return;
-      case ElementSource::Status::kProblem: label = source.problem; break;
-      case ElementSource::Status::kNone: label = "no source file"; break;
-      case ElementSource::Status::kSkipped:
+    switch (source.kind) {
+      case ElementSource::Kind::kFile: side.path = source.filePath; return;
+      case ElementSource::Kind::kProblem: label = source.problem; break;
+      case ElementSource::Kind::kNone: label = "no source file"; break;
+      case ElementSource::Kind::kSkipped:
         label = source.source.path;
         side.crossed = false;
         break;
@@ -295,7 +293,7 @@ class ProofPages {
 
   // Writes a drawing into the proof directory; a failure is the page's.
   void write(const std::string& name, const cv::Mat& drawing, PageFigures& figures) const {
-    std::string bytes, error = "it cannot be encoded";
+    std::string bytes;
     if (name.substr(name.rfind('.')) == ".png") {
       bytes = encodePng(drawing);
     } else {
@@ -303,8 +301,11 @@ class ProofPages {
       if (encodeJpegToView(drawing, kDrawingQuality, encoded))
         bytes.assign(encoded.begin(), encoded.end());
     }
-    if (bytes.empty() || !proofFiles_.write(name, bytes, error)) {
-      figures.failures.push_back(proofFiles_.path(name) + ": cannot be written: " + error);
+    const Expected<> written =
+        bytes.empty() ? failure("it cannot be encoded") : proofFiles_.write(name, bytes);
+    if (!written.ok()) {
+      figures.failures.push_back(proofFiles_.path(name) +
+                                 ": cannot be written: " + written.reason());
     }
   }
 
@@ -342,9 +343,9 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
       return kProofNotMade;
     }
   }
-  std::string error;
-  if (!fileSystem.makeDirectory(settings.proofDir, error) && !error.empty()) {
-    diagnostics.problem(toOsPath(settings.proofDir), "", "cannot be created: " + error);
+  const Expected<bool> made = fileSystem.makeDirectory(settings.proofDir);
+  if (!made.ok()) {
+    diagnostics.problem(toOsPath(settings.proofDir), "", "cannot be created: " + made.reason());
     return kProofNotMade;
   }
   const size_t count = entriesOf(pagesOf(albums[0]));
@@ -355,8 +356,9 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
     }
   }
   const ProofFiles files(fileSystem, settings.proofDir, names);
-  if (!files.start(error)) {
-    diagnostics.problem(files.path(ProofFiles::kMadeFilesName), "", "cannot be written: " + error);
+  if (const Expected<> listed = files.start(); !listed.ok()) {
+    diagnostics.problem(files.path(ProofFiles::kMadeFilesName), "",
+                        "cannot be written: " + listed.reason());
     return kProofNotMade;
   }
   prepareImageLibrary();
@@ -407,11 +409,11 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
     for (const std::string& failure : page.failures) why += (why.empty() ? "" : "; ") + failure;
     diagnostics.note("", pagePlace(page.page), "below the thresholds: " + why);
   }
-  if (!files.write("index.html",
-                   proofIndexHtml(figures, settings.thresholds, toOsPath(settings.sourceDir),
-                                  toOsPath(settings.outputDir)),
-                   error)) {
-    diagnostics.problem(files.path("index.html"), "", "cannot be written: " + error);
+  const Expected<> index = files.write(
+      "index.html", proofIndexHtml(figures, settings.thresholds, toOsPath(settings.sourceDir),
+                                   toOsPath(settings.outputDir)));
+  if (!index.ok()) {
+    diagnostics.problem(files.path("index.html"), "", "cannot be written: " + index.reason());
     return kProofNotMade;
   }
   out << files.path("index.html") << ": " << count << " pages, " << failing

@@ -62,22 +62,16 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
   return text + writeJson(closing);
 }
 
-bool writeReport(FileSystem& files, const std::string& path, const std::string& text,
-                 Leftover leftover, std::string& error) {
+Expected<> writeReport(FileSystem& files, const std::string& path, const std::string& text,
+                       Leftover leftover) {
   const std::optional<FileStatus> found = files.linkStatus(path);
-  if (found && found->kind == FileStatus::Kind::kDirectory) {
-    error = "it names a directory";
-    return false;
-  }
-  if (found && found->kind != FileStatus::Kind::kRegular) return files.writeInto(path, text, error);
+  if (found && found->kind == FileStatus::Kind::kDirectory) return failure("it names a directory");
+  if (found && found->kind != FileStatus::Kind::kRegular) return files.writeInto(path, text);
   const size_t separator = path.find_last_of("/\\");
   const std::string directory = separator == std::string::npos ? "" : path.substr(0, separator + 1);
   const std::string name = path.substr(directory.size());
-  if (name.empty()) {
-    error = "it names a directory";
-    return false;
-  }
-  return writeFileAtomically(files, directory, name, text, leftover, error);
+  if (name.empty()) return failure("it names a directory");
+  return writeFileAtomically(files, directory, name, text, leftover);
 }
 
 }  // namespace vellomar

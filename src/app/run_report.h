@@ -49,8 +49,8 @@ std::string reportText(const std::vector<ElementOutcome>& outcomes, int status,
 // Writes the report to `path`: a regular file (or none yet) is replaced whole
 // through a temporary file (`leftover`), anything else there (a link, a named
 // pipe, a device: /dev/stdout) is written into.
-bool writeReport(FileSystem& files, const std::string& path, const std::string& text,
-                 Leftover leftover, std::string& error);
+Expected<> writeReport(FileSystem& files, const std::string& path, const std::string& text,
+                       Leftover leftover);
 
 }  // namespace vellomar
 

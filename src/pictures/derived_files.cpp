@@ -76,19 +76,21 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
       try {
         result.problem = picture.problem;
         result.file = picture.file;
-        result.status = picture.status;
-        if (picture.status == DerivedPicture::Status::kMade) {
+        result.outcome = picture.outcome;
+        if (picture.outcome == DerivedPicture::Outcome::kMade) {
           const std::string_view bytes(reinterpret_cast<const char*>(picture.bytes.data()),
                                        picture.bytes.size());
           result.file.writtenHash = contentHash(bytes);
-          if (!made[k].temporary.write(files_, outputDir_, jobs[k]->derivedName, bytes,
-                                       Leftover::kSweptUnderLock, result.problem)) {
-            result.status = DerivedPicture::Status::kNotWritten;
+          const Expected<> written = made[k].temporary.write(
+              files_, outputDir_, jobs[k]->derivedName, bytes, Leftover::kSweptUnderLock);
+          if (!written.ok()) {
+            result.outcome = DerivedPicture::Outcome::kNotWritten;
+            result.problem = written.reason();
           }
         }
       } catch (const std::bad_alloc&) {
         // As any picture that cannot get its memory: made again alone in next().
-        result.status = DerivedPicture::Status::kOutOfMemory;
+        result.outcome = DerivedPicture::Outcome::kOutOfMemory;
         result.problem = "out of memory";  // no allocation: it fits the string itself
       }
     });
@@ -103,7 +105,7 @@ DerivedPicture DerivedFiles::next() {
   const JobFile& entry = ledger_.jobs[job];
   if (entry.kept) {
     DerivedPicture kept;
-    kept.status = DerivedPicture::Status::kKept;
+    kept.outcome = DerivedPicture::Outcome::kKept;
     kept.file = *entry.kept;
     return kept;
   }
@@ -113,12 +115,12 @@ DerivedPicture DerivedFiles::next() {
   // made again with the machine to itself; failing then, it is its element's
   // problem.
   const auto shortOfMemory = [&] {
-    return results.empty() || results[0].picture.status == DerivedPicture::Status::kOutOfMemory;
+    return results.empty() || results[0].picture.outcome == DerivedPicture::Outcome::kOutOfMemory;
   };
   if (shortOfMemory()) results = running_->map.rerunAlone(entry.task);
   if (results.empty()) {
     DerivedPicture failed;
-    failed.status = DerivedPicture::Status::kOutOfMemory;
+    failed.outcome = DerivedPicture::Outcome::kOutOfMemory;
     failed.problem = "out of memory";
     written_[entry.task] = failed;
     return failed;
@@ -126,12 +128,14 @@ DerivedPicture DerivedFiles::next() {
   Made& made = results[0];
   DerivedPicture picture = std::move(made.picture);
   picture.file.recipe = entry.recipe;
-  if (picture.status == DerivedPicture::Status::kMade) {
+  if (picture.outcome == DerivedPicture::Outcome::kMade) {
     const std::string& name = jobs_[job].derivedName;
-    if (putInPlace_(made.temporary, name, picture.file.writtenHash, picture.problem)) {
+    const Expected<> placed = putInPlace_(made.temporary, name, picture.file.writtenHash);
+    if (placed.ok()) {
       picture.file.written = fileIdentity(files_, outputDir_ + name).value_or(FileIdentity());
     } else {
-      picture.status = DerivedPicture::Status::kNotWritten;
+      picture.outcome = DerivedPicture::Outcome::kNotWritten;
+      picture.problem = placed.reason();
     }
   }
   written_[entry.task] = picture;

@@ -21,10 +21,10 @@ namespace vellomar {
 class Progress;
 
 // Puts a made file in place under `name` in the output directory: its
-// temporary file renamed over the name, the hash of its bytes known. False,
-// with the reason, when it cannot be.
-using PutInPlace = std::function<bool(TemporaryFile& made, const std::string& name, uint64_t hash,
-                                      std::string& error)>;
+// temporary file renamed over the name, the hash of its bytes known; the
+// reason when it cannot be.
+using PutInPlace =
+    std::function<Expected<>(TemporaryFile& made, const std::string& name, uint64_t hash)>;
 
 class DerivedFiles {
  public:

@@ -365,7 +365,7 @@ std::optional<DerivedPicture> jpegWindowPicture(std::string_view bytes, const Pi
               job.encoder.jpegFullChroma)) {
     return std::nullopt;
   }
-  picture.status = DerivedPicture::Status::kMade;
+  picture.outcome = DerivedPicture::Outcome::kMade;
   return picture;
 }
 
@@ -437,7 +437,7 @@ std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const Pict
               job.encoder.jpegFullChroma)) {
     return std::nullopt;
   }
-  picture.status = DerivedPicture::Status::kMade;
+  picture.outcome = DerivedPicture::Outcome::kMade;
   return picture;
 }
 
@@ -456,16 +456,14 @@ bool jpegWindowAgreesWithLibrary() {
                             std::to_string(library->device) + " " + std::to_string(library->inode) +
                             " " + std::to_string(library->size) + " " +
                             std::to_string(library->modifiedNanoseconds) + "\n";
-    std::string kept, ignored;
-    if (files.readFile(directory + "/jpeg-path", kept, ignored, 4096) &&
-        kept.compare(0, key.size(), key) == 0) {
-      return kept.substr(key.size()) == "agrees\n";
-    }
-    // A verdict is kept only when the library could be asked.
+    const std::string kept = files.readFile(directory + "/jpeg-path", 4096).value_or("");
+    if (kept.compare(0, key.size(), key) == 0) return kept.substr(key.size()) == "agrees\n";
+    // A verdict is kept only when the library could be asked; one that cannot
+    // be kept is asked for again next time.
     const std::optional<bool> matches = jpegPathMatchesLibrary();
     if (matches) {
-      writeFileAtomically(files, directory + "/", "jpeg-path",
-                          key + (*matches ? "agrees\n" : "differs\n"), Leftover::kKept, ignored);
+      (void)writeFileAtomically(files, directory + "/", "jpeg-path",
+                                key + (*matches ? "agrees\n" : "differs\n"), Leftover::kKept);
     }
     return matches.value_or(false);
   }();

@@ -54,6 +54,16 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan, Resamplin
 
 // Makes the pictures of `jobs`, from job `next` on, advancing it past each
 // picture handed to `made`.
+// Every job from `next` on, handed to `made` as a picture that could not
+// get its memory: each is made again alone.
+void outOfMemory(const std::vector<const PictureJob*>& jobs, const PictureSink& made,
+                 size_t& next) {
+  DerivedPicture failed;
+  failed.outcome = DerivedPicture::Outcome::kOutOfMemory;
+  failed.problem = kOutOfMemory;
+  for (; next < jobs.size(); ++next) made(next, failed);
+}
+
 void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, const PictureSink& made,
              size_t& next) {
   // The jobs share their source file, and so their derived name.
@@ -69,8 +79,10 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
   const std::optional<FileIdentity> source = fileIdentity(files, first.sourceFilePath);
   uint64_t sourceHash = 0;
   {
-    std::string bytes;
-    if (readPictureFile(files, first.sourceFilePath, bytes, loadProblem)) {
+    Expected<std::string> read = readPictureFile(files, first.sourceFilePath);
+    if (!read.ok()) loadProblem = read.reason();
+    if (read.ok()) {
+      const std::string bytes = std::move(read).value();
       sourceHash = contentHash(bytes);
       metadata = readPictureMetadata(bytes);
       const int turn = turnToApply(metadata, first.upright);
@@ -97,7 +109,10 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
       }
       if (picture.empty()) {
         ink.reset();
-        picture = decodePicture(bytes, loadProblem);
+        Expected<cv::Mat> decoded = decodePicture(bytes);
+        if (!decoded.ok() && decoded.reason() == kOutOfMemory) return outOfMemory(jobs, made, next);
+        loadProblem = decoded.reason();
+        if (decoded.ok()) picture = std::move(decoded).value();
         // Ink the library read by its plain formula: colour, with no alpha
         // to it (a TIFF picture's comes opaque).
         inkConverted = !picture.empty() && storedColourSpace(bytes) == "CMYK";
@@ -140,7 +155,7 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
             derivedPixels(picture, plan, job.resampling, ink.has_value() || tiffInk);
         if (pixels.channels() == 2) {
           // Grey and alpha: valid, but no encoder of the library takes it.
-          result.status = DerivedPicture::Status::kNotEncoded;
+          result.outcome = DerivedPicture::Outcome::kNotEncoded;
           result.problem = "the image library encodes no picture of grey and alpha";
           made(next, result);
           continue;
@@ -158,14 +173,14 @@ void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, cons
           carryColourProfile(metadata.colourProfile, result.bytes);
           stateDensity(job.encoder.dotsPerInch, result.bytes);
         }
-        result.status =
-            encoded ? DerivedPicture::Status::kMade : DerivedPicture::Status::kNotEncoded;
+        result.outcome =
+            encoded ? DerivedPicture::Outcome::kMade : DerivedPicture::Outcome::kNotEncoded;
       } catch (const cv::Exception& failure) {
         error = LibraryError{failure.code, failure.err};
       }
       if (error) {
-        if (error->code == cv::Error::StsNoMem) throw std::bad_alloc();
-        result.status = DerivedPicture::Status::kLibraryFailed;
+        if (error->code == cv::Error::StsNoMem) return outOfMemory(jobs, made, next);
+        result.outcome = DerivedPicture::Outcome::kLibraryFailed;
         result.problem = error->message;
       }
       if (plan.derivation == Derivation::kCopy) {
@@ -318,8 +333,12 @@ bool averageJpeg(const std::string& bytes, int turn, const GridsFor& gridsFor,
 PictureOnGrids loadPictureOnGrids(FileSystem& files, const std::string& path, bool upright,
                                   const GridsFor& gridsFor) {
   PictureOnGrids result;
-  std::string bytes;
-  if (!readPictureFile(files, path, bytes, result.problem)) return result;
+  Expected<std::string> read = readPictureFile(files, path);
+  if (!read.ok()) {
+    result.problem = read.reason();
+    return result;
+  }
+  const std::string bytes = std::move(read).value();
   result.metadata = readPictureMetadata(bytes);
   result.colourSpace = storedColourSpace(bytes);
   const int turn = turnToApply(result.metadata, upright);
@@ -329,8 +348,12 @@ PictureOnGrids loadPictureOnGrids(FileSystem& files, const std::string& path, bo
   }
   result.cells.clear();
   result.covered.clear();
-  const cv::Mat decoded = decodePicture(bytes, result.problem);
-  if (decoded.empty()) return result;
+  Expected<cv::Mat> loaded = decodePicture(bytes);
+  if (!loaded.ok()) {
+    result.problem = loaded.reason();
+    return result;
+  }
+  const cv::Mat decoded = std::move(loaded).value();
   // A picture the library turns itself is stored the other way up.
   result.storedSize = result.metadata.decodedUpright && turnsSideways(result.metadata.orientation)
                           ? cv::Size(decoded.rows, decoded.cols)
@@ -384,29 +407,24 @@ std::string overLimit() {
 
 }  // namespace
 
-bool readPictureFile(FileSystem& files, const std::string& path, std::string& bytes,
-                     std::string& problem) {
+Expected<std::string> readPictureFile(FileSystem& files, const std::string& path) {
   // The library reads no more than INT_MAX bytes.
-  if (!files.readFile(path, bytes, problem, INT_MAX)) return false;
-  if (bytes.empty()) {
-    problem = "the file is empty";
-    return false;
+  Expected<std::string> bytes = files.readFile(path, INT_MAX);
+  if (!bytes.ok()) return bytes;
+  if (bytes.value().empty()) return failure("the file is empty");
+  if (jpegScanCount(bytes.value()) > kMaxJpegScans) {
+    return failure("it has more than " + std::to_string(kMaxJpegScans) + " scans");
   }
-  if (jpegScanCount(bytes) > kMaxJpegScans) {
-    problem = "it has more than " + std::to_string(kMaxJpegScans) + " scans";
-    return false;
-  }
-  if (const auto size = pictureDimensions(bytes)) {
+  if (const auto size = pictureDimensions(bytes.value())) {
     if (size->height != 0 && size->width > kMaxPicturePixels / size->height) {
-      problem = "it declares " + std::to_string(size->width) + " x " +
-                std::to_string(size->height) + " pixels, " + overLimit();
-      return false;
+      return failure("it declares " + std::to_string(size->width) + " x " +
+                     std::to_string(size->height) + " pixels, " + overLimit());
     }
   }
-  return true;
+  return bytes;
 }
 
-cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
+Expected<cv::Mat> decodePicture(const std::string& bytes) {
   cv::Mat picture = decodeJpeg(bytes);
   if (!picture.empty()) return picture;
   // Decoded from memory as it would be from the file: the same decoder,
@@ -414,17 +432,14 @@ cv::Mat decodePicture(const std::string& bytes, std::string& problem) {
   std::optional<LibraryError> error;
   picture = libraryDecode(bytes, cv::IMREAD_UNCHANGED, error);
   if (!picture.empty()) return picture;
-  if (error && error->code == cv::Error::StsNoMem) throw std::bad_alloc();
+  if (error && error->code == cv::Error::StsNoMem) return failure(kOutOfMemory);
   // The library checks the size its decoder read against its limits
   // (CV_IO_MAX_IMAGE_PIXELS, _WIDTH, _HEIGHT) before it allocates.
   if (error && error->message.find("CV_IO_MAX_IMAGE") != std::string::npos) {
-    problem = "it declares " + overLimit();
-  } else if (error && error->message.rfind("cannot load", 0) == 0) {
-    problem = error->message;
-  } else {
-    problem = "the image library cannot decode it";
+    return failure("it declares " + overLimit());
   }
-  return picture;
+  if (error && error->message.rfind("cannot load", 0) == 0) return failure(error->message);
+  return failure("the image library cannot decode it");
 }
 
 void makeDerivedPictures(FileSystem& files, const std::vector<const PictureJob*>& jobs,
@@ -432,26 +447,20 @@ void makeDerivedPictures(FileSystem& files, const std::vector<const PictureJob*>
   prepareImageLibrary();
   size_t next = 0;
   if (jobs.empty()) return;
-  const auto outOfMemory = [&] {
-    DerivedPicture failed;
-    failed.status = DerivedPicture::Status::kOutOfMemory;
-    failed.problem = "out of memory";
-    for (; next < jobs.size(); ++next) made(next, failed);
-  };
   try {
     makeAll(files, jobs, made, next);
   } catch (const std::bad_alloc&) {
-    outOfMemory();
+    outOfMemory(jobs, made, next);
   } catch (const std::exception& error) {
     // The library reports memory it could not get as an error of its own.
     const auto* library = dynamic_cast<const cv::Exception*>(&error);
     if (library != nullptr && library->code == cv::Error::StsNoMem) {
-      outOfMemory();
+      outOfMemory(jobs, made, next);
       return;
     }
     // Nothing else is expected; a worker must not end the process.
     DerivedPicture failed;
-    failed.status = DerivedPicture::Status::kLibraryFailed;
+    failed.outcome = DerivedPicture::Outcome::kLibraryFailed;
     failed.problem = error.what();
     for (; next < jobs.size(); ++next) made(next, failed);
   }

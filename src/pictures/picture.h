@@ -3,9 +3,10 @@
 
 // The picture work of elements: load the source picture, decide reduce or
 // copy against its real size, encode; and pictures averaged for the proof.
-// Failures are values; only memory that cannot be had is thrown
-// (std::bad_alloc), by loadPictureOnGrids and decodePicture, and
-// makeDerivedPictures turns that into a value too.
+// Failures are values, memory that cannot be had included: what the
+// standard library throws for it (std::bad_alloc) is caught where the work
+// of a picture begins, and the image library's own error for it is
+// kOutOfMemory.
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +24,7 @@ namespace vellomar {
 
 // One job's derived picture: the file it makes (or keeps), and how that went.
 struct DerivedPicture {
-  enum class Status {
+  enum class Outcome {
     kMade,           // `bytes` hold the derived file (until it is written)
     kKept,           // the last run's file, kept as it is
     kNotLoaded,      // the source picture cannot be loaded
@@ -32,7 +33,7 @@ struct DerivedPicture {
     kLibraryFailed,  // the image library failed
     kOutOfMemory,    // the picture could not get its memory
   };
-  Status status = Status::kNotLoaded;
+  Outcome outcome = Outcome::kNotLoaded;
   // kNotLoaded: more on why, or ""; kNotWritten: the system's reason;
   // kLibraryFailed: the library's message; kOutOfMemory: "out of memory".
   std::string problem;
@@ -74,9 +75,11 @@ cv::Mat onPaper(const cv::Mat& picture);
 
 // The two steps of loading a picture: the file read (and refused when its
 // header declares too many pixels, or it has too many scans), then decoded.
-bool readPictureFile(FileSystem& files, const std::string& path, std::string& bytes,
-                     std::string& problem);
-cv::Mat decodePicture(const std::string& bytes, std::string& problem);
+Expected<std::string> readPictureFile(FileSystem& files, const std::string& path);
+Expected<cv::Mat> decodePicture(const std::string& bytes);
+
+// The reason given when a picture cannot get its memory.
+constexpr char kOutOfMemory[] = "out of memory";
 
 // Receives each job's derived picture, by the job's index, as it is made.
 using PictureSink = std::function<void(size_t, const DerivedPicture&)>;

@@ -21,7 +21,7 @@ const std::string kPagesPlace = std::string(keys::kPhotoBook) + "." + keys::kPag
 
 // The first page that a walk by index cannot follow, as the problem that ends
 // the run.
-std::optional<Problem> pageShapeProblem(const Json::Value& pages) {
+Expected<> checkPageShapes(const Json::Value& pages) {
   for (Json::ArrayIndex page = 0; page < pages.size(); ++page) {
     const std::string place = pagePlace(static_cast<int>(page));
     if (!isKeyed(pages[page])) {
@@ -32,30 +32,32 @@ std::optional<Problem> pageShapeProblem(const Json::Value& pages) {
                              "an object where a list of elements is expected");
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 // Plans one picture element; returns the problem that ends the run, if its
 // geometry has one.
-std::optional<Problem> planElement(const Json::Value& element, const PlanSettings& settings,
-                                   const CodePage& codePage, const SourceCensus& census,
-                                   double scale, ElementPlan& plan) {
+Expected<> planElement(const Json::Value& element, const PlanSettings& settings,
+                       const CodePage& codePage, const SourceCensus& census, double scale,
+                       ElementPlan& plan) {
   plan.place = elementPlace(plan.page, plan.element);
   if (isKeyed(element[keys::kImage])) plan.reads = ElementReads::kSource;
   const std::string srcPlace = plan.place + "." + keys::kImage + "." + keys::kSrc;
   const ElementSource source =
       elementSourceOf(element, settings.sourceDir, settings.useOriginPath, codePage);
   plan.source = source.source.text;
-  if (source.status == ElementSource::Status::kProblem) {
+  if (source.kind == ElementSource::Kind::kProblem) {
     plan.problem = documentProblem(srcPlace, source.problem);
-    return std::nullopt;
+    return {};
   }
-  if (source.status != ElementSource::Status::kFile) return std::nullopt;
+  if (source.kind != ElementSource::Kind::kFile) return {};
   const std::string& sourcePath = source.source.path;
   const std::string derivedName = derivedNameOf(sourcePath);
 
   plan.reads = ElementReads::kGeometry;
-  if (auto fatal = readElementGeometry(element, plan.place, plan.geometry)) return fatal;
+  if (Expected<> read = readElementGeometry(element, plan.place, plan.geometry); !read.ok()) {
+    return read;
+  }
   placeWindow(plan.geometry);
 
   PictureJob job;
@@ -64,7 +66,7 @@ std::optional<Problem> planElement(const Json::Value& element, const PlanSetting
     plan.problem =
         Problem{toOsPath(job.sourceFilePath), plan.place,
                 "the source file path is longer than " + std::to_string(kMaxPathBytes) + " bytes"};
-    return std::nullopt;
+    return {};
   }
   job.censusCount = census.find(sourcePath);
   job.derivedName = derivedName;
@@ -82,11 +84,14 @@ std::optional<Problem> planElement(const Json::Value& element, const PlanSetting
   // known now, before any picture is made, rather than after.
   if (job.censusCount == 1 && job.region && windowInBox(*job.region)) {
     const std::string recordPlace = plan.place + "." + keys::kImage;
-    if (auto fatal = fullRewriteProblem(element[keys::kImage], recordPlace)) return fatal;
+    if (Expected<> rewritable = checkFullRewrite(element[keys::kImage], recordPlace);
+        !rewritable.ok()) {
+      return rewritable;
+    }
   }
   plan.job = std::move(job);
   plan.newSrc = convertAnsiToUtf8(codePage, derivedName);
-  return std::nullopt;
+  return {};
 }
 
 // Gives each source file's derived picture a name no other source's has: the
@@ -161,7 +166,10 @@ AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
     plan.fatal = documentProblem(kPagesPlace, "an object where a list of pages is expected");
     return plan;
   }
-  if ((plan.fatal = pageShapeProblem(pages))) return plan;
+  if (const Expected<> shapes = checkPageShapes(pages); !shapes.ok()) {
+    plan.fatal = shapes.problem();
+    return plan;
+  }
 
   const SourceCensus census = buildSourceCensus(pages, settings.useOriginPath, codePage);
   size_t pictures = 0;  // room made at once: a large album's plans grow no copy
@@ -187,8 +195,13 @@ AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
           plan.elements.push_back(std::move(elementPlan));
           return;
         }
-        plan.fatal = planElement(element, settings, codePage, census, plan.scale, elementPlan);
-        if (!plan.fatal) plan.elements.push_back(std::move(elementPlan));
+        const Expected<> planned =
+            planElement(element, settings, codePage, census, plan.scale, elementPlan);
+        if (planned.ok()) {
+          plan.elements.push_back(std::move(elementPlan));
+        } else {
+          plan.fatal = planned.problem();
+        }
       });
   if (plan.fatal) return plan;
   nameDerivedFiles(plan.elements, codePage);
@@ -203,15 +216,15 @@ AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
   return plan;
 }
 
-std::optional<Problem> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
-                                      Derivation derivation, int pictureWidth, int pictureHeight,
-                                      Json::Value& image) {
+Expected<> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
+                          Derivation derivation, int pictureWidth, int pictureHeight,
+                          Json::Value& image) {
   Json::Value read = element;
   addReadMembers(read, plan.reads);
   image = read[keys::kImage];
   if (derivation == Derivation::kCopy) {
     sourceRewrite(image, plan.newSrc);
-    return std::nullopt;
+    return {};
   }
   return fullRewrite(image, plan.geometry, pictureWidth, pictureHeight, plan.newSrc,
                      plan.place + "." + keys::kImage);

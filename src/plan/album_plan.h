@@ -89,9 +89,9 @@ AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
 // members the plan's reads add, fully rewritten after a reduction, with only
 // src changed after a copy. Returns the problem that ends the run when the
 // record cannot be rewritten.
-std::optional<Problem> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
-                                      Derivation derivation, int pictureWidth, int pictureHeight,
-                                      Json::Value& image);
+Expected<> rewrittenImage(const ElementPlan& plan, const Json::Value& element,
+                          Derivation derivation, int pictureWidth, int pictureHeight,
+                          Json::Value& image);
 
 }  // namespace vellomar
 

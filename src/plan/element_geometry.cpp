@@ -16,8 +16,8 @@ constexpr double kPi = 3.14159;
 
 }  // namespace
 
-std::optional<Problem> readElementGeometry(const Json::Value& element,
-                                           const std::string& elementPlace, ElementGeometry& g) {
+Expected<> readElementGeometry(const Json::Value& element, const std::string& elementPlace,
+                               ElementGeometry& g) {
   std::optional<Problem> problem;
   // Reads one member as a double, unless an earlier read failed.
   const auto read = [&](const Json::Value& record, const std::string& recordPlace, const char* key,
@@ -44,7 +44,8 @@ std::optional<Problem> readElementGeometry(const Json::Value& element,
   read(mask, maskPlace, keys::kPositionX, g.maskX);
   read(mask, maskPlace, keys::kHeight, g.maskHeight);
   read(mask, maskPlace, keys::kPositionY, g.maskY);
-  return problem;
+  if (problem) return *problem;
+  return {};
 }
 
 void placeWindow(ElementGeometry& g) {

@@ -66,9 +66,8 @@ using GridsFor = std::function<std::vector<CellGrid>(int width, int height)>;
 // order (an absent member reads as 0). Returns the problem that ends the run,
 // naming `elementPlace` and the key, for the first value that is not a
 // number, null or boolean, or a mask that is neither an object nor null.
-std::optional<Problem> readElementGeometry(const Json::Value& element,
-                                           const std::string& elementPlace,
-                                           ElementGeometry& geometry);
+Expected<> readElementGeometry(const Json::Value& element, const std::string& elementPlace,
+                               ElementGeometry& geometry);
 
 // Sets angle, localX and localY: the offset from the picture box's position
 // point to the mask box's, turned by minus the rotation.

@@ -24,19 +24,20 @@ int originalSide(int pictureSide, double maskSide, int boxSideInt) {
       .value_or(0);
 }
 
-std::optional<Problem> fullRewriteProblem(const Json::Value& record,
-                                          const std::string& recordPlace) {
+Expected<> checkFullRewrite(const Json::Value& record, const std::string& recordPlace) {
   for (const char* key : {keys::kWidth, keys::kHeight}) {
     const Expected<int> side = asInt(record.isObject() ? record[key] : Json::Value());
     if (!side.ok()) return documentProblem(recordPlace + "." + key, side.problem().text);
   }
-  return std::nullopt;
+  return {};
 }
 
-std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth,
-                                   int pictureHeight, const std::string& newSrc,
-                                   const std::string& recordPlace) {
-  if (auto problem = fullRewriteProblem(record, recordPlace)) return problem;
+Expected<> fullRewrite(Json::Value& record, const ElementGeometry& g, int pictureWidth,
+                       int pictureHeight, const std::string& newSrc,
+                       const std::string& recordPlace) {
+  if (Expected<> rewritable = checkFullRewrite(record, recordPlace); !rewritable.ok()) {
+    return rewritable;
+  }
   const Expected<int> boxWidthInt = asInt(record[keys::kWidth]);
   const Expected<int> boxHeightInt = asInt(record[keys::kHeight]);
   replace(record, keys::kWidth, g.maskWidth);
@@ -46,7 +47,7 @@ std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& g
   replace(record, keys::kWidthO, originalSide(pictureWidth, g.maskWidth, boxWidthInt.value()));
   replace(record, keys::kHeightO, originalSide(pictureHeight, g.maskHeight, boxHeightInt.value()));
   sourceRewrite(record, newSrc);
-  return std::nullopt;
+  return {};
 }
 
 void sourceRewrite(Json::Value& record, const std::string& newSrc) {

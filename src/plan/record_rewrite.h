@@ -21,10 +21,10 @@ struct ElementGeometry;
 // is 0 or the quotient is not finite or does not fit a 32-bit integer.
 int originalSide(int pictureSide, double maskSide, int boxSideInt);
 
-// Why the record cannot be fully rewritten, naming the key under
-// `recordPlace`: its width or height does not convert to a 32-bit integer.
-std::optional<Problem> fullRewriteProblem(const Json::Value& record,
-                                          const std::string& recordPlace);
+// Whether the record can be fully rewritten; the problem names the key under
+// `recordPlace` when its width or height does not convert to a 32-bit
+// integer.
+Expected<> checkFullRewrite(const Json::Value& record, const std::string& recordPlace);
 
 // After a reduction: the box becomes the mask box (width, height, positionX,
 // positionY as reals, in page units), width_o and height_o (integers) give the
@@ -32,9 +32,9 @@ std::optional<Problem> fullRewriteProblem(const Json::Value& record,
 // Every other member is kept. Returns the problem that ends the run, naming
 // the key under `recordPlace`, when the record's width or height does not
 // convert to a 32-bit integer; the record is then left alone.
-std::optional<Problem> fullRewrite(Json::Value& record, const ElementGeometry& geometry,
-                                   int pictureWidth, int pictureHeight, const std::string& newSrc,
-                                   const std::string& recordPlace);
+Expected<> fullRewrite(Json::Value& record, const ElementGeometry& geometry, int pictureWidth,
+                       int pictureHeight, const std::string& newSrc,
+                       const std::string& recordPlace);
 
 // After a copy: only src changes.
 void sourceRewrite(Json::Value& record, const std::string& newSrc);

@@ -19,7 +19,7 @@ SourceCensus buildSourceCensus(const Json::Value& pages, bool useOriginPath,
   forEachElement(pages, [&](Json::ArrayIndex, Json::ArrayIndex, const Json::Value& element) {
     if (!isPictureElement(element)) return;
     const SourcePath source = sourcePathOf(element, useOriginPath, codePage);
-    if (source.status == SourcePath::Status::kUsable) census.add(source.path);
+    if (source.kind == SourcePath::Kind::kUsable) census.add(source.path);
   });
   return census;
 }

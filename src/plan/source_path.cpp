@@ -38,7 +38,7 @@ SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const Co
   text.resize(std::strlen(text.c_str()));  // the text ends at a NUL byte
   if (text.empty()) return result;
   if (text.size() > kMaxPathBytes) {
-    result.status = SourcePath::Status::kProblem;
+    result.kind = SourcePath::Kind::kProblem;
     result.problem = "src is longer than " + std::to_string(kMaxPathBytes) + " bytes";
     return result;
   }
@@ -47,12 +47,12 @@ SourcePath sourcePathOf(const Json::Value& element, bool useOriginPath, const Co
   result.path = convertUtf8ToAnsi(codePage, text);
   if (result.path.empty()) return result;
   if (text.size() > kMaxPathBytes || result.path.size() > kMaxPathBytes) {
-    result.status = SourcePath::Status::kProblem;
+    result.kind = SourcePath::Kind::kProblem;
     result.problem = "the source path is longer than " + std::to_string(kMaxPathBytes) + " bytes";
     result.path.clear();
     return result;
   }
-  result.status = SourcePath::Status::kUsable;
+  result.kind = SourcePath::Kind::kUsable;
   return result;
 }
 
@@ -61,21 +61,21 @@ ElementSource elementSourceOf(const Json::Value& element, const std::string& dir
   ElementSource result;
   result.source = sourcePathOf(element, useOriginPath, codePage);
   const std::string& path = result.source.path;
-  if (result.source.status == SourcePath::Status::kProblem) {
-    result.status = ElementSource::Status::kProblem;
+  if (result.source.kind == SourcePath::Kind::kProblem) {
+    result.kind = ElementSource::Kind::kProblem;
     result.problem = result.source.problem;
-  } else if (result.source.status != SourcePath::Status::kUsable) {
-    result.status = ElementSource::Status::kNone;
+  } else if (result.source.kind != SourcePath::Kind::kUsable) {
+    result.kind = ElementSource::Kind::kNone;
   } else if (isSkippedSource(path)) {
-    result.status = ElementSource::Status::kSkipped;
+    result.kind = ElementSource::Kind::kSkipped;
   } else if (hasParentComponent(path)) {
-    result.status = ElementSource::Status::kProblem;
+    result.kind = ElementSource::Kind::kProblem;
     result.problem = "the source path leads out of the source directory: " + path;
   } else if (isUnusableDerivedName(derivedNameOf(path))) {
-    result.status = ElementSource::Status::kProblem;
+    result.kind = ElementSource::Kind::kProblem;
     result.problem = "the source path names no file: " + path;
   } else {
-    result.status = ElementSource::Status::kFile;
+    result.kind = ElementSource::Kind::kFile;
     result.filePath = directory + '\\' + path;
   }
   return result;

@@ -23,12 +23,12 @@ constexpr size_t kMaxPathBytes = 1023;
 std::string toOriginPath(const std::string& src);
 
 struct SourcePath {
-  enum class Status {
+  enum class Kind {
     kUsable,   // `path` is the source path
     kNone,     // no usable src: the element is left alone, silently
     kProblem,  // src is unusable in a way worth reporting: see `problem`
   };
-  Status status = Status::kNone;
+  Kind kind = Kind::kNone;
   std::string path;     // code-page bytes
   std::string text;     // UTF-8: src (up to its NUL byte), after the origin rule
   std::string problem;  // what is wrong, for kProblem
@@ -48,13 +48,13 @@ bool hasParentComponent(const std::string& path);
 // Where a picture element's picture comes from: the one rule for the run and
 // for either side of the proof.
 struct ElementSource {
-  enum class Status {
+  enum class Kind {
     kNone,     // no usable src: the element is left alone, silently
     kSkipped,  // a web address or "default": no file of the album
     kProblem,  // src is unusable: `problem` says why
     kFile,     // `filePath` is its picture's file
   };
-  Status status = Status::kNone;
+  Kind kind = Kind::kNone;
   SourcePath source;     // src, as sourcePathOf reads it
   std::string filePath;  // tool path: `directory`, a backslash, the source path
   std::string problem;

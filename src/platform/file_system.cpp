@@ -98,13 +98,13 @@ OwnFiles& ownFiles() {
   return *files;
 }
 
-FileStatus fileStatusOf(const native::Status& status) {
+FileStatus fileStatusOf(const native::Stat& status) {
   FileStatus file;
   switch (status.kind) {
-    case native::Status::Kind::kRegular: file.kind = FileStatus::Kind::kRegular; break;
-    case native::Status::Kind::kDirectory: file.kind = FileStatus::Kind::kDirectory; break;
-    case native::Status::Kind::kLink: file.kind = FileStatus::Kind::kLink; break;
-    case native::Status::Kind::kOther: file.kind = FileStatus::Kind::kOther; break;
+    case native::Stat::Kind::kRegular: file.kind = FileStatus::Kind::kRegular; break;
+    case native::Stat::Kind::kDirectory: file.kind = FileStatus::Kind::kDirectory; break;
+    case native::Stat::Kind::kLink: file.kind = FileStatus::Kind::kLink; break;
+    case native::Stat::Kind::kOther: file.kind = FileStatus::Kind::kOther; break;
   }
   file.identity = {status.device, status.inode, status.size, status.modifiedNanoseconds,
                    status.changedNanoseconds};
@@ -130,8 +130,10 @@ class NativeLock : public DirectoryLock {
 class NativeAppendingFile : public AppendingFile {
  public:
   explicit NativeAppendingFile(native::File file) : file_(std::move(file)) {}
-  bool append(std::string_view bytes, std::string& error) override {
-    return native::writeAll(file_, bytes, error);
+  Expected<> append(std::string_view bytes) override {
+    std::string error;
+    if (!native::writeAll(file_, bytes, error)) return failure(error);
+    return {};
   }
 
  private:
@@ -152,60 +154,55 @@ class NativeFileSystem : public FileSystem {
     return fileStatusOf(*found);
   }
 
-  bool readFile(const std::string& path, std::string& bytes, std::string& error,
-                uint64_t maxBytes) override {
-    bytes.clear();
-    const auto fail = [&](const std::string& why) {
-      bytes.clear();
-      error = why;
-      return false;
-    };
-    native::Status status;
+  Expected<std::string> readFile(const std::string& path, uint64_t maxBytes) override {
+    native::Stat status;
     std::string reason;
     const native::File file = native::openForReading(toOsPath(path), status, reason);
-    if (!file.valid()) return fail(reason);
+    if (!file.valid()) return failure(reason);
     // A directory, a named pipe or a device is not read (nor waited on).
-    if (status.kind != native::Status::Kind::kRegular) return fail("not a regular file");
+    if (status.kind != native::Stat::Kind::kRegular) return failure("not a regular file");
     const std::string tooLarge = "the file is larger than " + std::to_string(maxBytes) + " bytes";
-    if (status.size > maxBytes) return fail(tooLarge);
+    if (status.size > maxBytes) return failure(tooLarge);
+    std::string bytes;
     bytes.reserve(static_cast<size_t>(status.size));
     std::vector<char> buffer(1 << 16);
     for (;;) {
       const int64_t got = native::read(file, buffer.data(), buffer.size(), reason);
-      if (got < 0) return fail(reason);
-      if (got == 0) return true;
-      if (bytes.size() + static_cast<uint64_t>(got) > maxBytes) return fail(tooLarge);  // it grew
+      if (got < 0) return failure(reason);
+      if (got == 0) return bytes;
+      if (bytes.size() + static_cast<uint64_t>(got) > maxBytes) return failure(tooLarge);  // grew
       bytes.append(buffer.data(), static_cast<size_t>(got));
     }
   }
 
-  bool makeDirectory(const std::string& path, std::string& error) override {
+  Expected<bool> makeDirectory(const std::string& path) override {
     bool exists = false;
+    std::string error;
     if (native::makeDirectory(toOsPath(path), exists, error)) return true;
-    if (exists && directoryIdentity(*this, path)) error.clear();
-    return false;
+    if (exists && directoryIdentity(*this, path)) return false;
+    return failure(error);
   }
 
-  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
-                      Leftover leftover, std::string& path, std::string& error) override {
+  Expected<std::string> writeTemporary(const std::string& directory, const std::string& name,
+                                       std::string_view bytes, Leftover leftover) override {
     const char* prefix = leftover == Leftover::kSweptUnderLock ? kTemporaryPrefix : kUnsweptPrefix;
-    std::string made;
+    std::string made, error;
     native::File file = ownFiles().create(toOsPath(directory), name, prefix, made, error);
-    if (!file.valid()) return false;
+    if (!file.valid()) return failure(error);
     if (native::writeAll(file, bytes, error) && file.close(error)) {
-      path = directory + made.substr(toOsPath(directory).size());
-      return true;
+      return directory + made.substr(toOsPath(directory).size());
     }
     native::remove(made);
     ownFiles().forget(made);
-    return false;
+    return failure(error);
   }
 
-  bool rename(const std::string& from, const std::string& to, std::string& error) override {
+  Expected<> rename(const std::string& from, const std::string& to) override {
     const std::string osFrom = toOsPath(from);
-    const bool renamed = native::rename(osFrom, toOsPath(to), error);
-    if (renamed) ownFiles().forget(osFrom);
-    return renamed;
+    std::string error;
+    if (!native::rename(osFrom, toOsPath(to), error)) return failure(error);
+    ownFiles().forget(osFrom);
+    return {};
   }
 
   void remove(const std::string& path) override {
@@ -214,42 +211,47 @@ class NativeFileSystem : public FileSystem {
     ownFiles().forget(osPath);
   }
 
-  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
-                                                  std::string& error) override {
+  Expected<std::unique_ptr<AppendingFile>> openForAppending(const std::string& path) override {
+    std::string error;
     native::File file = native::openForAppending(toOsPath(path), error);
-    if (!file.valid()) return nullptr;
-    return std::make_unique<NativeAppendingFile>(std::move(file));
+    if (!file.valid()) return failure(error);
+    return std::unique_ptr<AppendingFile>(std::make_unique<NativeAppendingFile>(std::move(file)));
   }
 
-  bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {
+  Expected<> writeInto(const std::string& path, std::string_view bytes) override {
+    std::string error;
     native::File file = native::openExistingForWriting(toOsPath(path), error);
-    return file.valid() && native::writeAll(file, bytes, error) && file.close(error);
+    if (!file.valid() || !native::writeAll(file, bytes, error) || !file.close(error)) {
+      return failure(error);
+    }
+    return {};
   }
 
   std::vector<std::string> list(const std::string& directory) override {
     return native::list(toOsPath(directory));
   }
 
-  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
-                                      const std::function<void()>& waiting,
-                                      std::string& error) override {
+  Expected<std::unique_ptr<DirectoryLock>> lock(const std::string& directory, bool wait,
+                                                const std::function<void()>& waiting) override {
     const std::string path = toOsPath(directory + kLockFileName);
     bool announced = false;
+    std::string error;
     for (;;) {
       native::File file = native::openLockFile(path, error);
-      if (!file.valid()) return nullptr;
+      if (!file.valid()) return failure(error);
       native::LockResult result = native::lock(file, false, error);
       if (result == native::LockResult::kBusy) {
-        if (!wait) return nullptr;
+        if (!wait) return std::unique_ptr<DirectoryLock>();
         if (!announced && waiting) waiting();
         announced = true;
         result = native::lock(file, true, error);
       }
-      if (result != native::LockResult::kLocked) return nullptr;
+      if (result == native::LockResult::kBusy) return std::unique_ptr<DirectoryLock>();
+      if (result != native::LockResult::kLocked) return failure(error);
       // The run that held it removes it as it lets go: then the lock to have
       // is on the file that stands there now.
       if (!native::stillNames(path, file)) continue;
-      return std::make_unique<NativeLock>(path, std::move(file));
+      return std::unique_ptr<DirectoryLock>(std::make_unique<NativeLock>(path, std::move(file)));
     }
   }
 };
@@ -300,32 +302,34 @@ TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {
   return *this;
 }
 
-bool TemporaryFile::write(FileSystem& files, const std::string& directory, const std::string& name,
-                          std::string_view bytes, Leftover leftover, std::string& error) {
+Expected<> TemporaryFile::write(FileSystem& files, const std::string& directory,
+                                const std::string& name, std::string_view bytes,
+                                Leftover leftover) {
   remove();
   files_ = &files;
-  return files.writeTemporary(directory, name, bytes, leftover, path_, error);
+  Expected<std::string> made = files.writeTemporary(directory, name, bytes, leftover);
+  if (!made.ok()) return made.problem();
+  path_ = std::move(made).value();
+  return {};
 }
 
-bool TemporaryFile::commit(const std::string& directory, const std::string& name,
-                           std::string& error) {
-  if (path_.empty()) {
-    error = "no file was made";
-    return false;
-  }
-  if (files_->rename(path_, directory + name, error)) {
+Expected<> TemporaryFile::commit(const std::string& directory, const std::string& name) {
+  if (path_.empty()) return failure("no file was made");
+  Expected<> renamed = files_->rename(path_, directory + name);
+  if (renamed.ok()) {
     path_.clear();
-    return true;
+  } else {
+    remove();
   }
-  remove();
-  return false;
+  return renamed;
 }
 
-bool writeFileAtomically(FileSystem& files, const std::string& directory, const std::string& name,
-                         std::string_view bytes, Leftover leftover, std::string& error) {
+Expected<> writeFileAtomically(FileSystem& files, const std::string& directory,
+                               const std::string& name, std::string_view bytes, Leftover leftover) {
   TemporaryFile temporary;
-  return temporary.write(files, directory, name, bytes, leftover, error) &&
-         temporary.commit(directory, name, error);
+  Expected<> written = temporary.write(files, directory, name, bytes, leftover);
+  if (!written.ok()) return written;
+  return temporary.commit(directory, name);
 }
 
 void removeStaleTemporaries(FileSystem& files, const std::string& directory) {

@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/expected.h"
+
 namespace vellomar {
 
 // Which file a path names, and in which state: the same values mean the same
@@ -60,7 +62,7 @@ class DirectoryLock {
 class AppendingFile {
  public:
   virtual ~AppendingFile() = default;
-  virtual bool append(std::string_view bytes, std::string& error) = 0;
+  virtual Expected<> append(std::string_view bytes) = 0;
 };
 
 // The lock file a run holds in the directory it writes into.
@@ -77,44 +79,41 @@ class FileSystem {
   virtual std::optional<FileStatus> status(const std::string& path) = 0;
   virtual std::optional<FileStatus> linkStatus(const std::string& path) = 0;
 
-  // The whole file. False, with the reason and `bytes` empty, when it cannot
-  // be opened or read, is not a regular file (a named pipe or a device is
-  // never waited on), or holds more than `maxBytes` (checked before reading).
-  virtual bool readFile(const std::string& path, std::string& bytes, std::string& error,
-                        uint64_t maxBytes) = 0;
+  // The whole file; a problem when it cannot be opened or read, is not a
+  // regular file (a named pipe or a device is never waited on), or holds more
+  // than `maxBytes` (checked before reading).
+  virtual Expected<std::string> readFile(const std::string& path, uint64_t maxBytes) = 0;
 
-  // Creates the last component of `path`. False when it could not be created,
-  // which includes the case where it exists already: `error` is then "" when
-  // a directory is there, the reason otherwise.
-  virtual bool makeDirectory(const std::string& path, std::string& error) = 0;
+  // Creates the last component of `path`: true when it made it, false when a
+  // directory was there already; a problem when it could not be made, or
+  // something else has that name.
+  virtual Expected<bool> makeDirectory(const std::string& path) = 0;
 
   // Writes `bytes` to a new temporary file for `name` in `directory` (ending
-  // with a separator), whose path is then `path`. No temporary is made once
-  // an interruption has begun; one is removed by it until it is renamed or
+  // with a separator): the temporary's path. No temporary is made once an
+  // interruption has begun; one is removed by it until it is renamed or
   // removed.
-  virtual bool writeTemporary(const std::string& directory, const std::string& name,
-                              std::string_view bytes, Leftover leftover, std::string& path,
-                              std::string& error) = 0;
+  virtual Expected<std::string> writeTemporary(const std::string& directory,
+                                               const std::string& name, std::string_view bytes,
+                                               Leftover leftover) = 0;
   // Renames `from` over `to`, replacing it.
-  virtual bool rename(const std::string& from, const std::string& to, std::string& error) = 0;
+  virtual Expected<> rename(const std::string& from, const std::string& to) = 0;
   virtual void remove(const std::string& path) = 0;
   // Opens the file for adding to its end, creating it; never through a link.
-  virtual std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
-                                                          std::string& error) = 0;
+  virtual Expected<std::unique_ptr<AppendingFile>> openForAppending(const std::string& path) = 0;
   // Writes `bytes` into what `path` names now (a named pipe, a device, what a
   // link leads to), after what it holds; never waits for a pipe's reader.
-  virtual bool writeInto(const std::string& path, std::string_view bytes, std::string& error) = 0;
+  virtual Expected<> writeInto(const std::string& path, std::string_view bytes) = 0;
   // The names in `directory` (ending with a separator); none when it cannot
   // be listed.
   virtual std::vector<std::string> list(const std::string& directory) = 0;
 
   // Locks `directory` (ending with a separator) through its lock file, never
   // following a link there. While another process holds it: with `wait`,
-  // calls `waiting` once and waits; otherwise gives up. Empty when not held:
-  // `error` is then "" when another process holds it, the reason otherwise.
-  virtual std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
-                                              const std::function<void()>& waiting,
-                                              std::string& error) = 0;
+  // calls `waiting` once and waits; otherwise gives up, with no lock (an
+  // empty pointer). A problem when the lock cannot be had at all.
+  virtual Expected<std::unique_ptr<DirectoryLock>> lock(const std::string& directory, bool wait,
+                                                        const std::function<void()>& waiting) = 0;
 };
 
 // The system's own, with every rule of interruption: see removeOwnFilesOnInterruption.
@@ -130,35 +129,32 @@ class FileSystemWrapper : public FileSystem {
   std::optional<FileStatus> linkStatus(const std::string& path) override {
     return target_.linkStatus(path);
   }
-  bool readFile(const std::string& path, std::string& bytes, std::string& error,
-                uint64_t maxBytes) override {
-    return target_.readFile(path, bytes, error, maxBytes);
+  Expected<std::string> readFile(const std::string& path, uint64_t maxBytes) override {
+    return target_.readFile(path, maxBytes);
   }
-  bool makeDirectory(const std::string& path, std::string& error) override {
-    return target_.makeDirectory(path, error);
+  Expected<bool> makeDirectory(const std::string& path) override {
+    return target_.makeDirectory(path);
   }
-  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
-                      Leftover leftover, std::string& path, std::string& error) override {
-    return target_.writeTemporary(directory, name, bytes, leftover, path, error);
+  Expected<std::string> writeTemporary(const std::string& directory, const std::string& name,
+                                       std::string_view bytes, Leftover leftover) override {
+    return target_.writeTemporary(directory, name, bytes, leftover);
   }
-  bool rename(const std::string& from, const std::string& to, std::string& error) override {
-    return target_.rename(from, to, error);
+  Expected<> rename(const std::string& from, const std::string& to) override {
+    return target_.rename(from, to);
   }
   void remove(const std::string& path) override { target_.remove(path); }
-  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
-                                                  std::string& error) override {
-    return target_.openForAppending(path, error);
+  Expected<std::unique_ptr<AppendingFile>> openForAppending(const std::string& path) override {
+    return target_.openForAppending(path);
   }
-  bool writeInto(const std::string& path, std::string_view bytes, std::string& error) override {
-    return target_.writeInto(path, bytes, error);
+  Expected<> writeInto(const std::string& path, std::string_view bytes) override {
+    return target_.writeInto(path, bytes);
   }
   std::vector<std::string> list(const std::string& directory) override {
     return target_.list(directory);
   }
-  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
-                                      const std::function<void()>& waiting,
-                                      std::string& error) override {
-    return target_.lock(directory, wait, waiting, error);
+  Expected<std::unique_ptr<DirectoryLock>> lock(const std::string& directory, bool wait,
+                                                const std::function<void()>& waiting) override {
+    return target_.lock(directory, wait, waiting);
   }
 
  private:
@@ -188,10 +184,10 @@ class TemporaryFile {
 
   // Writes `bytes` to a new temporary file for `name` in `directory` (ending
   // with a separator).
-  bool write(FileSystem& files, const std::string& directory, const std::string& name,
-             std::string_view bytes, Leftover leftover, std::string& error);
+  Expected<> write(FileSystem& files, const std::string& directory, const std::string& name,
+                   std::string_view bytes, Leftover leftover);
   // Renames it over `name` in `directory`; removes it on failure.
-  bool commit(const std::string& directory, const std::string& name, std::string& error);
+  Expected<> commit(const std::string& directory, const std::string& name);
   // Its path; "" when there is none.
   const std::string& path() const { return path_; }
 
@@ -204,10 +200,9 @@ class TemporaryFile {
 
 // Files are written so that the target is either absent, the old file, or
 // complete: the bytes go to a temporary file in the target's directory, which
-// is then renamed over the target. On failure `error` is set to the reason and
-// no temporary file is left.
-bool writeFileAtomically(FileSystem& files, const std::string& directory, const std::string& name,
-                         std::string_view bytes, Leftover leftover, std::string& error);
+// is then renamed over the target. On failure no temporary file is left.
+Expected<> writeFileAtomically(FileSystem& files, const std::string& directory,
+                               const std::string& name, std::string_view bytes, Leftover leftover);
 
 // Removes from `directory` the temporaries that runs which held its lock
 // before left (killed, say): called by the run that holds it now.

@@ -38,7 +38,7 @@ class File {
 };
 
 // What a path names.
-struct Status {
+struct Stat {
   enum class Kind { kRegular, kDirectory, kLink, kOther };
   Kind kind = Kind::kOther;
   uint64_t device = 0;
@@ -49,11 +49,11 @@ struct Status {
 };
 
 // Links followed (`followLinks`) or not: a link is then kLink.
-std::optional<Status> status(const std::string& path, bool followLinks = true);
+std::optional<Stat> status(const std::string& path, bool followLinks = true);
 
 // Opens the file for reading, never waiting on it (a named pipe or a device
 // opens, and is then refused by its kind); `status` is what was opened.
-File openForReading(const std::string& path, Status& status, std::string& error);
+File openForReading(const std::string& path, Stat& status, std::string& error);
 // Reads the next bytes into `buffer`: how many, 0 at the end, -1 on failure.
 int64_t read(const File& file, char* buffer, size_t size, std::string& error);
 

@@ -18,12 +18,12 @@ namespace {
 
 int fd(const File& file) { return static_cast<int>(file.handle()); }
 
-Status statusOf(const struct stat& info) {
-  Status status;
-  status.kind = S_ISREG(info.st_mode)   ? Status::Kind::kRegular
-                : S_ISDIR(info.st_mode) ? Status::Kind::kDirectory
-                : S_ISLNK(info.st_mode) ? Status::Kind::kLink
-                                        : Status::Kind::kOther;
+Stat statusOf(const struct stat& info) {
+  Stat status;
+  status.kind = S_ISREG(info.st_mode)   ? Stat::Kind::kRegular
+                : S_ISDIR(info.st_mode) ? Stat::Kind::kDirectory
+                : S_ISLNK(info.st_mode) ? Stat::Kind::kLink
+                                        : Stat::Kind::kOther;
   status.device = static_cast<uint64_t>(info.st_dev);
   status.inode = static_cast<uint64_t>(info.st_ino);
   status.size = static_cast<uint64_t>(info.st_size);
@@ -55,7 +55,7 @@ bool File::close(std::string& error) {
   return false;
 }
 
-std::optional<Status> status(const std::string& path, bool followLinks) {
+std::optional<Stat> status(const std::string& path, bool followLinks) {
   struct stat info;
   if ((followLinks ? ::stat(path.c_str(), &info) : ::lstat(path.c_str(), &info)) != 0) {
     return std::nullopt;
@@ -63,7 +63,7 @@ std::optional<Status> status(const std::string& path, bool followLinks) {
   return statusOf(info);
 }
 
-File openForReading(const std::string& path, Status& status, std::string& error) {
+File openForReading(const std::string& path, Stat& status, std::string& error) {
   File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
   if (!file.valid() || ::fstat(fd(file), &info) != 0) {

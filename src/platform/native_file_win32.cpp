@@ -24,20 +24,19 @@ int64_t nanoseconds(int64_t ticks) {
   return (ticks - kTicksBefore1970) * 100;
 }
 
-std::optional<Status> statusOf(HANDLE file, bool followLinks = true) {
+std::optional<Stat> statusOf(HANDLE file, bool followLinks = true) {
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;  // for the change time
   if (!::GetFileInformationByHandle(file, &info) ||
       !::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
     return std::nullopt;
   }
-  Status status;
+  Stat status;
   const DWORD attributes = info.dwFileAttributes;
-  status.kind = !followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0
-                    ? Status::Kind::kLink
-                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Status::Kind::kDirectory
-                : ::GetFileType(file) == FILE_TYPE_DISK        ? Status::Kind::kRegular
-                                                               : Status::Kind::kOther;
+  status.kind = !followLinks && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Stat::Kind::kLink
+                : (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Stat::Kind::kDirectory
+                : ::GetFileType(file) == FILE_TYPE_DISK        ? Stat::Kind::kRegular
+                                                               : Stat::Kind::kOther;
   status.device = info.dwVolumeSerialNumber;
   status.inode = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   status.size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
@@ -78,15 +77,15 @@ bool File::close(std::string& error) {
   return false;
 }
 
-std::optional<Status> status(const std::string& path, bool followLinks) {
+std::optional<Stat> status(const std::string& path, bool followLinks) {
   const File file = fileOf(openExisting(path, 0, followLinks));
   if (!file.valid()) return std::nullopt;
   return statusOf(handleOf(file), followLinks);
 }
 
-File openForReading(const std::string& path, Status& status, std::string& error) {
+File openForReading(const std::string& path, Stat& status, std::string& error) {
   File file = fileOf(openExisting(path, GENERIC_READ));
-  std::optional<Status> found;
+  std::optional<Stat> found;
   if (!file.valid() || !(found = statusOf(handleOf(file)))) {
     error = systemErrorText(::GetLastError());
     return File();
@@ -197,7 +196,7 @@ File openLockFile(const std::string& path, std::string& error) {
     return file;
   }
   const auto found = statusOf(handleOf(file), false);
-  if (found && found->kind == Status::Kind::kLink) {
+  if (found && found->kind == Stat::Kind::kLink) {
     error = "it is a symbolic link";
     return File();
   }

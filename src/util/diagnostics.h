@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/expected.h"
+
 namespace vellomar {
 
 class Progress;
@@ -19,36 +21,10 @@ class Progress;
 std::string diagnosticLine(const std::string& file, const std::string& place,
                            const std::string& text, const std::string& program = "vellomar");
 
-// One problem, as it will be reported: in `file`, or in the album's
-// description (which the layers below the run do not name) when
-// `inDocument`; at `place` in it, when known.
-struct Problem {
-  std::string file;
-  std::string place;
-  std::string text;
-  bool inDocument = false;
-};
-
 // A problem at `place` of the album's description.
 inline Problem documentProblem(std::string place, std::string text) {
   return Problem{"", std::move(place), std::move(text), true};
 }
-
-// A value, or the problem that kept it from being had.
-template <typename T>
-class Expected {
- public:
-  Expected(T value) : value_(std::move(value)) {}  // NOLINT: a value is what is expected
-  Expected(Problem problem) : problem_(std::move(problem)) {}  // NOLINT: or its problem
-  bool ok() const { return !problem_; }
-  const T& value() const { return *value_; }
-  T value_or(T otherwise) const { return value_ ? *value_ : otherwise; }
-  const Problem& problem() const { return *problem_; }
-
- private:
-  std::optional<T> value_;
-  std::optional<Problem> problem_;
-};
 
 class Diagnostics {
  public:

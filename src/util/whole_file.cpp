@@ -17,9 +17,9 @@ std::string wholeFileText(std::string data) {
 }
 
 std::string readWholeFile(FileSystem& files, const std::string& path) {
-  std::string data, error;
-  if (!files.readFile(path, data, error, UINT64_MAX)) return "";
-  return wholeFileText(std::move(data));
+  Expected<std::string> data = files.readFile(path, UINT64_MAX);
+  if (!data.ok()) return "";
+  return wholeFileText(std::move(data).value());
 }
 
 }  // namespace vellomar

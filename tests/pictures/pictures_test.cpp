@@ -104,12 +104,12 @@ TEST(PictureTest, PicturesAreReducedCopiedOrRefused) {
     makeDerivedPictures(nativeFileSystem(), {&job, &job},
                         [&](size_t k, const DerivedPicture& p) { pictures[k] = p; });
     const DerivedPicture& picture = pictures[0];
-    EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.status == pictures[1].status);
+    EXPECT_TRUE(picture.bytes == pictures[1].bytes && picture.outcome == pictures[1].outcome);
     const cv::Mat derived =
         picture.bytes.empty() ? cv::Mat() : cv::imdecode(picture.bytes, cv::IMREAD_UNCHANGED);
-    using Status = DerivedPicture::Status;
-    EXPECT_EQ(picture.status == Status::kNotLoaded ? "not loaded: " + picture.problem
-              : picture.status == Status::kLibraryFailed
+    using Outcome = DerivedPicture::Outcome;
+    EXPECT_EQ(picture.outcome == Outcome::kNotLoaded ? "not loaded: " + picture.problem
+              : picture.outcome == Outcome::kLibraryFailed
                   ? "failed"
                   : std::to_string(derived.cols) + "x" + std::to_string(derived.rows),
               row.made);
@@ -390,7 +390,7 @@ TEST(PictureTest, EveryFormatTheLibraryReadsIsReducedAndCopied) {
       DerivedPicture made;
       makeDerivedPictures(nativeFileSystem(), {&job},
                           [&](size_t, const DerivedPicture& p) { made = p; });
-      ASSERT_EQ(made.status, DerivedPicture::Status::kMade) << made.problem;
+      ASSERT_EQ(made.outcome, DerivedPicture::Outcome::kMade) << made.problem;
       const cv::Mat expected = count == 1 ? box(cv::Rect(10, 8, 48, 40)) : decoded;
       EXPECT_TRUE(std::string(made.bytes.begin(), made.bytes.end()) == encoded(extension, expected))
           << count;
@@ -800,9 +800,9 @@ DerivedFiles derivedFiles(const std::vector<PictureJob>& jobs, const std::string
                           int workers) {
   const std::string dir = out + kSeparator;
   return DerivedFiles(nativeFileSystem(), jobs, planReruns(jobs, {}, "", dir, nullptr), dir,
-                      workers,
-                      [dir](TemporaryFile& made, const std::string& name, uint64_t,
-                            std::string& error) { return made.commit(dir, name, error); });
+                      workers, [dir](TemporaryFile& made, const std::string& name, uint64_t) {
+                        return made.commit(dir, name);
+                      });
 }
 
 // Takes every job in order; returns what each gave, one line each.
@@ -811,12 +811,12 @@ std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out,
   std::string outcomes;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const DerivedPicture picture = files.next();
-    using Status = DerivedPicture::Status;
-    outcomes += picture.status == Status::kMade          ? "made"
-                : picture.status == Status::kNotLoaded   ? "not loaded"
-                : picture.status == Status::kNotWritten  ? "not written: " + picture.problem
-                : picture.status == Status::kOutOfMemory ? picture.problem
-                                                         : "other";
+    using Outcome = DerivedPicture::Outcome;
+    outcomes += picture.outcome == Outcome::kMade          ? "made"
+                : picture.outcome == Outcome::kNotLoaded   ? "not loaded"
+                : picture.outcome == Outcome::kNotWritten  ? "not written: " + picture.problem
+                : picture.outcome == Outcome::kOutOfMemory ? picture.problem
+                                                           : "other";
     outcomes += '\n';
   }
   return outcomes;

@@ -247,9 +247,12 @@ TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindow) {
   plan.geometry = ElementGeometry{0, 0, 0, 0, 0, 200, 150, 150, 250};
   plan.newSrc = "a.jpg";
   Json::Value image;
-  EXPECT_FALSE(rewrittenImage(
-      plan, parseJson(R"({"image":{"width":400.9,"height":0.5,"height_o":[1],"mask":{"k":1}}})"),
-      Derivation::kCut, 4000, 3000, image));
+  EXPECT_TRUE(
+      rewrittenImage(
+          plan,
+          parseJson(R"({"image":{"width":400.9,"height":0.5,"height_o":[1],"mask":{"k":1}}})"),
+          Derivation::kCut, 4000, 3000, image)
+          .ok());
   EXPECT_EQ(writeJson(image),
             R"({"height":150.0,"height_o":0,"mask":{"height":null,"k":1,"positionX":null,)"
             R"("positionY":null,"width":null},"positionX":150.0,"positionY":250.0,"rotation":null,)"
@@ -257,7 +260,7 @@ TEST(AlbumPlanTest, RewrittenRecordsDescribeTheWindow) {
             "\n");
   const auto problem = rewrittenImage(plan, parseJson(R"({"image":{"height":3000000000}})"),
                                       Derivation::kCut, 4000, 3000, image);
-  EXPECT_EQ(problem->place + ": " + problem->text,
+  EXPECT_EQ(problem.problem().place + ": " + problem.reason(),
             "e.image.height: integer out of signed integer range");
   EXPECT_EQ(originalSide(3, -10, 4), -7);
   EXPECT_EQ(originalSide(4000, 1e300, 1), 0);

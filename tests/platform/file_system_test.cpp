@@ -13,39 +13,37 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
   ScopedTempDir dir;
   FileSystem& files = nativeFileSystem();
   const std::string at = dir.path() + "\\";
-  std::string error;
   writeFile(dir.file("a.txt"), "old");
-  ASSERT_TRUE(writeFileAtomically(files, at, "a.txt", "new bytes", Leftover::kKept, error))
-      << error;
+  const auto reason = [](const auto& result) { return result.ok() ? "ok" : result.reason(); };
+  EXPECT_EQ(reason(writeFileAtomically(files, at, "a.txt", "new bytes", Leftover::kKept)), "ok");
   EXPECT_EQ(readFile(dir.file("a.txt")), "new bytes");
-  EXPECT_FALSE(
-      writeFileAtomically(files, dir.path() + "/missing\\", "a.txt", "x", Leftover::kKept, error));
-  EXPECT_EQ(error, "No such file or directory");
-  ASSERT_TRUE(files.makeDirectory(at + "taken", error));
-  EXPECT_FALSE(files.makeDirectory(at + "taken", error));
-  EXPECT_EQ(error, "");
-  EXPECT_FALSE(writeFileAtomically(files, at, "taken", "x", Leftover::kKept, error));
+  EXPECT_EQ(
+      reason(writeFileAtomically(files, dir.path() + "/missing\\", "a.txt", "x", Leftover::kKept)),
+      "No such file or directory");
+  EXPECT_TRUE(files.makeDirectory(at + "taken").value_or(false));
+  const Expected<bool> again = files.makeDirectory(at + "taken");
+  EXPECT_TRUE(again.ok() && !again.value());
+  EXPECT_EQ(reason(files.makeDirectory(at + "a.txt")), "File exists");
 #ifdef _WIN32
-  EXPECT_EQ(error, "Permission denied");
+  const std::string directoryInTheWay = "Permission denied";
 #else
-  EXPECT_EQ(error, "Is a directory");
+  const std::string directoryInTheWay = "Is a directory";
 #endif
+  EXPECT_EQ(reason(writeFileAtomically(files, at, "taken", "x", Leftover::kKept)),
+            directoryInTheWay);
   {
     TemporaryFile kept, dropped;
     const Leftover swept = Leftover::kSweptUnderLock;
-    ASSERT_TRUE(kept.write(files, at, "b.jpg", "picture", swept, error));
-    ASSERT_TRUE(dropped.write(files, at, "c.jpg", "picture", swept, error));
+    ASSERT_TRUE(kept.write(files, at, "b.jpg", "picture", swept).ok());
+    ASSERT_TRUE(dropped.write(files, at, "c.jpg", "picture", swept).ok());
     TemporaryFile moved = std::move(dropped), other;
-    ASSERT_TRUE(other.write(files, at, "e.jpg", "picture", swept, error));
+    ASSERT_TRUE(other.write(files, at, "e.jpg", "picture", swept).ok());
     moved = std::move(other);  // c.jpg's goes
-    EXPECT_TRUE(kept.commit(at, "b.jpg", error));
-    EXPECT_FALSE(dropped.write(files, at + "missing\\", "d.jpg", "picture", swept, error));
+    EXPECT_TRUE(kept.commit(at, "b.jpg").ok());
+    EXPECT_FALSE(dropped.write(files, at + "missing\\", "d.jpg", "picture", swept).ok());
   }
-  std::string bytes = "stale";
-  EXPECT_TRUE(files.readFile(at + "b.jpg", bytes, error, 7));
-  EXPECT_EQ(bytes, "picture");
-  EXPECT_FALSE(files.readFile(at + "b.jpg", bytes, error, 6));
-  EXPECT_EQ(error, "the file is larger than 6 bytes");
+  EXPECT_EQ(files.readFile(at + "b.jpg", 7).value_or("none"), "picture");
+  EXPECT_EQ(reason(files.readFile(at + "b.jpg", 6)), "the file is larger than 6 bytes");
   // The time of the last write, in nanoseconds since 1970 on either system.
   const std::optional<FileIdentity> identity = fileIdentity(files, at + "b.jpg");
   ASSERT_TRUE(identity);
@@ -53,8 +51,7 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
   EXPECT_NEAR(static_cast<double>(identity->modifiedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
   for (const std::string& path : {dir.path(), dir.file("missing")}) {
-    EXPECT_FALSE(files.readFile(path, bytes, error, UINT64_MAX));
-    EXPECT_EQ(bytes, "");
+    EXPECT_FALSE(files.readFile(path, UINT64_MAX).ok());
   }
   EXPECT_NEAR(static_cast<double>(identity->changedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
@@ -70,20 +67,18 @@ TEST(FileSystemTest, ADirectoryIsLockedByOneAtATime) {
   ScopedTempDir dir;
   const std::string at = dir.path() + "\\";
   FileSystem& files = nativeFileSystem();
-  std::string error;
-  std::unique_ptr<DirectoryLock> first = files.lock(at, false, nullptr, error);
+  std::unique_ptr<DirectoryLock> first = files.lock(at, false, nullptr).value_or(nullptr);
   ASSERT_TRUE(first);
-  EXPECT_FALSE(files.lock(at, false, nullptr, error));
-  EXPECT_EQ(error, "");
+  const auto busy = files.lock(at, false, nullptr);
+  EXPECT_TRUE(busy.ok() && !busy.value());
   int waited = 0;
   std::thread letGo([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     first.reset();
   });
-  const std::unique_ptr<DirectoryLock> second = files.lock(
-      at, true, [&] { ++waited; }, error);
+  const auto second = files.lock(at, true, [&] { ++waited; });
   letGo.join();
-  EXPECT_TRUE(second);
+  EXPECT_TRUE(second.ok() && second.value());
   EXPECT_EQ(waited, 1);
   EXPECT_TRUE(fs::exists(dir.file(kLockFileName)));
 }

@@ -142,47 +142,44 @@ class FaultyFileSystem : public FileSystemWrapper {
       [](const std::string&, const std::string&) { return std::string(); };
   std::function<void(std::vector<std::string>& names)> listed = [](std::vector<std::string>&) {};
 
-  bool writeTemporary(const std::string& directory, const std::string& name, std::string_view bytes,
-                      Leftover leftover, std::string& path, std::string& error) override {
-    return pass("writeTemporary", directory + name, error) &&
-           FileSystemWrapper::writeTemporary(directory, name, bytes, leftover, path, error);
+  Expected<std::string> writeTemporary(const std::string& directory, const std::string& name,
+                                       std::string_view bytes, Leftover leftover) override {
+    if (const std::string why = fails("writeTemporary", directory + name); !why.empty()) {
+      return failure(why);
+    }
+    return FileSystemWrapper::writeTemporary(directory, name, bytes, leftover);
   }
-  bool rename(const std::string& from, const std::string& to, std::string& error) override {
-    return pass("rename", to, error) && FileSystemWrapper::rename(from, to, error);
+  Expected<> rename(const std::string& from, const std::string& to) override {
+    if (const std::string why = fails("rename", to); !why.empty()) return failure(why);
+    return FileSystemWrapper::rename(from, to);
   }
   // Each append to the file asks.
-  std::unique_ptr<AppendingFile> openForAppending(const std::string& path,
-                                                  std::string& error) override {
+  Expected<std::unique_ptr<AppendingFile>> openForAppending(const std::string& path) override {
     struct Faulty : AppendingFile {
       FaultyFileSystem& files;
       std::string path;
       std::unique_ptr<AppendingFile> file;
       Faulty(FaultyFileSystem& files, std::string path, std::unique_ptr<AppendingFile> file)
           : files(files), path(std::move(path)), file(std::move(file)) {}
-      bool append(std::string_view bytes, std::string& error) override {
-        return files.pass("append", path, error) && file->append(bytes, error);
+      Expected<> append(std::string_view bytes) override {
+        if (const std::string why = files.fails("append", path); !why.empty()) return failure(why);
+        return file->append(bytes);
       }
     };
-    auto file = FileSystemWrapper::openForAppending(path, error);
-    if (!file) return nullptr;
-    return std::make_unique<Faulty>(*this, path, std::move(file));
+    auto file = FileSystemWrapper::openForAppending(path);
+    if (!file.ok()) return file;
+    return std::unique_ptr<AppendingFile>(
+        std::make_unique<Faulty>(*this, path, std::move(file).value()));
   }
   std::vector<std::string> list(const std::string& directory) override {
     std::vector<std::string> names = FileSystemWrapper::list(directory);
     listed(names);
     return names;
   }
-  std::unique_ptr<DirectoryLock> lock(const std::string& directory, bool wait,
-                                      const std::function<void()>& waiting,
-                                      std::string& error) override {
-    if (!pass("lock", directory, error)) return nullptr;
-    return FileSystemWrapper::lock(directory, wait, waiting, error);
-  }
-
- private:
-  bool pass(const std::string& call, const std::string& path, std::string& error) {
-    error = fails(call, path);
-    return error.empty();
+  Expected<std::unique_ptr<DirectoryLock>> lock(const std::string& directory, bool wait,
+                                                const std::function<void()>& waiting) override {
+    if (const std::string why = fails("lock", directory); !why.empty()) return failure(why);
+    return FileSystemWrapper::lock(directory, wait, waiting);
   }
 };
 
