@@ -153,7 +153,9 @@ TEST(ElementFiguresTest, FiguresMeasureWhatChanged) {
 
   ElementFigures figures;
   figures.measured = true;
-  figures.psnr = 20, figures.misplacement = 2, figures.detail = 0.25;
+  figures.psnr = 22, figures.misplacement = 1.5, figures.detail = 0.5, figures.alignment = 0.5;
+  EXPECT_TRUE(failuresOf(figures, ProofThresholds()).empty());  // each at its threshold
+  figures.psnr = 20, figures.misplacement = 2, figures.detail = 0.25, figures.alignment = 1;
   EXPECT_EQ(failuresOf(figures, ProofThresholds()),
             (std::vector<std::string>{"PSNR 20.0 dB, below 22.0 dB",
                                       "misplaced by 2.0 px (at most 1.5 px)",
