@@ -94,7 +94,7 @@ constexpr long kMaxJobs = 1024;
 // A command line that is wrong: the reason and the usage line, then `status`.
 int wrong(std::ostream& err, const char* program, const std::string& reason, const char* usage,
           int status) {
-  err << diagnosticLine("", "", reason, program) << usage << "(" << program
+  err << diagnosticLine(failure(reason), program) << usage << "(" << program
       << " --help for more)\n";
   return status;
 }

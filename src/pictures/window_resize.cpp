@@ -28,11 +28,11 @@ struct Tap {
 
 // Columns clamp both the neighbour and the weight at the picture's edges;
 // rows clamp only the neighbours they read (`clampWeights` false).
-std::vector<Tap> taps(int from, int count, int sourceSize, int targetSize, bool clampWeights) {
+std::vector<Tap> taps(cv::Range outputs, int sourceSize, int targetSize, bool clampWeights) {
   const double scale = 1.0 / (static_cast<double>(targetSize) / sourceSize);
-  std::vector<Tap> result(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) {
-    float f = static_cast<float>((from + i + 0.5) * scale - 0.5);
+  std::vector<Tap> result(static_cast<size_t>(outputs.size()));
+  for (int i = 0; i < outputs.size(); ++i) {
+    float f = static_cast<float>((outputs.start + i + 0.5) * scale - 0.5);
     int s = static_cast<int>(std::floor(f));
     f -= static_cast<float>(s);
     bool single = false;
@@ -143,9 +143,11 @@ void resampleAny(const cv::Mat& picture, const std::vector<Tap>& columns,
 
 cv::Mat exactWindow(const PictureRows& row, int originX, int channels, cv::Size pictureSize,
                     cv::Size box, cv::Rect window) {
-  const auto columns = columnTaps(taps(window.x, window.width, pictureSize.width, box.width, true),
-                                  originX, channels);
-  const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
+  const auto columns =
+      columnTaps(taps({window.x, window.x + window.width}, pictureSize.width, box.width, true),
+                 originX, channels);
+  const auto rows =
+      taps({window.y, window.y + window.height}, pictureSize.height, box.height, false);
   cv::Mat out(window.height, window.width, CV_8UC(channels));
   const size_t width = columns.size() * static_cast<size_t>(channels);
   std::vector<int> upper(width), lower(width);
@@ -172,6 +174,9 @@ cv::Mat exactWindow(const PictureRows& row, int originX, int channels, cv::Size 
   return out;
 }
 
+// The origin is a point and the two sizes are the library's own kinds, which
+// convert into each other: no wrapper would make them harder to swap.
+// NOLINTNEXTLINE(bugprone-easily-swappable-parameters)
 cv::Mat exactWindow(const cv::Mat& part, cv::Point origin, cv::Size pictureSize, cv::Size box,
                     cv::Rect window) {
   return exactWindow([&](int y) { return part.ptr<uchar>(y - origin.y); }, origin.x,
@@ -193,8 +198,10 @@ cv::Rect sourcesOfWindow(cv::Size pictureSize, cv::Size box, cv::Rect window) {
   if (isHalving(pictureSize, box)) {
     return {2 * window.x, 2 * window.y, 2 * window.width, 2 * window.height};
   }
-  const auto columns = taps(window.x, window.width, pictureSize.width, box.width, true);
-  const auto rows = taps(window.y, window.height, pictureSize.height, box.height, false);
+  const auto columns =
+      taps({window.x, window.x + window.width}, pictureSize.width, box.width, true);
+  const auto rows =
+      taps({window.y, window.y + window.height}, pictureSize.height, box.height, false);
   const int left = columns.front().first;
   const int right = std::min(columns.back().first + 1, pictureSize.width - 1);
   const int top = std::clamp(rows.front().first, 0, pictureSize.height - 1);
@@ -219,8 +226,8 @@ cv::Mat resizeWindow(const cv::Mat& picture, cv::Size box, cv::Rect window) {
   if (isHalving(picture.size(), box) || (picture.depth() == CV_8U && windowResizeIsExact())) {
     return resizeWindowOfPart(picture, {0, 0}, picture.size(), box, window);
   }
-  const auto columns = taps(window.x, window.width, picture.cols, box.width, true);
-  const auto rows = taps(window.y, window.height, picture.rows, box.height, false);
+  const auto columns = taps({window.x, window.x + window.width}, picture.cols, box.width, true);
+  const auto rows = taps({window.y, window.y + window.height}, picture.rows, box.height, false);
   cv::Mat out(window.height, window.width, picture.type());
   switch (picture.depth()) {
     case CV_8U: resampleAny<uchar>(picture, columns, rows, out); break;

@@ -37,16 +37,15 @@ std::string singleSeparators(std::string path) {
 
 }  // namespace
 
-std::string diagnosticLine(const std::string& file, const std::string& place,
-                           const std::string& text, const std::string& program) {
+std::string diagnosticLine(const Problem& problem, const std::string& program) {
   std::string line = program + ": ";
-  const std::string path = singleSeparators(file);
-  for (const std::string* part : {&path, &place}) {
+  const std::string path = singleSeparators(problem.file);
+  for (const std::string* part : {&path, &problem.place}) {
     if (part->empty()) continue;
     appendVisible(line, *part);
     line += ": ";
   }
-  appendVisible(line, text);
+  appendVisible(line, problem.text);
   line += '\n';
   return line;
 }
@@ -59,10 +58,10 @@ void Diagnostics::problem(const std::string& file, const std::string& place,
 
 void Diagnostics::note(const std::string& file, const std::string& place, const std::string& text) {
   if (progress_ != nullptr) {
-    progress_->printAbove(diagnosticLine(file, place, text, program_));
+    progress_->printAbove(diagnosticLine({file, place, text}, program_));
     return;
   }
-  err_ << diagnosticLine(file, place, text, program_) << std::flush;
+  err_ << diagnosticLine({file, place, text}, program_) << std::flush;
 }
 
 }  // namespace vellomar

@@ -16,10 +16,10 @@ namespace vellomar {
 
 class Progress;
 
-// Formats one diagnostic line of `program` (with its line feed); empty parts
-// are left out, control bytes are written as \xHH.
-std::string diagnosticLine(const std::string& file, const std::string& place,
-                           const std::string& text, const std::string& program = "vellomar");
+// Formats one diagnostic line of `program` (with its line feed): the
+// problem's file, place and text; empty parts are left out, control bytes
+// are written as \xHH.
+std::string diagnosticLine(const Problem& problem, const std::string& program = "vellomar");
 
 // A problem at `place` of the album's description.
 inline Problem documentProblem(std::string place, std::string text) {
