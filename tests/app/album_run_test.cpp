@@ -1,25 +1,18 @@
-// The command line and whole runs of the tool.
+// Whole runs of the tool, from the album to the book, the report and the
+// state.
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 #include <algorithm>
-#include <csignal>
-#include <map>
-#include <thread>
 
 #include "app/album_run.h"
 #include "app/run_settings.h"
 #include "plan/run_state.h"
 #include "support/test_support.h"
-#include "util/progress.h"
 
 namespace vellomar {
 namespace {
@@ -488,149 +481,6 @@ TEST_F(AlbumRunTest, SpecialFilesAndStreamsAreRefusedWithoutWaiting) {
   EXPECT_NE(outputAlbum(), "");
 }
 
-// A run that stays busy with a big picture while the small ones' temporaries
-// and its lock file wait in the output directory.
-class RunFilesTest : public AlbumRunTest {
- protected:
-  RunFilesTest() {
-    addPicture("big.png", makePicture(3000, 2000, CV_8UC3));
-    addPicture("small.png", makePicture(40, 30, CV_8UC3));
-    addPicture("other.png", makePicture(30, 40, CV_8UC3));
-    writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"big.png"}},
-      {"image":{"src":"small.png"}},{"image":{"src":"other.png"}}]}]}})");
-    fs::create_directory(outputDir());
-  }
-  // The runs' own files: lock files and temporaries.
-  long ownFiles() const {
-    return std::count_if(
-        fs::directory_iterator(outputDir()), fs::directory_iterator(), [](const auto& entry) {
-          const std::string name = entry.path().filename().string();
-          return name[0] == '.' && name != kStateFileName && name != kJournalFileName;
-        });
-  }
-  // Runs `command` under sh in a process group of its own.
-  static pid_t start(const std::string& command) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::setpgid(0, 0);
-      // The run gets the signals' own dispositions, whatever started the
-      // tests (a script's background job ignores SIGINT, nohup SIGHUP).
-      sigset_t none;
-      sigemptyset(&none);
-      ::sigprocmask(SIG_SETMASK, &none, nullptr);
-      for (const int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, SIG_DFL);
-      ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
-      ::_exit(127);
-    }
-    ::setpgid(child, child);
-    return child;
-  }
-  // The binary on the album, with `options`.
-  std::string vellomar(const std::string& options = "") const {
-    return std::string(VELLOMAR_BINARY) + " " + options + " '" + sourceDir() + "' '" + outputDir() +
-           "' 0";
-  }
-  // Waits until the run has `count` of its files there, or has ended.
-  void waitForFiles(pid_t run, long count) const {
-    while (ownFiles() < count && ::waitpid(run, nullptr, WNOHANG) == 0) std::this_thread::yield();
-  }
-  static int waitFor(pid_t run) {
-    int status = 0;
-    ::waitpid(run, &status, 0);
-    return status;
-  }
-};
-
-// Ended by a signal, a run removes its own files first and then ends by that
-// signal, as a shell expects; a signal ignored when it started stays ignored.
-TEST_F(RunFilesTest, SignalsEndTheRunWithoutLeavingItsFiles) {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(signal);
-    const pid_t run = start("exec " + vellomar() + " 2>/dev/null");
-    waitForFiles(run, 3);  // its lock file and the small pictures' temporaries
-    ::kill(run, signal);
-    const int status = waitFor(run);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-    EXPECT_EQ(ownFiles(), 0);
-  }
-  const pid_t ignoring = start("trap '' HUP; exec " + vellomar() + " 2>/dev/null");
-  waitForFiles(ignoring, 3);
-  ::kill(ignoring, SIGHUP);
-  EXPECT_EQ(waitFor(ignoring), 0);
-  EXPECT_NE(outputAlbum(), "");
-}
-
-// Many workers writing small pictures, interrupted: none of them leaves a
-// file behind, however far it had come.
-TEST_F(RunFilesTest, AnInterruptedRunLeavesNothingBehind) {
-  std::string elements;
-  for (int i = 0; i < 150; ++i) {
-    const std::string name = "p" + std::to_string(i) + ".png";
-    addPicture(name, makePicture(60 + i, 40, CV_8UC3));
-    elements += std::string(i > 0 ? "," : "") + R"({"image":{"src":")" + name + R"("}})";
-  }
-  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + elements + "]}]}}");
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    fs::remove_all(outputDir());
-    fs::create_directory(outputDir());
-    const pid_t run = start("exec " + vellomar("--jobs 16") + " 2>/dev/null");
-    waitForFiles(run, 2 + attempt);
-    ::kill(run, SIGINT);
-    waitFor(run);
-    EXPECT_EQ(ownFiles(), 0) << attempt;
-  }
-}
-
-// A run killed part way (SIGKILL: nothing of its own is removed) leaves the
-// files it put in place known as its own: the next run takes them without a
-// word.
-TEST_F(RunFilesTest, AKilledRunsFilesAreStillItsOwn) {
-  writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"small.png"}},
-      {"image":{"src":"other.png"}},{"image":{"src":"big.png"}}]}]}})");
-  const pid_t run = start("exec " + vellomar() + " 2>/dev/null");
-  while (!fs::exists(outputFile(kJournalFileName)) && ::waitpid(run, nullptr, WNOHANG) == 0) {
-    std::this_thread::yield();
-  }
-  ::kill(run, SIGKILL);
-  waitFor(run);
-  ASSERT_FALSE(fs::exists(outputFile(kStateFileName))) << "the run ended before it was killed";
-  const RunResult again = runBinary({sourceDir(), outputDir(), "0"});
-  EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(again.err, "");
-}
-
-// One run at a time writes into a directory. A second run, in another
-// process namespace where there is one, ends at once with --no-wait and
-// leaves the first's files alone; without it, it says that it waits, and runs
-// once the first has ended: both runs' results are whole.
-TEST_F(RunFilesTest, ASecondRunWaitsForTheFirst) {
-  const pid_t first = start("exec " + vellomar() + " 2>/dev/null");
-  waitForFiles(first, 3);
-  ::kill(-first, SIGSTOP);
-  ASSERT_EQ(ownFiles(), 3) << "the first run ended before it could be stopped";
-  const bool namespaces = std::system("unshare -pf true 2>/dev/null") == 0;
-  const RunResult refused =
-      runBinary({"--no-wait", sourceDir(), outputDir(), "0"}, namespaces ? "unshare -pf " : "");
-  EXPECT_EQ(refused.status, 255);
-  EXPECT_EQ(refused.err, "vellomar: " + outputDir() + ": another run is writing into it\n");
-  EXPECT_EQ(ownFiles(), 3);
-  fs::create_directory(dir_.file("in2"));
-  writeFile(dir_.file("in2/x.png"), encoded(".png", makePicture(20, 10, CV_8UC3)));
-  writeFile(dir_.file("in2/album.desc"),
-            R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"x.png"}}]}]}})");
-  const pid_t second = start(std::string(VELLOMAR_BINARY) + " '" + dir_.file("in2") + "' '" +
-                             outputDir() + "' 0 2>'" + dir_.file("second-err") + "'");
-  while (readFile(dir_.file("second-err")).empty()) std::this_thread::yield();
-  EXPECT_EQ(
-      readFile(dir_.file("second-err")),
-      "vellomar: " + outputDir() + ": another run is writing into it: waiting for it to end\n");
-  ::kill(-first, SIGCONT);
-  EXPECT_EQ(waitFor(first), 0);
-  EXPECT_EQ(waitFor(second), 0);
-  EXPECT_NE(outputAlbum().find(R"("src":"x.png")"), std::string::npos);
-  EXPECT_TRUE(fs::exists(outputFile("x.png")) && fs::exists(outputFile("big.png")));
-  EXPECT_EQ(ownFiles(), 0);
-}
 #endif  // _WIN32
 
 #ifndef _WIN32
@@ -753,96 +603,6 @@ TEST_F(AlbumRunTest, BombsAreRefusedByTheDecodersOwnReading) {
     EXPECT_NE(line.find(": the picture cannot be loaded: it declares "), std::string::npos) << line;
     EXPECT_NE(line.find("more than 500 megapixels"), std::string::npos) << line;
   }
-}
-
-using CommandLineTest = AlbumRunTest;
-
-// A command line that is wrong says why on the error stream, with the usage
-// line, prints nothing on the output stream and touches nothing; options are
-// read as GNU tools read them; --help and --version stand alone.
-TEST_F(CommandLineTest, WrongCommandLinesSayWhy) {
-  // The flag is set when atoi gives 1; the source directory gains a backslash.
-  RunSettings settings;
-  ASSERT_TRUE(readRunSettings({"v", "in", "out", "11"}, settings));
-  EXPECT_FALSE(settings.useOriginPath);
-  ASSERT_TRUE(readRunSettings({"v", "D:\\in", "o/", " 1x"}, settings));
-  EXPECT_TRUE(settings.useOriginPath);
-  EXPECT_EQ(settings.sourceDir + settings.outputDir, "D:\\in\\o/");
-  writeAlbum("{}");
-  const std::string in = sourceDir(), out = outputDir();
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    const char* said;  // the first line of the output stream, or of the error stream
-  } rows[] = {
-      {{}, -1, "vellomar: expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got 0 arguments"},
-      {{in, out}, -1, "vellomar: expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got 2 arguments"},
-      {{in}, -1, "vellomar: expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got 1 argument"},
-      {{in, out, "0", "x"},
-       -1,
-       "vellomar: expected SOURCE_DIR OUTPUT_DIR ORIGIN_FLAG, got 4 arguments"},
-      {{"--frobnicate", in, out, "0"}, -1, "vellomar: unknown option --frobnicate"},
-      {{"-j", "2", in, out, "0"}, -1, "vellomar: unknown option -j"},
-      {{"--rebuild=yes", in, out, "0"}, -1, "vellomar: --rebuild takes no value"},
-      {{in, out, "0", "--jobs"}, -1, "vellomar: --jobs needs a value"},
-      {{"--jobs", "0", in, out, "0"},
-       -1,
-       "vellomar: --jobs: not a number of pictures from 1 to 1024: 0"},
-      {{"--jobs=2x", in, out, "0"},
-       -1,
-       "vellomar: --jobs: not a number of pictures from 1 to 1024: 2x"},
-      {{in, "", "0"}, -1, "vellomar: the output directory is empty"},
-      {{"--help"}, 0, "usage: vellomar [--jobs N] [--rebuild]"},
-      {{in, "-h", "x"}, 0, "usage: vellomar [--jobs N] [--rebuild]"},
-      {{"--version"}, 0, "vellomar 0."},
-  };
-  for (const auto& row : rows) {
-    std::vector<std::string> args = {"vellomar"};
-    args.insert(args.end(), row.args.begin(), row.args.end());
-    std::ostringstream printed, said;
-    EXPECT_EQ(runCommandLine(args, printed, said), row.status) << row.said;
-    const std::string stream = row.status == 0 ? printed.str() : said.str();
-    EXPECT_EQ(stream.rfind(row.said, 0), 0u) << stream;
-    EXPECT_EQ((row.status == 0 ? said : printed).str(), "");
-    if (row.status != 0) {
-      EXPECT_NE(stream.find("\nusage: vellomar [--jobs N]"), std::string::npos);
-    }
-    EXPECT_FALSE(fs::exists(outputDir()));
-  }
-  // Options anywhere before "--", in either form; an ORIGIN_FLAG of -1.
-  std::ostringstream printed, said;
-  EXPECT_EQ(runCommandLine({"v", in, "--jobs=1", "--", out, "-1"}, printed, said), 0);
-  EXPECT_EQ(printed.str() + said.str(), "");
-  EXPECT_EQ(outputAlbum(), "{\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n");
-}
-
-// On a terminal a run of more than a few pictures shows how far it has come
-// and erases the line at the end; elsewhere it shows nothing.
-TEST_F(CommandLineTest, TerminalSeesProgressErasedAtTheEnd) {
-  for (int i = 0; i < 6; ++i)
-    addPicture("p" + std::to_string(i) + ".png", makePicture(20, 10, CV_8UC3));
-  for (const int pictures : {6, 4}) {
-    // Each picture twice: a picture is made once for all its copies.
-    std::vector<std::string> names = {"p0.png"};
-    for (int i = 0; i < 2 * pictures; ++i) names.push_back("p" + std::to_string(i / 2) + ".png");
-    writeAlbumOf(names);
-    for (const bool terminal : {true, false}) {
-      std::ostringstream out, err;
-      EXPECT_EQ(runCommandLine({"vellomar", sourceDir(), outputDir(), "0"},
-                               CodePage::named("UTF-8"), nativeFileSystem(), out, err, terminal),
-                0);
-      const std::string shown = err.str();
-      const std::string last = "\r\033[Kvellomar: 6 of 6 pictures, 0:00 elapsed\r\033[K";
-      if (!terminal || pictures == 4) {
-        EXPECT_EQ(shown, "");
-        continue;
-      }
-      ASSERT_GE(shown.size(), last.size());
-      EXPECT_EQ(shown.substr(shown.size() - last.size()), last);
-    }
-  }
-  EXPECT_EQ(Progress::line(3, 12, std::chrono::seconds(75)),
-            "vellomar: 3 of 12 pictures, 1:15 elapsed, about 3:45 left");
 }
 
 }  // namespace
