@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <opencv2/imgproc.hpp>
 
 namespace vellomar {
@@ -138,6 +139,7 @@ cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int level
   for (int level = levels; level >= 0; --level) {
     const int m = margin >> level;
     if (level < levels) shift *= 2;
+    std::map<std::pair<int, int>, double> scored;  // each shift's score at this level, once
     // To the best of the shifts about it, until it is the best.
     for (int step = 0; step < 4; ++step) {
       cv::Point next = shift;
@@ -146,9 +148,11 @@ cv::Point2d wholeShift(const cv::Mat& a, const cv::Mat& b, int margin, int level
         for (int dx = -reachX; dx <= reachX; ++dx) {
           const cv::Point at = shift + cv::Point(dx, dy);
           double& score = around[dy + 1][dx + 1];
-          score = std::abs(at.x) <= m && std::abs(at.y) <= m
-                      ? squaredDifference(as[level], bs[level], m, at)
-                      : HUGE_VAL;
+          const auto [known, fresh] = scored.try_emplace({at.x, at.y}, HUGE_VAL);
+          if (fresh && std::abs(at.x) <= m && std::abs(at.y) <= m) {
+            known->second = squaredDifference(as[level], bs[level], m, at);
+          }
+          score = known->second;
           // The middle wins a tie.
           if (score < lowest || (score == lowest && at == shift)) lowest = score, next = at;
         }
