@@ -15,6 +15,7 @@
 #include <map>
 #include <thread>
 
+#include "pictures/area_average.h"
 #include "pictures/area_window.h"
 #include "pictures/derived_files.h"
 #include "pictures/file_bytes.h"
@@ -280,6 +281,32 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
   std::vector<uchar> bytes;
   EXPECT_FALSE(encodeJpeg(makePicture(8, 8, CV_8UC4), bytes) ||
                encodeJpeg(makePicture(8, 8, CV_16UC3), bytes));  // the library's own ways
+}
+
+// Each cell is the mean of the picture over its spans, a pixel in part
+// weighed by its part; cells that are whole pixels are copied; a cell is
+// covered where the picture reaches at least half of it each way.
+TEST(AreaAverageTest, CellsAreMeansOverTheirSpans) {
+  cv::Mat picture(4, 6, CV_8U);  // 10 a column, 40 a row: a mean is its middle's value
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 6; ++x) picture.at<uchar>(y, x) = static_cast<uchar>(10 * x + 40 * y);
+  }
+  cv::Mat covered;
+  const auto average = [&](const std::vector<Span>& columns, const std::vector<Span>& rows) {
+    AreaAverage cells(columns, rows, 1, 0, picture.cols);
+    for (int y = 0; y < picture.rows; ++y) cells.add(y, picture.ptr(y));
+    const cv::Mat means = cells.finish(&covered);
+    return std::vector<int>(means.begin<uchar>(), means.end<uchar>());
+  };
+  const auto coveredCells = [&] {
+    return std::vector<int>(covered.begin<uchar>(), covered.end<uchar>());
+  };
+  EXPECT_EQ(average({{1, 2}, {2, 3}}, {{1, 2}, {2, 3}}), (std::vector<int>{50, 60, 90, 100}));
+  EXPECT_EQ(average({{1, 2}}, {{0.5, 1.5}}), (std::vector<int>{30}));
+  EXPECT_EQ(average({{0.5, 2.5}, {5, 7}}, {{0, 2}, {3, 5}}), (std::vector<int>{30, 70, 130, 170}));
+  EXPECT_EQ(coveredCells(), (std::vector<int>{255, 255, 255, 255}));
+  EXPECT_EQ(average({{5.5, 7}}, {{3.4, 5}}), (std::vector<int>{170}));
+  EXPECT_EQ(coveredCells(), (std::vector<int>{0}));
 }
 
 TEST(AreaWindowTest, JpegPicturesAreDecodedSmallerWhileTwoPixelsRemainPerPrintedPixel) {
