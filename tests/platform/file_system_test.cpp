@@ -39,7 +39,7 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
     TemporaryFile moved = std::move(dropped), other;
     ASSERT_TRUE(other.write(files, at, "e.jpg", "picture", swept).ok());
     moved = std::move(other);  // c.jpg's goes
-    EXPECT_TRUE(kept.commit(at, "b.jpg").ok());
+    EXPECT_TRUE(kept.commit(at, "b.jpg").ok() && kept.path().empty());
     EXPECT_FALSE(dropped.write(files, at + "missing\\", "d.jpg", "picture", swept).ok());
   }
   EXPECT_EQ(files.readFile(at + "b.jpg", 7).value_or("none"), "picture");

@@ -104,6 +104,21 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
   EXPECT_EQ(canvas.origin, cv::Point2d(-10, 5));
   EXPECT_EQ(canvasAround({}, 64).size, cv::Size(64, 64));
   EXPECT_TRUE(drawCells(cells, covered, grid, flat, canvas).area.empty());
+  // A box's label is centred in it.
+  ElementGeometry box{200, 100, 0, 0, 0, 200, 100, 0, 0};
+  const Canvas two = canvasAround(boxCorners(box), 400);  // two pixels a unit
+  cv::Mat page(two.size, CV_8UC3, cv::Scalar::all(128));
+  drawBox(box, {"a label"}, false, two, page);
+  std::vector<cv::Point> ink;  // neither the page's grey nor the label's paper
+  for (int y = 10; y < 190; ++y) {
+    for (int x = 10; x < 390; ++x) {
+      const cv::Vec3b p = page.at<cv::Vec3b>(y, x);
+      if (p != cv::Vec3b(128, 128, 128) && p != cv::Vec3b(255, 255, 255)) ink.emplace_back(x, y);
+    }
+  }
+  const cv::Rect label = cv::boundingRect(ink);
+  EXPECT_NEAR(label.x + label.width / 2.0, 200, 4);
+  EXPECT_NEAR(label.y + label.height / 2.0, 100, 4);
 }
 
 // A picture moved by a known part of a print pixel lies that far from its
@@ -389,6 +404,22 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
   EXPECT_LT(picture[0], 230) << picture;
   // The second proof into it replaces its own files.
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);
+}
+
+// A book without a scale is judged at its pictures' own resolution: a wrong
+// picture in it fails.
+TEST_F(ProofTest, BooksWithoutAScaleAreJudgedToo) {
+  const cv::Mat picture = detailed(200, 150, 3);
+  addPicture("p.png", picture);
+  writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" +
+             element("p.png", 0, 0, 100, 75, 0, 0, 0, 100, 75) + "]}]}}");
+  ASSERT_EQ(run().status, 0);
+  EXPECT_EQ(proof(dir_.file("proof")).status, 0);
+  cv::Mat mirrored;
+  cv::flip(picture, mirrored, 1);
+  writeFile(outputFile("p.png"), encoded(".png", mirrored));
+  EXPECT_EQ(proof(dir_.file("proof")).status, 1);
+  EXPECT_NE(readFile(dir_.file("proof/index.html")).find("another picture"), std::string::npos);
 }
 
 // The proof's command line, its thresholds and what it writes: a wrong
