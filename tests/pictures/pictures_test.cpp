@@ -288,25 +288,23 @@ TEST(JpegWindowTest, WindowsAreTheLibrarysBytes) {
 // covered where the picture reaches at least half of it each way.
 TEST(AreaAverageTest, CellsAreMeansOverTheirSpans) {
   cv::Mat picture(4, 6, CV_8U);  // 10 a column, 40 a row: a mean is its middle's value
-  for (int y = 0; y < 4; ++y) {
-    for (int x = 0; x < 6; ++x) picture.at<uchar>(y, x) = static_cast<uchar>(10 * x + 40 * y);
-  }
-  cv::Mat covered;
+  picture.forEach<uchar>([](uchar& v, const int* at) { v = uchar(10 * at[1] + 40 * at[0]); });
+  // The means, then 1 for each cell covered.
   const auto average = [&](const std::vector<Span>& columns, const std::vector<Span>& rows) {
     AreaAverage cells(columns, rows, 1, 0, picture.cols);
     for (int y = 0; y < picture.rows; ++y) cells.add(y, picture.ptr(y));
-    const cv::Mat means = cells.finish(&covered);
-    return std::vector<int>(means.begin<uchar>(), means.end<uchar>());
+    cv::Mat covered, means = cells.finish(&covered);
+    std::vector<int> values(means.begin<uchar>(), means.end<uchar>());
+    for (auto at = covered.begin<uchar>(); at != covered.end<uchar>(); ++at)
+      values.push_back(*at / 255);
+    return values;
   };
-  const auto coveredCells = [&] {
-    return std::vector<int>(covered.begin<uchar>(), covered.end<uchar>());
-  };
-  EXPECT_EQ(average({{1, 2}, {2, 3}}, {{1, 2}, {2, 3}}), (std::vector<int>{50, 60, 90, 100}));
-  EXPECT_EQ(average({{1, 2}}, {{0.5, 1.5}}), (std::vector<int>{30}));
-  EXPECT_EQ(average({{0.5, 2.5}, {5, 7}}, {{0, 2}, {3, 5}}), (std::vector<int>{30, 70, 130, 170}));
-  EXPECT_EQ(coveredCells(), (std::vector<int>{255, 255, 255, 255}));
-  EXPECT_EQ(average({{5.5, 7}}, {{3.4, 5}}), (std::vector<int>{170}));
-  EXPECT_EQ(coveredCells(), (std::vector<int>{0}));
+  using Values = std::vector<int>;
+  EXPECT_EQ(average({{1, 2}, {2, 3}}, {{1, 2}, {2, 3}}), (Values{50, 60, 90, 100, 1, 1, 1, 1}));
+  EXPECT_EQ(average({{1, 2}}, {{0.5, 1.5}}), (Values{30, 1}));
+  EXPECT_EQ(average({{0.5, 2.5}, {5, 7}}, {{0, 2}, {3, 5}}),
+            (Values{30, 70, 130, 170, 1, 1, 1, 1}));
+  EXPECT_EQ(average({{5.5, 7}}, {{3.4, 5}}), (Values{170, 0}));
 }
 
 TEST(AreaWindowTest, JpegPicturesAreDecodedSmallerWhileTwoPixelsRemainPerPrintedPixel) {

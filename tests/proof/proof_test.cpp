@@ -104,21 +104,6 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
   EXPECT_EQ(canvas.origin, cv::Point2d(-10, 5));
   EXPECT_EQ(canvasAround({}, 64).size, cv::Size(64, 64));
   EXPECT_TRUE(drawCells(cells, covered, grid, flat, canvas).area.empty());
-  // A box's label is centred in it.
-  ElementGeometry box{200, 100, 0, 0, 0, 200, 100, 0, 0};
-  const Canvas two = canvasAround(boxCorners(box), 400);  // two pixels a unit
-  cv::Mat page(two.size, CV_8UC3, cv::Scalar::all(128));
-  drawBox(box, {"a label"}, false, two, page);
-  std::vector<cv::Point> ink;  // neither the page's grey nor the label's paper
-  for (int y = 10; y < 190; ++y) {
-    for (int x = 10; x < 390; ++x) {
-      const cv::Vec3b p = page.at<cv::Vec3b>(y, x);
-      if (p != cv::Vec3b(128, 128, 128) && p != cv::Vec3b(255, 255, 255)) ink.emplace_back(x, y);
-    }
-  }
-  const cv::Rect label = cv::boundingRect(ink);
-  EXPECT_NEAR(label.x + label.width / 2.0, 200, 4);
-  EXPECT_NEAR(label.y + label.height / 2.0, 100, 4);
 }
 
 // A picture moved by a known part of a print pixel lies that far from its
