@@ -46,25 +46,23 @@ class OwnFiles {
  public:
   // Creates a new temporary file for `name` in `directory` (ending with a
   // separator) and keeps its path, which `path` is set to when it was made.
-  native::File create(const std::string& directory, const std::string& name, const char* prefix,
-                      std::string& path, std::string& error) {
+  Expected<native::File> create(const std::string& directory, const std::string& name,
+                                const char* prefix, std::string& path) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (interrupted_) {
-      error = "the run is being interrupted";
-      return native::File();
-    }
+    if (interrupted_) return failure("the run is being interrupted");
+    Expected<native::File> file = failure("no name was free");
     for (int attempt = 0; attempt < 100; ++attempt) {
       const std::string fresh =
           directory + prefix + runToken() + "-" + std::to_string(counter_++) + extensionOf(name);
       bool exists = false;
-      native::File file = native::createNew(fresh, exists, error);
-      if (file.valid()) {
+      file = native::createNew(fresh, exists);
+      if (file.ok()) {
         temporaries_.insert(fresh);
         path = fresh;
       }
-      if (file.valid() || !exists) return file;
+      if (file.ok() || !exists) break;
     }
-    return native::File();
+    return file;
   }
   void forget(const std::string& path) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -130,11 +128,7 @@ class NativeLock : public DirectoryLock {
 class NativeAppendingFile : public AppendingFile {
  public:
   explicit NativeAppendingFile(native::File file) : file_(std::move(file)) {}
-  Expected<> append(std::string_view bytes) override {
-    std::string error;
-    if (!native::writeAll(file_, bytes, error)) return failure(error);
-    return {};
-  }
+  Expected<> append(std::string_view bytes) override { return native::writeAll(file_, bytes); }
 
  private:
   native::File file_;
@@ -156,9 +150,8 @@ class NativeFileSystem : public FileSystem {
 
   Expected<std::string> readFile(const std::string& path, uint64_t maxBytes) override {
     native::Stat status;
-    std::string reason;
-    const native::File file = native::openForReading(toOsPath(path), status, reason);
-    if (!file.valid()) return failure(reason);
+    const Expected<native::File> file = native::openForReading(toOsPath(path), status);
+    if (!file.ok()) return file.problem();
     // A directory, a named pipe or a device is not read (nor waited on).
     if (status.kind != native::Stat::Kind::kRegular) return failure("not a regular file");
     const std::string tooLarge = "the file is larger than " + std::to_string(maxBytes) + " bytes";
@@ -167,42 +160,41 @@ class NativeFileSystem : public FileSystem {
     bytes.reserve(static_cast<size_t>(status.size));
     std::vector<char> buffer(1 << 16);
     for (;;) {
-      const int64_t got = native::read(file, buffer.data(), buffer.size(), reason);
-      if (got < 0) return failure(reason);
-      if (got == 0) return bytes;
-      if (bytes.size() + static_cast<uint64_t>(got) > maxBytes) return failure(tooLarge);  // grew
-      bytes.append(buffer.data(), static_cast<size_t>(got));
+      const Expected<size_t> got = native::read(file.value(), buffer.data(), buffer.size());
+      if (!got.ok()) return got.problem();
+      if (got.value() == 0) return bytes;
+      if (bytes.size() + got.value() > maxBytes) return failure(tooLarge);  // it grew
+      bytes.append(buffer.data(), got.value());
     }
   }
 
   Expected<bool> makeDirectory(const std::string& path) override {
     bool exists = false;
-    std::string error;
-    if (native::makeDirectory(toOsPath(path), exists, error)) return true;
+    const Expected<> made = native::makeDirectory(toOsPath(path), exists);
+    if (made.ok()) return true;
     if (exists && directoryIdentity(*this, path)) return false;
-    return failure(error);
+    return made.problem();
   }
 
   Expected<std::string> writeTemporary(const std::string& directory, const std::string& name,
                                        std::string_view bytes, Leftover leftover) override {
     const char* prefix = leftover == Leftover::kSweptUnderLock ? kTemporaryPrefix : kUnsweptPrefix;
-    std::string made, error;
-    native::File file = ownFiles().create(toOsPath(directory), name, prefix, made, error);
-    if (!file.valid()) return failure(error);
-    if (native::writeAll(file, bytes, error) && file.close(error)) {
-      return directory + made.substr(toOsPath(directory).size());
-    }
+    std::string made;
+    Expected<native::File> file = ownFiles().create(toOsPath(directory), name, prefix, made);
+    if (!file.ok()) return file.problem();
+    Expected<> written = native::writeAll(file.value(), bytes);
+    if (written.ok()) written = file.value().close();
+    if (written.ok()) return directory + made.substr(toOsPath(directory).size());
     native::remove(made);
     ownFiles().forget(made);
-    return failure(error);
+    return written.problem();
   }
 
   Expected<> rename(const std::string& from, const std::string& to) override {
     const std::string osFrom = toOsPath(from);
-    std::string error;
-    if (!native::rename(osFrom, toOsPath(to), error)) return failure(error);
-    ownFiles().forget(osFrom);
-    return {};
+    Expected<> renamed = native::rename(osFrom, toOsPath(to));
+    if (renamed.ok()) ownFiles().forget(osFrom);
+    return renamed;
   }
 
   void remove(const std::string& path) override {
@@ -212,19 +204,18 @@ class NativeFileSystem : public FileSystem {
   }
 
   Expected<std::unique_ptr<AppendingFile>> openForAppending(const std::string& path) override {
-    std::string error;
-    native::File file = native::openForAppending(toOsPath(path), error);
-    if (!file.valid()) return failure(error);
-    return std::unique_ptr<AppendingFile>(std::make_unique<NativeAppendingFile>(std::move(file)));
+    Expected<native::File> file = native::openForAppending(toOsPath(path));
+    if (!file.ok()) return file.problem();
+    return std::unique_ptr<AppendingFile>(
+        std::make_unique<NativeAppendingFile>(std::move(file).value()));
   }
 
   Expected<> writeInto(const std::string& path, std::string_view bytes) override {
-    std::string error;
-    native::File file = native::openExistingForWriting(toOsPath(path), error);
-    if (!file.valid() || !native::writeAll(file, bytes, error) || !file.close(error)) {
-      return failure(error);
-    }
-    return {};
+    Expected<native::File> file = native::openExistingForWriting(toOsPath(path));
+    if (!file.ok()) return file.problem();
+    Expected<> written = native::writeAll(file.value(), bytes);
+    if (!written.ok()) return written;
+    return file.value().close();
   }
 
   std::vector<std::string> list(const std::string& directory) override {
@@ -235,19 +226,19 @@ class NativeFileSystem : public FileSystem {
                                                 const std::function<void()>& waiting) override {
     const std::string path = toOsPath(directory + kLockFileName);
     bool announced = false;
-    std::string error;
     for (;;) {
-      native::File file = native::openLockFile(path, error);
-      if (!file.valid()) return failure(error);
-      native::LockResult result = native::lock(file, false, error);
-      if (result == native::LockResult::kBusy) {
+      Expected<native::File> opened = native::openLockFile(path);
+      if (!opened.ok()) return opened.problem();
+      native::File file = std::move(opened).value();
+      Expected<bool> locked = native::lock(file, false);
+      if (locked.ok() && !locked.value()) {
         if (!wait) return std::unique_ptr<DirectoryLock>();
         if (!announced && waiting) waiting();
         announced = true;
-        result = native::lock(file, true, error);
+        locked = native::lock(file, true);
       }
-      if (result == native::LockResult::kBusy) return std::unique_ptr<DirectoryLock>();
-      if (result != native::LockResult::kLocked) return failure(error);
+      if (!locked.ok()) return locked.problem();
+      if (!locked.value()) return std::unique_ptr<DirectoryLock>();
       // The run that held it removes it as it lets go: then the lock to have
       // is on the file that stands there now.
       if (!native::stillNames(path, file)) continue;

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/expected.h"
+
 namespace vellomar::native {
 
 // An open file of the system, closed when destroyed.
@@ -28,9 +30,8 @@ class File {
 
   bool valid() const { return handle_ != kNone; }
   intptr_t handle() const { return handle_; }
-  // Closes it now; false, with the reason, when what was written could not be
-  // kept.
-  bool close(std::string& error);
+  // Closes it now; a problem when what was written could not be kept.
+  Expected<> close();
 
  private:
   static constexpr intptr_t kNone = -1;
@@ -53,39 +54,38 @@ std::optional<Stat> status(const std::string& path, bool followLinks = true);
 
 // Opens the file for reading, never waiting on it (a named pipe or a device
 // opens, and is then refused by its kind); `status` is what was opened.
-File openForReading(const std::string& path, Stat& status, std::string& error);
-// Reads the next bytes into `buffer`: how many, 0 at the end, -1 on failure.
-int64_t read(const File& file, char* buffer, size_t size, std::string& error);
+Expected<File> openForReading(const std::string& path, Stat& status);
+// Reads the next bytes into `buffer`: how many, 0 at the end.
+Expected<size_t> read(const File& file, char* buffer, size_t size);
 
 // Creates the file for writing; it must not exist (`exists` says when it did).
-File createNew(const std::string& path, bool& exists, std::string& error);
-bool writeAll(const File& file, std::string_view bytes, std::string& error);
+Expected<File> createNew(const std::string& path, bool& exists);
+Expected<> writeAll(const File& file, std::string_view bytes);
 // Renames `from` over `to`, replacing it.
-bool rename(const std::string& from, const std::string& to, std::string& error);
+Expected<> rename(const std::string& from, const std::string& to);
 void remove(const std::string& path);
 // The names in `directory` (which ends with a separator); none when it cannot
 // be listed.
 std::vector<std::string> list(const std::string& directory);
 // Creates the directory; `exists` says when something of that name is there.
-bool makeDirectory(const std::string& path, bool& exists, std::string& error);
+Expected<> makeDirectory(const std::string& path, bool& exists);
 
 // Opens the file for adding to its end, creating it when missing; never
 // through a link.
-File openForAppending(const std::string& path, std::string& error);
+Expected<File> openForAppending(const std::string& path);
 // Opens what `path` names now (links followed) for writing after what it
 // holds, never waiting for a named pipe's reader.
-File openExistingForWriting(const std::string& path, std::string& error);
+Expected<File> openExistingForWriting(const std::string& path);
 
 // Opens the lock file at `path`, creating it when missing; never through a
 // link. One that cannot be written (a stale one of another user) is opened
 // for reading, which is enough to lock it.
-File openLockFile(const std::string& path, std::string& error);
-enum class LockResult { kLocked, kBusy, kFailed };
+Expected<File> openLockFile(const std::string& path);
 // Locks the whole of the open lock file for this process (the system drops
 // the lock when the process ends, however it ends), waiting for another
-// process's lock to go when `wait`; kBusy when another process holds it,
-// kFailed with the reason when the file system cannot lock it.
-LockResult lock(const File& file, bool wait, std::string& error);
+// process's lock to go when `wait`: whether it is locked (false: another
+// process holds it); a problem when the file system cannot lock it.
+Expected<bool> lock(const File& file, bool wait);
 // Whether `path` still names the open `file` (it was not removed or replaced).
 bool stillNames(const std::string& path, const File& file);
 

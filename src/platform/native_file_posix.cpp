@@ -47,12 +47,11 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::close(std::string& error) {
+Expected<> File::close() {
   const int result = ::close(fd(*this));
   handle_ = kNone;
-  if (result == 0) return true;
-  error = std::strerror(errno);
-  return false;
+  if (result == 0) return {};
+  return failure(std::strerror(errno));
 }
 
 std::optional<Stat> status(const std::string& path, bool followLinks) {
@@ -63,54 +62,47 @@ std::optional<Stat> status(const std::string& path, bool followLinks) {
   return statusOf(info);
 }
 
-File openForReading(const std::string& path, Stat& status, std::string& error) {
+Expected<File> openForReading(const std::string& path, Stat& status) {
   File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info;
-  if (!file.valid() || ::fstat(fd(file), &info) != 0) {
-    error = std::strerror(errno);
-    return File();
-  }
+  if (!file.valid() || ::fstat(fd(file), &info) != 0) return failure(std::strerror(errno));
   status = statusOf(info);
   return file;
 }
 
-int64_t read(const File& file, char* buffer, size_t size, std::string& error) {
+Expected<size_t> read(const File& file, char* buffer, size_t size) {
   for (;;) {
     const ssize_t got = ::read(fd(file), buffer, size);
-    if (got >= 0) return got;
-    if (errno == EINTR) continue;
-    error = std::strerror(errno);
-    return -1;
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return failure(std::strerror(errno));
   }
 }
 
-File createNew(const std::string& path, bool& exists, std::string& error) {
+Expected<File> createNew(const std::string& path, bool& exists) {
   File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   exists = !file.valid() && errno == EEXIST;
-  if (!file.valid()) error = std::strerror(errno);
+  if (!file.valid()) return failure(std::strerror(errno));
   return file;
 }
 
-bool writeAll(const File& file, std::string_view bytes, std::string& error) {
+Expected<> writeAll(const File& file, std::string_view bytes) {
   const char* data = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {
     const ssize_t written = ::write(fd(file), data, left);
     if (written < 0) {
       if (errno == EINTR) continue;
-      error = std::strerror(errno);
-      return false;
+      return failure(std::strerror(errno));
     }
     data += written;
     left -= static_cast<size_t>(written);
   }
-  return true;
+  return {};
 }
 
-bool rename(const std::string& from, const std::string& to, std::string& error) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  error = std::strerror(errno);
-  return false;
+Expected<> rename(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return {};
+  return failure(std::strerror(errno));
 }
 
 void remove(const std::string& path) { ::unlink(path.c_str()); }
@@ -124,53 +116,50 @@ std::vector<std::string> list(const std::string& directory) {
   return names;
 }
 
-bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
+Expected<> makeDirectory(const std::string& path, bool& exists) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
   exists = errno == EEXIST;
-  error = std::strerror(errno);
-  return false;
+  return failure(std::strerror(errno));
 }
 
-File openForAppending(const std::string& path, std::string& error) {
+Expected<File> openForAppending(const std::string& path) {
   File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (!file.valid()) error = std::strerror(errno);
+  if (!file.valid()) return failure(std::strerror(errno));
   return file;
 }
 
-File openExistingForWriting(const std::string& path, std::string& error) {
+Expected<File> openExistingForWriting(const std::string& path) {
   File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!file.valid()) {
-    error = errno == ENXIO ? "a named pipe that nothing reads" : std::strerror(errno);
-    return File();
+    return failure(errno == ENXIO ? "a named pipe that nothing reads" : std::strerror(errno));
   }
   // Written as any file is: a pipe's writes wait for its reader.
   const int flags = ::fcntl(fd(file), F_GETFL);
   if (flags == -1 || ::fcntl(fd(file), F_SETFL, flags & ~O_NONBLOCK) == -1) {
-    error = std::strerror(errno);
-    return File();
+    return failure(std::strerror(errno));
   }
   return file;
 }
 
-File openLockFile(const std::string& path, std::string& error) {
+Expected<File> openLockFile(const std::string& path) {
   File file(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
   // A lock file left by another user, which this one may not write, locks as
   // well read only.
   if (!file.valid() && errno == EACCES) {
     file = File(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   }
-  if (!file.valid()) error = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+  if (!file.valid())
+    return failure(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
   return file;
 }
 
-LockResult lock(const File& file, bool wait, std::string& error) {
+Expected<bool> lock(const File& file, bool wait) {
   while (::flock(fd(file), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
     if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) return LockResult::kBusy;
-    error = std::strerror(errno);
-    return LockResult::kFailed;
+    if (errno == EWOULDBLOCK) return false;
+    return failure(std::strerror(errno));
   }
-  return LockResult::kLocked;
+  return true;
 }
 
 bool stillNames(const std::string& path, const File& file) {

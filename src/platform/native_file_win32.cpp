@@ -69,12 +69,11 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::close(std::string& error) {
+Expected<> File::close() {
   const BOOL closed = ::CloseHandle(handleOf(*this));
   handle_ = kNone;
-  if (closed) return true;
-  error = systemErrorText(::GetLastError());
-  return false;
+  if (closed) return {};
+  return failure(systemErrorText(::GetLastError()));
 }
 
 std::optional<Stat> status(const std::string& path, bool followLinks) {
@@ -83,61 +82,57 @@ std::optional<Stat> status(const std::string& path, bool followLinks) {
   return statusOf(handleOf(file), followLinks);
 }
 
-File openForReading(const std::string& path, Stat& status, std::string& error) {
+Expected<File> openForReading(const std::string& path, Stat& status) {
   File file = fileOf(openExisting(path, GENERIC_READ));
   std::optional<Stat> found;
   if (!file.valid() || !(found = statusOf(handleOf(file)))) {
-    error = systemErrorText(::GetLastError());
-    return File();
+    return failure(systemErrorText(::GetLastError()));
   }
   status = *found;
   return file;
 }
 
-int64_t read(const File& file, char* buffer, size_t size, std::string& error) {
+Expected<size_t> read(const File& file, char* buffer, size_t size) {
   DWORD got = 0;
   const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1 << 30));
   if (!::ReadFile(handleOf(file), buffer, chunk, &got, nullptr)) {
-    error = systemErrorText(::GetLastError());
-    return -1;
+    return failure(systemErrorText(::GetLastError()));
   }
-  return got;
+  return static_cast<size_t>(got);
 }
 
-File createNew(const std::string& path, bool& exists, std::string& error) {
+Expected<File> createNew(const std::string& path, bool& exists) {
   File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     const DWORD reason = ::GetLastError();
     exists = reason == ERROR_FILE_EXISTS;
-    error = systemErrorText(reason);
+    return failure(systemErrorText(reason));
   }
   return file;
 }
 
-bool writeAll(const File& file, std::string_view bytes, std::string& error) {
+Expected<> writeAll(const File& file, std::string_view bytes) {
   const char* data = bytes.data();
   size_t left = bytes.size();
   while (left > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1 << 30));
     DWORD written = 0;
     if (!::WriteFile(handleOf(file), data, chunk, &written, nullptr)) {
-      error = systemErrorText(::GetLastError());
-      return false;
+      return failure(systemErrorText(::GetLastError()));
     }
     data += written;
     left -= written;
   }
-  return true;
+  return {};
 }
 
-bool rename(const std::string& from, const std::string& to, std::string& error) {
+Expected<> rename(const std::string& from, const std::string& to) {
   if (::MoveFileExW(widePath(from).c_str(), widePath(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return true;
+    return {};
   }
-  error = systemErrorText(::GetLastError());
-  return false;
+  return failure(systemErrorText(::GetLastError()));
 }
 
 void remove(const std::string& path) { ::DeleteFileW(widePath(path).c_str()); }
@@ -154,28 +149,24 @@ std::vector<std::string> list(const std::string& directory) {
   return names;
 }
 
-bool makeDirectory(const std::string& path, bool& exists, std::string& error) {
-  if (::CreateDirectoryW(widePath(path).c_str(), nullptr)) return true;
+Expected<> makeDirectory(const std::string& path, bool& exists) {
+  if (::CreateDirectoryW(widePath(path).c_str(), nullptr)) return {};
   const DWORD reason = ::GetLastError();
   exists = reason == ERROR_ALREADY_EXISTS;
-  error = systemErrorText(reason);
-  return false;
+  return failure(systemErrorText(reason));
 }
 
-File openForAppending(const std::string& path, std::string& error) {
+Expected<File> openForAppending(const std::string& path) {
   File file = fileOf(::CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
                                    OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.valid()) error = systemErrorText(::GetLastError());
+  if (!file.valid()) return failure(systemErrorText(::GetLastError()));
   return file;
 }
 
-File openExistingForWriting(const std::string& path, std::string& error) {
+Expected<File> openExistingForWriting(const std::string& path) {
   File file = fileOf(::CreateFileW(widePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    error = systemErrorText(::GetLastError());
-    return file;
-  }
+  if (!file.valid()) return failure(systemErrorText(::GetLastError()));
   // A file on disk is written after what it holds.
   if (::GetFileType(handleOf(file)) == FILE_TYPE_DISK) {
     ::SetFilePointer(handleOf(file), 0, nullptr, FILE_END);
@@ -183,7 +174,7 @@ File openExistingForWriting(const std::string& path, std::string& error) {
   return file;
 }
 
-File openLockFile(const std::string& path, std::string& error) {
+Expected<File> openLockFile(const std::string& path) {
   const auto open = [&](DWORD access) {
     return fileOf(::CreateFileW(widePath(path).c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -191,30 +182,23 @@ File openLockFile(const std::string& path, std::string& error) {
   File file = open(GENERIC_READ | GENERIC_WRITE);
   // A read-only lock file locks as well for reading.
   if (!file.valid() && ::GetLastError() == ERROR_ACCESS_DENIED) file = open(GENERIC_READ);
-  if (!file.valid()) {
-    error = systemErrorText(::GetLastError());
-    return file;
-  }
+  if (!file.valid()) return failure(systemErrorText(::GetLastError()));
   const auto found = statusOf(handleOf(file), false);
-  if (found && found->kind == Stat::Kind::kLink) {
-    error = "it is a symbolic link";
-    return File();
-  }
+  if (found && found->kind == Stat::Kind::kLink) return failure("it is a symbolic link");
   return file;
 }
 
 // A byte-range lock on the open lock file, which the system drops when the
 // process ends, however it ends.
-LockResult lock(const File& file, bool wait, std::string& error) {
+Expected<bool> lock(const File& file, bool wait) {
   OVERLAPPED at = {};
   if (::LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY),
                    0, 1, 0, &at)) {
-    return LockResult::kLocked;
+    return true;
   }
   const DWORD reason = ::GetLastError();
-  if (reason == ERROR_LOCK_VIOLATION || reason == ERROR_IO_PENDING) return LockResult::kBusy;
-  error = systemErrorText(reason);
-  return LockResult::kFailed;
+  if (reason == ERROR_LOCK_VIOLATION || reason == ERROR_IO_PENDING) return false;
+  return failure(systemErrorText(reason));
 }
 
 bool stillNames(const std::string& path, const File& file) {
