@@ -1,9 +1,7 @@
 // Whole runs of the tool, from the album to the book, the report and the
 // state.
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <sys/stat.h>
 #endif
 

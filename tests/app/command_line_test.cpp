@@ -1,7 +1,5 @@
 // The command line: its mistakes, and the progress line on a terminal.
 
-#include "app/command_line.h"
-
 #include "app/run_settings.h"
 #include "support/test_support.h"
 #include "util/progress.h"

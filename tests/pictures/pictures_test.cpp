@@ -478,13 +478,14 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
       {".bmp", colour, rgb, false},  {".webp", makePicture(1, 1, CV_8UC3), rgb, true},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::string(row.extension) + " " + std::to_string(row.picture.channels()));
+    const std::string ext = row.extension;
+    SCOPED_TRACE(ext + " " + std::to_string(row.picture.channels()));
     const std::string plain = encoded(row.extension, row.picture);
     std::vector<uchar> file(plain.begin(), plain.end());
     EXPECT_EQ(carryColourProfile(row.profile, file), row.carried);
     const std::string bytes(file.begin(), file.end());
     EXPECT_EQ(readPictureMetadata(bytes).colourProfile, row.carried ? row.profile : "");
-    if (row.extension == std::string(".jpg")) {
+    if (ext == ".jpg") {
       EXPECT_EQ(libjpegProfile(bytes), row.carried ? row.profile : "");
       // Right after the JFIF marker, as libjpeg puts it; read past an empty segment.
       EXPECT_EQ(bytes.substr(20, 2) == "\xFF\xE2", row.carried);
@@ -499,7 +500,7 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
         EXPECT_EQ(libjpegProfile(split), row.profile);
       }
     }
-    if (row.extension == std::string(".png")) {  // every chunk's CRC holds
+    if (ext == ".png") {  // every chunk's CRC holds
       for (size_t at = 8; at + 12 <= bytes.size();) {
         const size_t length = static_cast<size_t>(number(bytes, at, 4, true).value_or(0));
         const auto data = reinterpret_cast<const Bytef*>(bytes.data() + at + 4);
@@ -509,11 +510,10 @@ TEST(PictureMetadataTest, ProfilesAreCarriedWhereTheyMatch) {
         at += 12 + length;
       }
     }
-    if (row.extension == std::string(".webp") && row.carried) {  // VP8X: a profile, alpha
+    if (ext == ".webp" && row.carried) {  // VP8X: a profile, alpha
       EXPECT_EQ(file[20], row.picture.channels() == 4 ? 0x30 : 0x20);
     }
-    if ((row.extension == std::string(".tif") || row.extension == std::string(".webp")) &&
-        row.carried) {  // one profile only
+    if ((ext == ".tif" || ext == ".webp") && row.carried) {  // one profile only
       EXPECT_FALSE(carryColourProfile(row.profile, file));
     }
     EXPECT_EQ(

@@ -44,9 +44,8 @@ TEST(FileSystemTest, WholeFilesOrNothing) {
   EXPECT_EQ(identity->size, 7u);
   EXPECT_NEAR(static_cast<double>(identity->modifiedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
-  for (const std::string& path : {dir.path(), dir.file("missing")}) {
+  for (const std::string& path : {dir.path(), dir.file("missing")})
     EXPECT_FALSE(files.readFile(path, UINT64_MAX).ok());
-  }
   EXPECT_NEAR(static_cast<double>(identity->changedNanoseconds) / 1e9,
               static_cast<double>(std::time(nullptr)), 600);
   EXPECT_TRUE(directoryIdentity(files, at) && !directoryIdentity(files, at + "a.txt") &&

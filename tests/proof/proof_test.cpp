@@ -221,11 +221,25 @@ TEST_F(ProofTest, PreparedBooksPassAndWrongPicturesFailForTheirReason) {
                                    element("larger.jpg", 60, 10, 24, 16, -12, 1, 1, 22, 14)};
   std::string book = "{\"photoBook\":{\"scale\":" + std::to_string(scale) + ",\"pages\":[";
   for (const std::string& page : pages) book += "{\"elements\":[" + page + "]},";
-  // One page more for each wrong picture: the large photo's window again.
-  const char* wrongs[] = {"mirrored",  "turned",   "swapped", "shifted 3", "shifted 8",
-                          "stretched", "channels", "blurred", "grey",      "another window"};
-  for (const char* wrong : wrongs) {
-    const std::string name = std::string("w-") + wrong + ".jpg";
+  // One page more for each wrong picture (and the reason it fails for): the
+  // large photo's window again.
+  const struct {
+    const char* wrong;
+    const char* reason;
+  } rows[] = {
+      {"mirrored", "another picture"},
+      {"turned", "another picture"},
+      {"swapped", "another picture"},
+      {"shifted 3", "misplaced by 3"},
+      {"shifted 8", "misplaced by 8"},
+      {"stretched", "misplaced"},
+      {"channels", "PSNR"},
+      {"blurred", "fine detail"},
+      {"grey", "another picture"},
+      {"another window", "another picture"},
+  };
+  for (const auto& row : rows) {
+    const std::string name = std::string("w-") + row.wrong + ".jpg";
     fs::copy_file(sourceFile("large.jpg"), sourceFile(name));
     book += "{\"elements\":[" + element(name, 10, 10, 40, 30, 0, 12, 9, 20, 15) + "]},";
   }
@@ -269,21 +283,6 @@ TEST_F(ProofTest, PreparedBooksPassAndWrongPicturesFailForTheirReason) {
       made = scaled(cv::Rect(right.cols, 0, right.cols, right.rows)).clone();
     }
     writeFile(path, encoded(".jpg", made));
-  };
-  const struct {
-    const char* wrong;
-    const char* reason;
-  } rows[] = {
-      {"mirrored", "another picture"},
-      {"turned", "another picture"},
-      {"swapped", "another picture"},
-      {"shifted 3", "misplaced by 3"},
-      {"shifted 8", "misplaced by 8"},
-      {"stretched", "misplaced"},
-      {"channels", "PSNR"},
-      {"blurred", "fine detail"},
-      {"grey", "another picture"},
-      {"another window", "another picture"},
   };
   for (size_t i = 0; i < std::size(rows); ++i) tamper(rows[i].wrong);
   const RunResult bad = proof(dir_.file("bad"), {"--exif-orientation"});
@@ -394,13 +393,12 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
 // A book without a scale is judged at its pictures' own resolution: a wrong
 // picture in it fails.
 TEST_F(ProofTest, BooksWithoutAScaleAreJudgedToo) {
-  const cv::Mat picture = detailed(200, 150, 3);
+  cv::Mat picture = detailed(200, 150, 3), mirrored;
   addPicture("p.png", picture);
   writeAlbum(R"({"photoBook":{"pages":[{"elements":[)" +
              element("p.png", 0, 0, 100, 75, 0, 0, 0, 100, 75) + "]}]}}");
   ASSERT_EQ(run().status, 0);
   EXPECT_EQ(proof(dir_.file("proof")).status, 0);
-  cv::Mat mirrored;
   cv::flip(picture, mirrored, 1);
   writeFile(outputFile("p.png"), encoded(".png", mirrored));
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);

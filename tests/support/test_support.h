@@ -144,9 +144,8 @@ class FaultyFileSystem : public FileSystemWrapper {
 
   Expected<std::string> writeTemporary(const std::string& directory, const std::string& name,
                                        std::string_view bytes, Leftover leftover) override {
-    if (const std::string why = fails("writeTemporary", directory + name); !why.empty()) {
-      return failure(why);
-    }
+    const std::string why = fails("writeTemporary", directory + name);
+    if (!why.empty()) return failure(why);
     return FileSystemWrapper::writeTemporary(directory, name, bytes, leftover);
   }
   Expected<> rename(const std::string& from, const std::string& to) override {
