@@ -133,6 +133,9 @@ class ProofPages {
     context_.load = [&files, upright = settings.exifOrientation](const std::string& path,
                                                                  const GridsFor& gridsFor) {
       const PictureOnGrids picture = loadPictureOnGrids(files, path, upright, gridsFor);
+      // Memory the image library could not get fails the element's page, as
+      // memory the proof's own work cannot get does.
+      if (!picture.loaded && picture.problem == kOutOfMemory) throw std::bad_alloc();
       GridPicture grids;
       grids.loaded = picture.loaded;
       grids.problem = picture.problem;

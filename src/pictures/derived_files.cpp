@@ -91,7 +91,7 @@ std::vector<DerivedFiles::Made> DerivedFiles::runTask(size_t task) const {
       } catch (const std::bad_alloc&) {
         // As any picture that cannot get its memory: made again alone in next().
         result.outcome = DerivedPicture::Outcome::kOutOfMemory;
-        result.problem = "out of memory";  // no allocation: it fits the string itself
+        result.problem = kOutOfMemory;  // no allocation: it fits the string itself
       }
     });
   } catch (const std::bad_alloc&) {
@@ -121,7 +121,7 @@ DerivedPicture DerivedFiles::next() {
   if (results.empty()) {
     DerivedPicture failed;
     failed.outcome = DerivedPicture::Outcome::kOutOfMemory;
-    failed.problem = "out of memory";
+    failed.problem = kOutOfMemory;
     written_[entry.task] = failed;
     return failed;
   }

@@ -52,8 +52,6 @@ cv::Mat derivedPixels(const cv::Mat& picture, const DerivedPlan& plan, Resamplin
   return scaled(window);
 }
 
-// Makes the pictures of `jobs`, from job `next` on, advancing it past each
-// picture handed to `made`.
 // Every job from `next` on, handed to `made` as a picture that could not
 // get its memory: each is made again alone.
 void outOfMemory(const std::vector<const PictureJob*>& jobs, const PictureSink& made,
@@ -64,6 +62,8 @@ void outOfMemory(const std::vector<const PictureJob*>& jobs, const PictureSink& 
   for (; next < jobs.size(); ++next) made(next, failed);
 }
 
+// Makes the pictures of `jobs`, from job `next` on, advancing it past each
+// picture handed to `made`.
 void makeAll(FileSystem& files, const std::vector<const PictureJob*>& jobs, const PictureSink& made,
              size_t& next) {
   // The jobs share their source file, and so their derived name.
