@@ -40,10 +40,6 @@ TEST_F(AlbumRunTest, AlbumIsReadAndWrittenBackInItsCompactForm) {
        "\"title\":\"t\xC3\xA9\"},{}],\"scale\":2},\"z\":1}\r\n"},
       // Three bytes are dropped from a text that does not begin with a brace.
       {"   null", "", "{\"photoBook\":{\"pages\":null,\"scale\":null}}\r\n"},
-      // Nothing rewritten: the pages as read, without the lookups' nulls.
-      {R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"default"}}]},{}]}})", "",
-       "{\"photoBook\":{\"pages\":[{\"elements\":[{\"image\":{\"src\":\"default\"}}]},{}],"
-       "\"scale\":null}}\r\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.input ? row.input : "(no file)");
@@ -61,58 +57,67 @@ TEST_F(AlbumRunTest, AlbumIsReadAndWrittenBackInItsCompactForm) {
   }
 }
 
-// One book with every kind of element: what is rewritten, what is left alone,
-// what is reported, and the null members the reads add where a later
-// rewrite carries them. The last element has no mask: a copy, not an empty
-// window.
-TEST_F(AlbumRunTest, BookIsWrittenWithExactlyTheChangesOfItsElements) {
+// Each element's record as the run writes it, by the rule that changes it or
+// leaves it alone: each row a book of its own, the elements of its first page
+// as given, what they become, and what the run says ('%' for the source
+// directory). The reads add members as null ('@') on a page's elements up to
+// its last rewritten one; a page without elements gains them as null once any
+// record is rewritten.
+TEST_F(AlbumRunTest, EachRuleWritesItsElementsRecord) {
   addPicture("pics/solo.png", makePicture(40, 20, CV_8UC3));
   addPicture("pics/shared.png", makePicture(7, 5, CV_8UC1));
   addPicture("pics/small.png", makePicture(4, 4, CV_8UC1));
-  writeAlbum(R"({"photoBook":{"scale":1,"pages":[
-    {"elements":[
-      {"image":{"src":"http://h/x.jpg"}},
-      {"image":{"src":"pics/solo.png","width":20,"height":10,"rotation":0,
-                "mask":{"width":10,"height":5,"positionX":2,"positionY":3}}},
-      {"image":{"src":"pics/shared.png"},"type":"photo"},
-      {"image":{"src":"../p.png","width":1}}]},
-    {"title":"no elements"},
-    {"elements":[
-      {"image":{"src":"pics/shared.png","width":5}},
-      {"image":{"src":"missing.png"}}]},
-    {"elements":[
-      {"image":{"src":"gone.png"}},
-      {"image":{"src":"pics/small.png","width":8}}]}]}})");
-  const RunResult result = run();
-  EXPECT_EQ(result.status, -1);
-  const std::string in = "vellomar: " + sourceDir() + kSeparator;
-  EXPECT_EQ(
-      result.out + result.err,
-      in +
-          "album.desc: photoBook.pages[0].elements[3].image.src: the source path leads "
-          "out of the source directory: ../p.png\n" +
-          in +
-          "missing.png: photoBook.pages[2].elements[1]: the picture cannot be loaded: No such "
-          "file or directory\n" +
-          in +
-          "gone.png: photoBook.pages[3].elements[0]: the picture cannot be loaded: No such "
-          "file or directory\n");
-  std::string expected =
-      R"({"photoBook":{"pages":[{"elements":[{"image":{"src":"http://h/x.jpg"}},{"image":{"height":5.0,"height_o":10,"mask":{"height":5,)"
-      R"("positionX":2,"positionY":3,"width":10},"positionX":2.0,"positionY":3.0,"rotation":0,)"
-      R"("src":"solo.png","width":10.0,"width_o":20}},{"image":{@"src":"shared.png","width":null},)"
-      R"("type":"photo"},{"image":{"src":"../p.png","width":1}}]},{"elements":null,"title":)"
-      R"("no elements"},{"elements":[{"image":{@"src":"shared.png","width":5}},{"image":{"src":)"
-      R"("missing.png"}}]},{"elements":[{"image":{@"src":"gone.png","width":null}},{"image":{@)"
-      R"("src":"small.png","width":8}}]}],"scale":1}})"
-      "\r\n";
-  // The members the reads add, as null.
   const std::string nulls =
       R"("height":null,"mask":{"height":null,"positionX":null,"positionY":null,"width":null},)"
       R"("positionX":null,"positionY":null,"rotation":null,)";
-  for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, nulls);
-  EXPECT_EQ(outputAlbum(), expected);
-  EXPECT_EQ(readFile(outputFile("shared.png")), readFile(sourceFile("pics/shared.png")));
+  const std::string out = R"({"image":{"src":"../p.png","width":1}})",
+                    small = R"({"image":{"src":"pics/small.png","width":8}})",
+                    copied = R"({"image":{@"src":"small.png","width":8}})",
+                    missing = R"({"image":{"src":"missing.png"}})",
+                    lost = ": the picture cannot be loaded: No such file or directory\n";
+  const struct {
+    const char* rule;
+    std::string elements, written, said;
+  } rows[] = {
+      {"a window of a picture used once is cut, its record rewritten whole",
+       R"({"image":{"src":"pics/solo.png","width":20,"height":10,"rotation":0,)"
+       R"("mask":{"width":10,"height":5,"positionX":2,"positionY":3}}})",
+       R"({"image":{"height":5.0,"height_o":10,"mask":{"height":5,"positionX":2,"positionY":3,)"
+       R"("width":10},"positionX":2.0,"positionY":3.0,"rotation":0,"src":"solo.png",)"
+       R"("width":10.0,"width_o":20}})",
+       ""},
+      {"a picture used twice is copied, only its src changed",
+       R"({"image":{"src":"pics/shared.png"},"type":"photo"},{"image":{"src":"pics/shared.png"}})",
+       R"({"image":{@"src":"shared.png","width":null},"type":"photo"},)"
+       R"({"image":{@"src":"shared.png","width":null}})",
+       ""},
+      {"a path out of the source directory is left alone", out, out,
+       "%album.desc: photoBook.pages[0].elements[0].image.src: the source path leads out of the "
+       "source directory: ../p.png\n"},
+      {"a picture that cannot be loaded after the last rewrite is left as read",
+       small + "," + missing, copied + "," + missing,
+       "%missing.png: photoBook.pages[0].elements[1]" + lost},
+      {"a picture that cannot be loaded before a rewrite shows its reads", missing + "," + small,
+       R"({"image":{@"src":"missing.png","width":null}},)" + copied,
+       "%missing.png: photoBook.pages[0].elements[0]" + lost},
+  };
+  const auto with = [](std::string text, char mark, const std::string& by) {
+    for (size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, 1, by);
+    return text;
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.rule);
+    writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[)" + row.elements +
+               R"(]},{"title":"no elements"}]}})");
+    const RunResult result = run();
+    EXPECT_EQ(result.err, with(row.said, '%', "vellomar: " + sourceDir() + kSeparator));
+    EXPECT_EQ(result.status, row.said.empty() ? 0 : -1);
+    const std::string after = row.written == row.elements ? "" : R"("elements":null,)";
+    EXPECT_EQ(outputAlbum(), with(R"({"photoBook":{"pages":[{"elements":[)" + row.written + "]},{" +
+                                      after + R"("title":"no elements"}],"scale":1}})",
+                                  '@', nulls) +
+                                 "\r\n");
+  }
   EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
 }
 

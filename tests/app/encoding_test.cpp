@@ -6,6 +6,7 @@
 #include <tiffio.h>
 
 #include "app/exit_status.h"
+#include "pictures/file_bytes.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -16,8 +17,7 @@ namespace {
 std::string samplingOf(const std::string& jpeg) {
   for (size_t at = 2; at + 4 < jpeg.size();) {
     const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
-    const size_t length =
-        static_cast<unsigned char>(jpeg[at + 2]) * 256u + static_cast<unsigned char>(jpeg[at + 3]);
+    const size_t length = number(jpeg, at + 2, 2, true).value_or(0);
     if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
       std::string factors;
       const int components = static_cast<unsigned char>(jpeg[at + 9]);
@@ -36,17 +36,13 @@ std::string samplingOf(const std::string& jpeg) {
 std::string jfifDensity(const std::string& jpeg) {
   if (jpeg.compare(6, 5, std::string("JFIF\0", 5)) != 0) return "";
   return std::to_string(static_cast<unsigned char>(jpeg[13])) + ":" +
-         std::to_string(static_cast<unsigned char>(jpeg[14]) * 256 +
-                        static_cast<unsigned char>(jpeg[15]));
+         std::to_string(number(jpeg, 14, 2, true).value_or(0));
 }
 
 // PNG's pixels per metre across, from its pHYs chunk; 0 when it has none.
 long pngPerMetre(const std::string& png) {
   const size_t at = png.find("pHYs");
-  if (at == std::string::npos) return 0;
-  long value = 0;
-  for (size_t i = at + 4; i < at + 8; ++i) value = value * 256 + static_cast<unsigned char>(png[i]);
-  return value;
+  return at == std::string::npos ? 0 : static_cast<long>(number(png, at + 4, 4, true).value_or(0));
 }
 
 // TIFF's resolution across, per inch; 0 when it states none.
