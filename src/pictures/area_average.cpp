@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace vellomar {
 namespace {
@@ -44,29 +41,6 @@ void sumColumns(const float* sums, const std::vector<int>& first, int taps,
     case 5: sumColumns<kChannels, 5>(sums, first, taps, weights, line); break;
     default: sumColumns<kChannels, 0>(sums, first, taps, weights, line); break;
   }
-}
-
-// `count` values of `sums`, each times its `inverse` and `down`, rounded
-// to the nearest (ties to even) and saturated into `means`, as the
-// library's conversion to 8 bits does.
-void roundInto(const float* sums, const float* inverse, float down, size_t count,
-               unsigned char* means) {
-  size_t k = 0;
-#ifdef __SSE2__
-  const __m128 by = _mm_set1_ps(down);
-  for (; k + 16 <= count; k += 16) {
-    __m128i whole[4];
-    for (int q = 0; q < 4; ++q) {
-      const size_t at = k + 4 * static_cast<size_t>(q);
-      whole[q] = _mm_cvtps_epi32(
-          _mm_mul_ps(_mm_loadu_ps(sums + at), _mm_mul_ps(_mm_loadu_ps(inverse + at), by)));
-    }
-    const __m128i bytes =
-        _mm_packus_epi16(_mm_packs_epi32(whole[0], whole[1]), _mm_packs_epi32(whole[2], whole[3]));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(means + k), bytes);
-  }
-#endif
-  for (; k < count; ++k) means[k] = cv::saturate_cast<unsigned char>(sums[k] * (inverse[k] * down));
 }
 
 }  // namespace
@@ -181,8 +155,11 @@ void AreaAverage::complete() {
   }
   const double down = rowCover_[cellRow];
   const float inverseDown = down > 0 ? static_cast<float>(1 / down) : 0.0f;
-  roundInto(line_.data(), inverseCover_.data(), inverseDown, line_.size(),
-            means_.ptr<unsigned char>(static_cast<int>(cellRow)));
+  for (size_t k = 0; k < line_.size(); ++k) line_[k] *= inverseCover_[k] * inverseDown;
+  cv::Mat(1, static_cast<int>(line_.size()), CV_32F, line_.data())
+      .convertTo(cv::Mat(1, static_cast<int>(line_.size()), CV_8U,
+                         means_.ptr<unsigned char>(static_cast<int>(cellRow))),
+                 CV_8U);
   const Span& span = rows_[cellRow];
   if (down >= 0.5 * (span.end - span.begin)) rowCovered_[cellRow] = 255;
   spare_.push_back(std::move(sums));
