@@ -478,7 +478,7 @@ int runAlbum(Run& run) {
     }
     if (!written.ok()) return run.fail(outputAlbum, "", "cannot be written: " + written.reason());
   } catch (const std::bad_alloc&) {
-    return run.fail(run.albumFile, "", "out of memory");
+    return run.fail(run.albumFile, "", kOutOfMemory);
   }
   return diagnostics.failed() ? kExitFailure : kExitSuccess;
 }

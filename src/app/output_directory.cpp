@@ -92,8 +92,8 @@ RerunLedger OutputDirectory::planReruns(const std::vector<PictureJob>& jobs,
     const Expected<std::string> bytes = files_.readFile(path, INT_MAX);
     if (bytes.ok()) hash = contentHash(bytes.value());
   };
-  return vellomar::planReruns(jobs, rebuild ? std::vector<DerivedFile>() : previous_.files,
-                              versions, directory_, look);
+  static const std::vector<DerivedFile> kNone;  // a rebuild keeps nothing
+  return vellomar::planReruns(jobs, rebuild ? kNone : previous_.files, versions, directory_, look);
 }
 
 Expected<> OutputDirectory::putInPlace(TemporaryFile& made, const std::string& name,

@@ -15,7 +15,6 @@
 #include "album/album_format.h"
 #include "album/album_walk.h"
 #include "album/json_reader.h"
-#include "app/run_settings.h"
 #include "pictures/jpeg_window.h"
 #include "pictures/picture.h"
 #include "pictures/png_writer.h"
@@ -86,10 +85,10 @@ class ProofFiles {
 
 // Why a piece of the proof's work failed.
 std::string reasonOf(const std::exception& error) {
-  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return "out of memory";
+  if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr) return kOutOfMemory;
   const auto* library = dynamic_cast<const cv::Exception*>(&error);
   if (library == nullptr) return error.what();
-  return library->code == cv::Error::StsNoMem ? "out of memory" : library->err;
+  return library->code == cv::Error::StsNoMem ? kOutOfMemory : library->err;
 }
 
 // A page's elements as the two albums describe them, and the canvas they are
@@ -119,7 +118,7 @@ class ProofPages {
         after_(after),
         proofFiles_(proofFiles) {
     // The source book as the run plans it: which windows it cuts.
-    RunSettings run;
+    PlanSettings run;
     run.sourceDir = settings.sourceDir + '\\';
     run.useOriginPath = settings.useOriginPath;
     run.exifOrientation = settings.exifOrientation;
