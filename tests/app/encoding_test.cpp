@@ -7,6 +7,7 @@
 
 #include "app/exit_status.h"
 #include "pictures/file_bytes.h"
+#include "pictures/jpeg_markers.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -15,21 +16,16 @@ namespace {
 // The horizontal and vertical sampling factors of each component of a JPEG
 // file's frame, as "hv" pairs ("22 11 11" for 4:2:0 colour).
 std::string samplingOf(const std::string& jpeg) {
-  for (size_t at = 2; at + 4 < jpeg.size();) {
-    const auto marker = static_cast<unsigned char>(jpeg[at + 1]);
-    const size_t length = number(jpeg, at + 2, 2, true).value_or(0);
-    if (marker == 0xC0 || marker == 0xC1 || marker == 0xC2) {
-      std::string factors;
-      const int components = static_cast<unsigned char>(jpeg[at + 9]);
-      for (int c = 0; c < components; ++c) {
-        const auto hv = static_cast<unsigned char>(jpeg[at + 11 + 3 * c]);
-        factors += (c > 0 ? " " : "") + std::to_string(hv >> 4) + std::to_string(hv & 15);
-      }
-      return factors;
+  std::string factors;
+  walkJpegMarkers(jpeg, [&](const JpegSegment& segment) {
+    if (!isJpegFrame(segment.marker)) return true;
+    for (size_t c = 0; 7 + 3 * c < segment.data.size(); ++c) {
+      const auto hv = static_cast<unsigned char>(segment.data[7 + 3 * c]);
+      factors += (c > 0 ? " " : "") + std::to_string(hv >> 4) + std::to_string(hv & 15);
     }
-    at += 2 + length;
-  }
-  return "";
+    return false;
+  });
+  return factors;
 }
 
 // The JFIF density's unit and value across, as "unit:value".
