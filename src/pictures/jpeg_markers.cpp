@@ -7,7 +7,7 @@
 namespace vellomar {
 
 bool isJpegFrame(unsigned marker) {
-  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+  return marker >> 4 == 0xC && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
 void walkJpegMarkers(std::string_view b, const std::function<bool(const JpegSegment&)>& visit) {

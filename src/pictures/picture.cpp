@@ -248,15 +248,15 @@ class GridAverages {
                              scaled(grid.rows, denominator, origin.y), 3, 0, width);
     }
     origin_ = origin;
-    bgr_.resize(static_cast<size_t>(width) * 3);
+    bgr_.create(1, width, CV_8UC3);
   }
 
   // Stored row `y` (of the scaled picture), of `channels` channels.
   void add(int y, const unsigned char* row, int channels) {
     if (channels == 1) {
-      for (size_t x = 0; x < bgr_.size() / 3; ++x)
-        bgr_[3 * x] = bgr_[3 * x + 1] = bgr_[3 * x + 2] = row[x];
-      row = bgr_.data();
+      cv::cvtColor(cv::Mat(1, bgr_.cols, CV_8UC1, const_cast<unsigned char*>(row)), bgr_,
+                   cv::COLOR_GRAY2BGR);
+      row = bgr_.data;
     }
     for (AreaAverage& average : averages_) average.add(y - origin_.y, row);
   }
@@ -273,7 +273,7 @@ class GridAverages {
  private:
   std::vector<AreaAverage> averages_;
   cv::Point origin_;
-  std::vector<unsigned char> bgr_;
+  cv::Mat bgr_;  // a row of grey made colour
 };
 
 // A JPEG picture averaged onto the grids through libjpeg's scaling, decoded
