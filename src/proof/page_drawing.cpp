@@ -189,6 +189,7 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
     std::string text;
     double scale;
     cv::Size size;
+    int ascent;  // from its top to its baseline
   };
   std::vector<Shown> shown;
   int height = 0;
@@ -205,7 +206,8 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
     const cv::Size unit = unitOf(text);
     shown.push_back({text, scale,
                      cv::Size(static_cast<int>(unit.width * scale),
-                              static_cast<int>((unit.height + baseline) * scale))});
+                              static_cast<int>((unit.height + baseline) * scale)),
+                     static_cast<int>(unit.height * scale)});
     height += (height > 0 ? gap : 0) + shown.back().size.height;
   }
   int y = (points[0].y + points[2].y) / 2 - inside.y - height / 2;
@@ -214,9 +216,8 @@ void drawBox(const ElementGeometry& geometry, const std::vector<std::string>& li
     cv::rectangle(area,
                   cv::Rect(corner.x - 3, corner.y - 3, line.size.width + 6, line.size.height + 6),
                   cv::Scalar(255, 255, 255), cv::FILLED);
-    const int descent = static_cast<int>(line.size.height * 0.2);
-    cv::putText(area, line.text, corner + cv::Point(0, line.size.height - descent),
-                cv::FONT_HERSHEY_SIMPLEX, line.scale, colour, thickness, cv::LINE_AA);
+    cv::putText(area, line.text, corner + cv::Point(0, line.ascent), cv::FONT_HERSHEY_SIMPLEX,
+                line.scale, colour, thickness, cv::LINE_AA);
     y += line.size.height + gap;
   }
 }

@@ -104,6 +104,17 @@ TEST(PageDrawingTest, PicturesAreTurnedAboutTheirPositionAndSeenThroughTheirMask
   EXPECT_EQ(canvas.origin, cv::Point2d(-10, 5));
   EXPECT_EQ(canvasAround({}, 64).size, cv::Size(64, 64));
   EXPECT_TRUE(drawCells(cells, covered, grid, flat, canvas).area.empty());
+  // A box's label is written in its middle, on paper that holds all of it.
+  const Canvas wide = canvasAround({{0, 0}, {100, 50}}, 1600);
+  cv::Mat labelled(wide.size, CV_8UC3, cv::Scalar::all(128)), paper;
+  drawBox({80, 30, 10, 10, 0, 80, 30, 10, 10}, {"a.png"}, false, wide, labelled);
+  cv::inRange(labelled, cv::Scalar::all(255), cv::Scalar::all(255), paper);
+  const cv::Rect label = cv::boundingRect(paper);
+  EXPECT_NEAR(label.x + label.width / 2.0, 800, 2);
+  EXPECT_NEAR(label.y + label.height / 2.0, 400, 2);
+  labelled(label).setTo(cv::Scalar::all(128));
+  cv::inRange(labelled, cv::Scalar::all(128), cv::Scalar::all(128), paper);
+  EXPECT_EQ(cv::countNonZero(paper(cv::Rect(170, 170, 1260, 460))), 1260 * 460);
 }
 
 // A picture moved by a known part of a print pixel lies that far from its
