@@ -471,23 +471,31 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
   EXPECT_EQ(std::distance(fs::directory_iterator(proofDir), fs::directory_iterator()), 5);
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)
   // Drawings far larger than the memory left (an address space 64 MB over
-  // what is in use).
-  rlimit saved{};
-  ::getrlimit(RLIMIT_AS, &saved);
-  ::malloc_trim(0);
-  size_t used = 0;
-  std::ifstream("/proc/self/statm") >> used;
-  const rlimit limit{used * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
-  ::setrlimit(RLIMIT_AS, &limit);
-  std::ostringstream out, err;
-  const int status = runProofCommandLine(
-      {"vellomar-proof", "--size", "10000", "--jobs", "1", sourceDir(), outputDir(), proofDir}, out,
-      err);
-  ::setrlimit(RLIMIT_AS, &saved);
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err.str(),
-            "vellomar-proof: photoBook.pages[0]: below the thresholds: the page cannot be drawn: "
-            "out of memory\n");
+  // what is in use): the page fails; a book with no other page has no proof.
+  const auto starved = [&] {
+    rlimit saved{};
+    ::getrlimit(RLIMIT_AS, &saved);
+    ::malloc_trim(0);
+    size_t used = 0;
+    std::ifstream("/proc/self/statm") >> used;
+    const rlimit limit{used * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
+    ::setrlimit(RLIMIT_AS, &limit);
+    std::ostringstream out, err;
+    const int status = runProofCommandLine(
+        {"vellomar-proof", "--size", "10000", "--jobs", "1", sourceDir(), outputDir(), proofDir},
+        out, err);
+    ::setrlimit(RLIMIT_AS, &saved);
+    return std::to_string(status) + " " + err.str();
+  };
+  const std::string outOfMemory = "the page cannot be drawn: out of memory\n";
+  EXPECT_EQ(starved(),
+            "1 vellomar-proof: photoBook.pages[0]: below the thresholds: " + outOfMemory);
+  for (const std::string& album : {sourceFile("album.desc"), outputFile("album.desc")}) {
+    Json::Value book = parseJson(readFile(album));
+    book["photoBook"]["pages"].resize(1);
+    writeFile(album, book.toStyledString());
+  }
+  EXPECT_EQ(starved(), "2 vellomar-proof: no page could be drawn: " + outOfMemory);
 #endif
 }
 
