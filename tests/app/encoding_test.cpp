@@ -93,6 +93,14 @@ TEST_F(EncodingTest, QualityChromaAndDensityReachEveryFileTheRunMakes) {
   EXPECT_EQ(pngPerMetre(readFile(outputFile("flat.png"))), 11811);
   EXPECT_NEAR(tiffPerInch(outputFile("scan.tif")), 300, 0.01);
   EXPECT_NE(cv::imread(outputFile("scan.tif")).data, nullptr);  // still a TIFF the library reads
+  // The resolutions, written after the directory, start on word boundaries.
+  const std::string tiff = readFile(outputFile("scan.tif"));
+  const uint64_t directory = number(tiff, 4, 4, false).value_or(0);
+  for (uint64_t e = 0; e < number(tiff, directory, 2, false).value_or(0); ++e) {
+    const uint64_t entry = directory + 2 + 12 * e, tag = number(tiff, entry, 2, false).value_or(0);
+    const uint64_t at = number(tiff, entry + 8, 4, false).value_or(1);
+    EXPECT_TRUE((tag != 282 && tag != 283) || at % 2 == 0) << tag;
+  }
   const std::string text = readFile(report);
   EXPECT_NE(text.find(R"("counts":{"copied":4,"cut":1,"kept":0)"), std::string::npos) << text;
   EXPECT_NE(text.find(R"("encoded":{"dotsPerInch":300)"), std::string::npos) << text;
