@@ -77,7 +77,7 @@ TEST_F(EncodingTest, QualityChromaAndDensityReachEveryFileTheRunMakes) {
   EXPECT_EQ(samplingOf(plainCut), "22 11 11");
   EXPECT_EQ(jfifDensity(plainCut), "0:1");  // as the library writes it: none
   EXPECT_EQ(pngPerMetre(readFile(outputFile("flat.png"))), 0);
-  EXPECT_EQ(readFile(report).find("\"encoded\""), std::string::npos);
+  EXPECT_FALSE(holds(readFile(report), "\"encoded\""));
 
   ASSERT_EQ(
       run({"--report", report, "--jpeg-quality", "60", "--jpeg-chroma", "444", "--page-unit", "mm"})
@@ -102,16 +102,16 @@ TEST_F(EncodingTest, QualityChromaAndDensityReachEveryFileTheRunMakes) {
     EXPECT_TRUE((tag != 282 && tag != 283) || at % 2 == 0) << tag;
   }
   const std::string text = readFile(report);
-  EXPECT_NE(text.find(R"("counts":{"copied":4,"cut":1,"kept":0)"), std::string::npos) << text;
-  EXPECT_NE(text.find(R"("encoded":{"dotsPerInch":300)"), std::string::npos) << text;
-  EXPECT_NE(text.find(R"("jpegChroma":"444","jpegQuality":60})"), std::string::npos) << text;
+  EXPECT_TRUE(holds(text, R"("counts":{"copied":4,"cut":1,"kept":0)"));
+  EXPECT_TRUE(holds(text, R"("encoded":{"dotsPerInch":300)"));
+  EXPECT_TRUE(holds(text, R"("jpegChroma":"444","jpegQuality":60})"));
 
   // The same settings again keep every file; the wrong ones are refused.
   ASSERT_EQ(
       run({"--report", report, "--jpeg-quality", "60", "--jpeg-chroma", "444", "--page-unit", "mm"})
           .status,
       0);
-  EXPECT_NE(readFile(report).find(R"("kept":5)"), std::string::npos);
+  EXPECT_TRUE(holds(readFile(report), R"("kept":5)"));
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{"--jpeg-quality", "0"},
                                                 {"--jpeg-quality", "101"},
                                                 {"--jpeg-chroma", "422"},
@@ -119,7 +119,7 @@ TEST_F(EncodingTest, QualityChromaAndDensityReachEveryFileTheRunMakes) {
                                                 {"--resample", "lanczos"}}) {
     const RunResult refused = run(wrong);
     EXPECT_EQ(refused.status, kExitFailure) << wrong[0];
-    EXPECT_NE(refused.err.find("vellomar: " + wrong[0] + ": "), std::string::npos) << refused.err;
+    EXPECT_TRUE(holds(refused.err, "vellomar: " + wrong[0] + ": "));
   }
 }
 

@@ -92,8 +92,7 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
                                "description, a picture or a file of vellomar's)\n");
     EXPECT_TRUE(treeOf(dir_.path()) == before) << path;
   }
-  EXPECT_NE(run({"--report="}).err.find("vellomar: --report: the path is empty\n"),
-            std::string::npos);
+  EXPECT_TRUE(holds(run({"--report="}).err, "vellomar: --report: the path is empty\n"));
 #ifndef _WIN32
   fs::create_symlink(outputFile("a.png"), dir_.file("to-a"));
   EXPECT_EQ(run({"--report", dir_.file("to-a")}).status, -1);
@@ -101,8 +100,8 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
   // However early the run ends.
   const std::string album = readFile(sourceFile("album.desc"));
   writeAlbum("{");
-  EXPECT_NE(run({"--report", outputFile("a.png")}).err.find("would replace a file of the album"),
-            std::string::npos);
+  EXPECT_TRUE(
+      holds(run({"--report", outputFile("a.png")}).err, "would replace a file of the album"));
   EXPECT_TRUE(treeOf(outputDir()) == beforeOut);
   writeAlbum(album);
 
@@ -116,7 +115,7 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
     return std::string();
   };
   EXPECT_EQ(run({"--report", other + kSeparator + "report"}, sweeping).status, 0);
-  EXPECT_NE(readFile(other + kSeparator + "report").find("\"status\":0"), std::string::npos);
+  EXPECT_TRUE(holds(readFile(other + kSeparator + "report"), "\"status\":0"));
 #ifndef _WIN32
   EXPECT_EQ(run({"--report", "/dev/null"}).status, 0);
   struct stat null;
@@ -128,7 +127,7 @@ TEST_F(OutputDirectoryTest, TheReportReplacesNothingOfTheAlbum) {
   char read[4096];
   const ssize_t got = ::read(reader, read, sizeof read);
   ::close(reader);
-  EXPECT_NE(std::string(read, got > 0 ? got : 0).find("\"status\":0"), std::string::npos);
+  EXPECT_TRUE(holds(std::string(read, got > 0 ? got : 0), "\"status\":0"));
   EXPECT_EQ(run({"--report", pipe}).err,
             "vellomar: " + pipe + ": cannot be written: a named pipe that nothing reads\n");
   fs::create_symlink(other + "/report", dir_.file("link"));

@@ -801,8 +801,8 @@ TEST(PictureTest, CmykTiffPicturesStayCmyk) {
       EXPECT_EQ(readPicture(dir.file("c.tif")).channels(), 4);  // the library's reading
       EXPECT_EQ(cv::imdecode(made.bytes, cv::IMREAD_UNCHANGED).channels(), 3);
     } else {
-      EXPECT_NE(file.find(std::string("\x52\x01\x03\0\x01\0\0\0\x02\0", 10)),
-                std::string::npos);  // ExtraSamples: unassociated alpha
+      EXPECT_TRUE(holds(file, std::string("\x52\x01\x03\0\x01\0\0\0\x02\0",
+                                          10)));  // ExtraSamples: unassociated alpha
     }
   }
 }

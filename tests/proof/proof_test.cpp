@@ -301,12 +301,11 @@ TEST_F(ProofTest, PreparedBooksPassAndWrongPicturesFailForTheirReason) {
                              "].elements[0]: ";
     const size_t at = bad.err.find(line);
     ASSERT_NE(at, std::string::npos) << bad.err;
-    EXPECT_NE(bad.err.substr(at, bad.err.find('\n', at) - at).find(rows[i].reason),
-              std::string::npos)
+    EXPECT_TRUE(holds(bad.err.substr(at, bad.err.find('\n', at) - at), rows[i].reason))
         << bad.err.substr(at, bad.err.find('\n', at) - at);
   }
-  EXPECT_EQ(bad.err.find("photoBook.pages[0]"), std::string::npos) << bad.err;
-  EXPECT_EQ(bad.err.find("photoBook.pages[2]"), std::string::npos) << bad.err;
+  EXPECT_FALSE(holds(bad.err, "photoBook.pages[0]"));
+  EXPECT_FALSE(holds(bad.err, "photoBook.pages[2]"));
 
   // The page in a real browser shows the drawings, not broken-image icons.
 #ifdef _WIN32
@@ -357,17 +356,17 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
     const auto files = std::distance(fs::directory_iterator(directory), fs::directory_iterator());
     const RunResult refused = proof(directory);
     EXPECT_EQ(refused.status, 2);
-    EXPECT_NE(refused.err.find(": is the directory of an album: the proof is not written into it"),
-              std::string::npos);
+    EXPECT_TRUE(
+        holds(refused.err, ": is the directory of an album: the proof is not written into it"));
     EXPECT_EQ(std::distance(fs::directory_iterator(directory), fs::directory_iterator()), files);
   }
   fs::create_directory(dir_.file("proof"));
   writeFile(dir_.file("proof/page-1-after.jpg"), "a picture of the user's own");
   const RunResult result = proof(dir_.file("proof"));
   EXPECT_EQ(result.status, 1);
-  EXPECT_NE(result.err.find("page-1-after.jpg: cannot be written: a file the proof did not make is "
-                            "there, and is left as it is"),
-            std::string::npos)
+  EXPECT_TRUE(holds(result.err,
+                    "page-1-after.jpg: cannot be written: a file the proof did not make is "
+                    "there, and is left as it is"))
       << result.err;
   EXPECT_EQ(readFile(dir_.file("proof/page-1-after.jpg")), "a picture of the user's own");
   const std::string index = readFile(dir_.file("proof/index.html"));
@@ -384,7 +383,7 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
         std::string("before: photoBook.pages[0].elements[4]: http://example.com/a.png"),
         "after: photoBook.pages[0].elements[5]: " + outputFile("none.png") +
             ": the picture cannot be loaded"}) {
-    EXPECT_NE(index.find(note), std::string::npos) << note << "\n" << index;
+    EXPECT_TRUE(holds(index, note));
   }
   // The drawing's transparent half is paper; the other half is the picture.
   const cv::Mat before = readPicture(dir_.file("proof/page-1-before.jpg"));
@@ -409,7 +408,7 @@ TEST_F(ProofTest, BooksWithoutAScaleAreJudgedToo) {
   cv::flip(picture, mirrored, 1);
   writeFile(outputFile("p.png"), encoded(".png", mirrored));
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);
-  EXPECT_NE(readFile(dir_.file("proof/index.html")).find("another picture"), std::string::npos);
+  EXPECT_TRUE(holds(readFile(dir_.file("proof/index.html")), "another picture"));
 }
 
 // The proof's command line, its thresholds and what it writes: a wrong
@@ -454,19 +453,18 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
     EXPECT_EQ(runProofCommandLine(args, out, err), row.status) << args[1] << err.str();
     if (row.status == 2) {
       EXPECT_EQ(err.str().rfind("vellomar-proof: ", 0), 0u);
-      EXPECT_NE(err.str().find("\nusage: vellomar-proof"), std::string::npos);
+      EXPECT_TRUE(holds(err.str(), "\nusage: vellomar-proof"));
     }
     if (row.says) {
-      EXPECT_NE(readFile(proofDir + kSeparator + "index.html").find(row.says), std::string::npos)
-          << row.says;
+      EXPECT_TRUE(holds(readFile(proofDir + kSeparator + "index.html"), row.says));
     }
   }
   const std::string index = readFile(proofDir + kSeparator + "index.html");
-  EXPECT_NE(index.find("a&lt;b.png"), std::string::npos);
-  EXPECT_NE(index.find("<img src=\"page-1-after.jpg\""), std::string::npos);
-  EXPECT_NE(index.find("before: photoBook.pages[0].elements[1]: enlarged 5.0 times to print (0.20 "
-                       "source pixels per printed pixel)"),
-            std::string::npos);
+  EXPECT_TRUE(holds(index, "a&lt;b.png"));
+  EXPECT_TRUE(holds(index, "<img src=\"page-1-after.jpg\""));
+  EXPECT_TRUE(holds(index,
+                    "before: photoBook.pages[0].elements[1]: enlarged 5.0 times to print (0.20 "
+                    "source pixels per printed pixel)"));
   // The pages without pictures: no drawing.
   EXPECT_EQ(std::distance(fs::directory_iterator(proofDir), fs::directory_iterator()), 5);
 #if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__)

@@ -69,6 +69,12 @@ inline Json::Value parseJson(const std::string& text) {
   return value;
 }
 
+// Whether `text` holds `part`; when it does not, the failure shows both.
+inline ::testing::AssertionResult holds(const std::string& text, const std::string& part) {
+  if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
+}
+
 inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
