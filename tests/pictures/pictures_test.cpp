@@ -821,18 +821,19 @@ std::vector<PictureJob> jobsOn(const std::string& dir, std::vector<std::string> 
 }
 
 // The derived files of `jobs` in `out`, each renamed into place.
-DerivedFiles derivedFiles(const std::vector<PictureJob>& jobs, const std::string& out,
-                          int workers) {
+DerivedFiles derivedFiles(const std::vector<PictureJob>& jobs, const std::string& out, int workers,
+                          FileSystem& files = nativeFileSystem()) {
   const std::string dir = out + kSeparator;
-  return DerivedFiles(nativeFileSystem(), jobs, planReruns(jobs, {}, "", dir, nullptr), dir,
-                      workers, [dir](TemporaryFile& made, const std::string& name, uint64_t) {
+  return DerivedFiles(files, jobs, planReruns(jobs, {}, "", dir, nullptr), dir, workers,
+                      [dir](TemporaryFile& made, const std::string& name, uint64_t) {
                         return made.commit(dir, name);
                       });
 }
 
 // Takes every job in order; returns what each gave, one line each.
-std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out, int workers) {
-  DerivedFiles files = derivedFiles(jobs, out, workers);
+std::string takeAll(const std::vector<PictureJob>& jobs, const std::string& out, int workers,
+                    FileSystem& system = nativeFileSystem()) {
+  DerivedFiles files = derivedFiles(jobs, out, workers, system);
   std::string outcomes;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const DerivedPicture picture = files.next();
@@ -872,6 +873,17 @@ TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
   // A run that ends early leaves no temporary of the jobs it did not take.
   derivedFiles(jobs, dir.file("many"), 4).next();
   EXPECT_TRUE(treeOf(dir.file("many")) == files);
+  // The largest pictures are made first, not left for the end.
+  writeFile(dir.file("large.png"), encoded(".png", makePicture(90, 60, CV_8UC3)));
+  FaultyFileSystem recorded;
+  std::string made;
+  recorded.fails = [&](const std::string& call, const std::string& path) {
+    if (call == "writeTemporary") made += path.substr(path.size() - 5, 1);
+    return std::string();
+  };
+  takeAll(jobsOn(dir.path(), {"w.png>1.png", "large.png>2.png", "v.png>3.png"}), dir.file("many"),
+          1, recorded);
+  EXPECT_EQ(made, "213");
 }
 
 #ifndef _WIN32  // a limit on address space
