@@ -860,11 +860,7 @@ TEST(DerivedFilesTest, ManyWorkersLeaveWhatOneWorkerLeaves) {
   fs::create_directories(dir.file("one/dir.png"));
   fs::create_directories(dir.file("many/dir.png"));
   const std::string one = takeAll(jobs, dir.file("one"), 1);
-#ifdef _WIN32
-  const std::string directoryReason = "Permission denied";
-#else
-  const std::string directoryReason = "Is a directory";
-#endif
+  const std::string directoryReason = kWindows ? "Permission denied" : "Is a directory";
   EXPECT_EQ(one,
             "made\nmade\nmade\nnot loaded\nmade\nmade\nnot written: " + directoryReason + "\n");
   EXPECT_EQ(takeAll(jobs, dir.file("many"), 4), one);

@@ -43,11 +43,7 @@ std::string book(const std::string& elements) {
 
 TEST(AlbumPlanTest, SourcesAreCountedNamedSkippedOrReported) {
   const std::string longName = std::string(1016, 'a') + ".png";
-#ifdef _WIN32
-  const std::string lost = "??";  // one '?' for each half of a character outside the BMP
-#else
-  const std::string lost = "?";
-#endif
+  const std::string lost = kWindows ? "??" : "?";  // Windows: one for each half of U+1F600
   const struct {
     std::string document;
     bool origin;

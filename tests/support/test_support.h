@@ -32,10 +32,13 @@ namespace vellomar {
 
 namespace fs = std::filesystem;
 
-// The separator of the paths the tool reports: Windows keeps the backslash.
+// Whether the tests run on Windows, where some of the system's words differ,
+// and the separator of the paths the tool reports: Windows keeps the backslash.
 #ifdef _WIN32
+constexpr bool kWindows = true;
 constexpr char kSeparator[] = "\\";
 #else
+constexpr bool kWindows = false;
 constexpr char kSeparator[] = "/";
 #endif
 

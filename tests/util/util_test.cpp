@@ -38,16 +38,10 @@ TEST(TextEncodingTest, ConversionsThroughGbkAndUtf8) {
   // What GBK cannot represent (U+00F6, U+1F600, and U+FFFD standing for
   // invalid UTF-8) becomes the default character (on Windows, one for each
   // half of U+1F600); invalid GBK becomes U+FFFD.
-#ifdef _WIN32
-  EXPECT_EQ(convertUtf8ToAnsi(kGbk, "a\xC3\xB6_\xF0\x9F\x98\x80_\xFF_"), "a?_??_?_");
-#else
-  EXPECT_EQ(convertUtf8ToAnsi(kGbk, "a\xC3\xB6_\xF0\x9F\x98\x80_\xFF_"), "a?_?_?_");
-#endif
-#ifdef _WIN32
-  EXPECT_EQ(convertAnsiToUtf8(kGbk, "a\xFF_"), "a\xEF\xA3\xB5_");  // Windows' table: U+F8F5
-#else
-  EXPECT_EQ(convertAnsiToUtf8(kGbk, "a\xFF_"), "a\xEF\xBF\xBD_");
-#endif
+  EXPECT_EQ(convertUtf8ToAnsi(kGbk, "a\xC3\xB6_\xF0\x9F\x98\x80_\xFF_"),
+            kWindows ? "a?_??_?_" : "a?_?_?_");
+  EXPECT_EQ(convertAnsiToUtf8(kGbk, "a\xFF_"),
+            kWindows ? "a\xEF\xA3\xB5_" : "a\xEF\xBF\xBD_");  // Windows' table: U+F8F5
   // UTF-8 keeps valid text and mends the rest: a truncated sequence is one
   // U+FFFD, an encoded surrogate or overlong form one per byte.
   EXPECT_EQ(convertUtf8ToAnsi(kUtf8, chineseUtf8 + "\xF0\x9F\x98\x80"),
@@ -88,11 +82,7 @@ TEST(WholeFileTest, LeadingBytesNulAndLineEndRules) {
       {std::string("{ab\0cd", 6), "{ab"},
       {"xyz", ""},
       {std::string("\xEF\xBB\xBF\0{}", 6), ""},
-#ifdef _WIN32
-      {"{a\x1A\r\n}", "{a"},  // Ctrl-Z ends a text-mode read
-#else
-      {"{a\x1A\r\n}", "{a\x1A\n}"},
-#endif
+      {"{a\x1A\r\n}", kWindows ? "{a" : "{a\x1A\n}"},  // Ctrl-Z ends a Windows text-mode read
   };
   for (const auto& [data, text] : rows) EXPECT_EQ(wholeFileText(data), text) << data;
   ScopedTempDir dir;
