@@ -5,11 +5,6 @@
 #include <jpeglib.h>
 #include <zlib.h>
 // clang-format on
-#ifndef _WIN32
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
 
 #include <atomic>
 #include <map>
@@ -894,17 +889,9 @@ TEST(DerivedFilesTest, APictureThatCannotGetItsMemoryIsAProblemOfItsOwn) {
   writeFile(dir.file("big.jpg"), jpeg);
   writeFile(dir.file("small.png"), encoded(".png", makePicture(20, 15, CV_8UC3)));
   loadImageCodecs();  // as a run does before its workers start
-  rlimit saved{};
-  ::getrlimit(RLIMIT_AS, &saved);
-  ::malloc_trim(0);  // what earlier runs in this process left free is not counted
-  size_t pages = 0;
-  std::ifstream("/proc/self/statm") >> pages;
-  const rlimit limit{pages * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
-  ::setrlimit(RLIMIT_AS, &limit);
-  const std::string outcome =
-      takeAll(jobsOn(dir.path(), {"big.jpg>big.jpg", "small.png>small.png"}), dir.path(), 2);
-  ::setrlimit(RLIMIT_AS, &saved);
-  EXPECT_EQ(outcome, "out of memory\nmade\n");
+  const std::vector<PictureJob> jobs = jobsOn(dir.path(), {"big.jpg>a.jpg", "small.png>b.png"});
+  EXPECT_EQ(withLittleMemory([&] { return takeAll(jobs, dir.path(), 2); }),
+            "out of memory\nmade\n");
 }
 #endif
 

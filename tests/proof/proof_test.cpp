@@ -2,12 +2,6 @@
 // print resolution against the part of its source it prints; a wrong derived
 // picture fails, for the right reason, and is named.
 
-#ifndef _WIN32
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#endif
-
 #include <cmath>
 #include <cstdio>
 
@@ -469,18 +463,12 @@ TEST_F(ProofTest, CommandLineThresholdsAndPagesThatCannotBeDrawn) {
   // Drawings far larger than the memory left (an address space 64 MB over
   // what is in use): the page fails; a book with no other page has no proof.
   const auto starved = [&] {
-    rlimit saved{};
-    ::getrlimit(RLIMIT_AS, &saved);
-    ::malloc_trim(0);
-    size_t used = 0;
-    std::ifstream("/proc/self/statm") >> used;
-    const rlimit limit{used * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
-    ::setrlimit(RLIMIT_AS, &limit);
     std::ostringstream out, err;
-    const int status = runProofCommandLine(
-        {"vellomar-proof", "--size", "10000", "--jobs", "1", sourceDir(), outputDir(), proofDir},
-        out, err);
-    ::setrlimit(RLIMIT_AS, &saved);
+    const int status = withLittleMemory([&] {
+      return runProofCommandLine(
+          {"vellomar-proof", "--size", "10000", "--jobs", "1", sourceDir(), outputDir(), proofDir},
+          out, err);
+    });
     return std::to_string(status) + " " + err.str();
   };
   const std::string outOfMemory = "the page cannot be drawn: out of memory\n";

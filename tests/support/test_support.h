@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 #include <json/value.h>
 #ifndef _WIN32
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include <cstdlib>
@@ -140,6 +143,24 @@ inline std::string withOrientation(const std::string& file, int orientation) {
 inline cv::Mat readPicture(const std::string& path) {
   return cv::imread(path, cv::IMREAD_UNCHANGED);
 }
+
+#ifndef _WIN32
+// What `work` gives with an address space 64 MB over what is in use (what
+// earlier work in this process left free given back first).
+template <typename Work>
+auto withLittleMemory(const Work& work) {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_AS, &saved);
+  ::malloc_trim(0);
+  size_t pages = 0;
+  std::ifstream("/proc/self/statm") >> pages;
+  const rlimit limit{pages * ::sysconf(_SC_PAGESIZE) + (size_t{64} << 20), saved.rlim_max};
+  ::setrlimit(RLIMIT_AS, &limit);
+  const auto result = work();
+  ::setrlimit(RLIMIT_AS, &saved);
+  return result;
+}
+#endif
 
 // The system's file system with faults put in: `fails(call, path)` says why
 // the call (named as the FileSystem method) on that path fails, or "" to let
