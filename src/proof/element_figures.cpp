@@ -18,6 +18,7 @@ constexpr int kLeastCells = 64;      // cells to measure at the least
 constexpr int kPieces = 8;           // pieces placed each way at the most
 constexpr int kCoarsest = 256;       // the whole is first placed at about this size
 constexpr int kRefined = 512;        // then placed more finely on its middle
+constexpr int kBlurReach = 4;        // pixels the blur that parts off fine detail reaches
 
 cv::Mat grey(const cv::Mat& bgr) {
   cv::Mat one;
@@ -81,13 +82,16 @@ std::pair<double, double> meanAndDeviation(const cv::Mat& values, const cv::Mat&
 double fineDetail(const cv::Mat& picture, const cv::Mat& mask) {
   cv::Mat values, blurred, detail, inner;
   picture.convertTo(values, CV_32F);
-  cv::GaussianBlur(values, blurred, cv::Size(9, 9), 1.0);
+  const int side = 2 * kBlurReach + 1;
+  cv::GaussianBlur(values, blurred, cv::Size(side, side), 1.0);
   cv::subtract(values, blurred, detail);
   if (cv::countNonZero(mask) == static_cast<int>(mask.total())) {
-    const cv::Rect away(4, 4, picture.cols - 8, picture.rows - 8);
+    const cv::Rect away(kBlurReach, kBlurReach, picture.cols - 2 * kBlurReach,
+                        picture.rows - 2 * kBlurReach);
     return away.empty() ? 0 : cv::norm(detail(away), cv::NORM_L2SQR);
   }
-  cv::erode(mask, inner, cv::Mat(), cv::Point(-1, -1), 4, cv::BORDER_CONSTANT, cv::Scalar(0));
+  cv::erode(mask, inner, cv::Mat(), cv::Point(-1, -1), kBlurReach, cv::BORDER_CONSTANT,
+            cv::Scalar(0));
   detail.setTo(0, inner == 0);
   return cv::norm(detail, cv::NORM_L2SQR);
 }
