@@ -9,6 +9,8 @@
 
 int main(int argc, char** argv) {
   vellomar::limitPicturesToDecode();  // before the image library is loaded
+  const vellomar::ScratchDirectory scratch("vellomar-");
+  vellomar::keepLibraryFilesIn(scratch.osPath());
   vellomar::removeOwnFilesOnInterruption();
   const vellomar::ErrorStream err = vellomar::separateErrorStream();
   return vellomar::runProofCommandLine(std::vector<std::string>(argv, argv + argc), std::cout,

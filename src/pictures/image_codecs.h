@@ -20,6 +20,13 @@ namespace vellomar {
 // Called first thing in main, while the program has one thread.
 void limitPicturesToDecode();
 
+// Has the image library write the files that some of its codecs work through
+// (they decode and encode by way of a file) in `osDirectory`, rather than in
+// the shared /tmp, where it makes them readable by every user and leaves them
+// when it fails on the way (a picture over the limit, say). Nothing is
+// changed when it is empty. Only while the program has one thread.
+void keepLibraryFilesIn(const std::string& osDirectory);
+
 // Loads the codecs now, if they are not loaded yet: before the workers start,
 // when the pictures may need them, so that the process has the most room for
 // them.

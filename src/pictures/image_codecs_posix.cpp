@@ -78,6 +78,10 @@ void limitPicturesToDecode() {
   setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
 }
 
+void keepLibraryFilesIn(const std::string& osDirectory) {
+  if (!osDirectory.empty()) setEnvironment("OPENCV_TEMP_PATH", osDirectory);
+}
+
 cv::Mat libraryDecode(std::string_view bytes, int flags, std::optional<LibraryError>& error) {
   cv::Mat picture;
   if (codecs().decode == nullptr) {

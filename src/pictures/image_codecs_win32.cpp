@@ -16,6 +16,10 @@ void limitPicturesToDecode() {
   setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
 }
 
+void keepLibraryFilesIn(const std::string& osDirectory) {
+  if (!osDirectory.empty()) setEnvironment("OPENCV_TEMP_PATH", osDirectory);
+}
+
 namespace {
 
 // The library's exception as a value.

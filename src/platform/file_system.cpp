@@ -76,11 +76,20 @@ class OwnFiles {
     const std::lock_guard<std::mutex> lock(mutex_);
     locks_.erase(path);
   }
+  void addScratch(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    scratch_.insert(path);
+  }
+  void removeScratch(const std::string& path) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (scratch_.erase(path) != 0) emptyAndRemove(path);
+  }
   void removeAll() {
     const std::lock_guard<std::mutex> lock(mutex_);
     interrupted_ = true;
     for (const std::string& path : temporaries_) native::remove(path);
     for (const std::string& path : locks_) native::remove(path);
+    for (const std::string& path : scratch_) emptyAndRemove(path);
   }
 
  private:
@@ -89,6 +98,16 @@ class OwnFiles {
   unsigned counter_ = 0;
   std::set<std::string> temporaries_;
   std::set<std::string> locks_;
+  std::set<std::string> scratch_;
+
+  // Only the files a library made are in it.
+  static void emptyAndRemove(const std::string& directory) {
+    const std::string inside = directory + '/';
+    for (const std::string& name : native::list(inside)) {
+      if (name != "." && name != "..") native::remove(inside + name);
+    }
+    native::removeDirectory(directory);
+  }
 };
 
 OwnFiles& ownFiles() {
@@ -335,6 +354,17 @@ void removeStaleTemporaries(FileSystem& files, const std::string& directory) {
 
 void removeOwnFilesOnInterruption() {
   native::onInterruption([] { ownFiles().removeAll(); });
+}
+
+ScratchDirectory::ScratchDirectory(const std::string& prefix) {
+  Expected<std::string> made = native::makePrivateDirectory(prefix);
+  if (!made.ok()) return;
+  path_ = std::move(made).value();
+  ownFiles().addScratch(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  if (!path_.empty()) ownFiles().removeScratch(path_);
 }
 
 }  // namespace vellomar

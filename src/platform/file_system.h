@@ -217,6 +217,24 @@ void removeStaleTemporaries(FileSystem& files, const std::string& directory);
 // the process. Call before any other thread starts.
 void removeOwnFilesOnInterruption();
 
+// A directory of the process's own, made in the system's directory for
+// temporary files, that only this user may enter: for the files a library
+// writes while it works. It goes, with whatever is left in it, when the
+// object goes, and on an interruption.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::string& prefix);
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  // Its operating-system path; empty when it could not be made.
+  const std::string& osPath() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace vellomar
 
 #endif  // VELLOMAR_PLATFORM_FILE_SYSTEM_H_

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -121,6 +122,16 @@ Expected<> makeDirectory(const std::string& path, bool& exists) {
   exists = errno == EEXIST;
   return failure(std::strerror(errno));
 }
+
+Expected<std::string> makePrivateDirectory(const std::string& prefix) {
+  const char* base = std::getenv("TMPDIR");
+  std::string path = (base != nullptr && base[0] == '/' ? std::string(base) : std::string("/tmp")) +
+                     '/' + prefix + "XXXXXX";
+  if (::mkdtemp(path.data()) == nullptr) return failure(std::strerror(errno));
+  return path;
+}
+
+void removeDirectory(const std::string& path) { ::rmdir(path.c_str()); }
 
 Expected<File> openForAppending(const std::string& path) {
   File file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 
 #include "platform/win32_path.h"
 
@@ -155,6 +156,28 @@ Expected<> makeDirectory(const std::string& path, bool& exists) {
   exists = reason == ERROR_ALREADY_EXISTS;
   return failure(systemErrorText(reason));
 }
+
+Expected<std::string> makePrivateDirectory(const std::string& prefix) {
+  // The user's own directory for temporary files: only the user may enter
+  // what is made in it.
+  wchar_t base[MAX_PATH + 1];
+  const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
+  if (length == 0 || length > MAX_PATH) return failure(systemErrorText(::GetLastError()));
+  const std::string directory = narrowName(std::wstring(base, length));
+  if (widePath(directory) != std::wstring(base, length)) {
+    return failure("the code page cannot hold the name of the directory for temporary files");
+  }
+  for (int attempt = 0;; ++attempt) {
+    const std::string path = directory + prefix + std::to_string(::GetCurrentProcessId()) + "-" +
+                             std::to_string(attempt);
+    bool exists = false;
+    const Expected<> made = makeDirectory(path, exists);
+    if (made.ok()) return path;
+    if (!exists || attempt == 99) return made.problem();
+  }
+}
+
+void removeDirectory(const std::string& path) { ::RemoveDirectoryW(widePath(path).c_str()); }
 
 Expected<File> openForAppending(const std::string& path) {
   File file = fileOf(::CreateFileW(widePath(path).c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
