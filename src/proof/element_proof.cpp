@@ -225,9 +225,18 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
       figure.figures =
           measure(source.cells[0], source.covered[0], prepared.cells[0], prepared.covered[0]);
     }
-    for (const std::string& failure : failuresOf(figure.figures, c.thresholds)) {
+    const std::vector<std::string> failures = failuresOf(figure.figures, c.thresholds);
+    for (const std::string& failure : failures) {
       proof.failures.push_back(place + ": ");
       proof.failures.back() += failure;
+    }
+    // A picture stored turned prints another way up when the book was
+    // prepared with the other setting.
+    if (!failures.empty() && source.orientation != 1 && !source.decodedUpright) {
+      proof.failures.back() += "; its picture is stored turned (EXIF orientation " +
+                               std::to_string(source.orientation) + "): a book prepared " +
+                               (c.upright ? "without" : "with") +
+                               " --exif-orientation is proved with the same setting";
     }
     figure.passes = proof.failures.empty();
   }

@@ -386,6 +386,10 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
   EXPECT_LT(picture[0], 230) << picture;
   // The second proof into it replaces its own files.
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);
+  // Proved as if prepared upright, the turned picture fails, with a word.
+  EXPECT_TRUE(holds(proof(dir_.file("upright"), {"--exif-orientation"}).err,
+                    "(EXIF orientation 6): a book prepared without --exif-orientation is proved "
+                    "with the same setting\n"));
 }
 
 // A book without a scale is judged at its pictures' own resolution: a wrong
