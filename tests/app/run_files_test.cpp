@@ -24,6 +24,7 @@ class RunFilesTest : public AlbumRunTest {
     writeAlbum(R"({"photoBook":{"scale":1,"pages":[{"elements":[{"image":{"src":"big.png"}},
       {"image":{"src":"small.png"}},{"image":{"src":"other.png"}}]}]}})");
     fs::create_directory(outputDir());
+    fs::create_directory(dir_.file("tmp"));
   }
   // The runs' own files: lock files and temporaries.
   long ownFiles() const {
@@ -50,10 +51,11 @@ class RunFilesTest : public AlbumRunTest {
     ::setpgid(child, child);
     return child;
   }
-  // The binary on the album, with `options`.
+  // The binary on the album, with `options`, its directory for temporary
+  // files in the test's.
   std::string vellomar(const std::string& options = "") const {
-    return std::string(VELLOMAR_BINARY) + " " + options + " '" + sourceDir() + "' '" + outputDir() +
-           "' 0";
+    return "env TMPDIR='" + dir_.file("tmp") + "' " + VELLOMAR_BINARY + " " + options + " '" +
+           sourceDir() + "' '" + outputDir() + "' 0";
   }
   // Waits until the run has `count` of its files there, or has ended.
   void waitForFiles(pid_t run, long count) const {
@@ -77,6 +79,7 @@ TEST_F(RunFilesTest, SignalsEndTheRunWithoutLeavingItsFiles) {
     const int status = waitFor(run);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
     EXPECT_EQ(ownFiles(), 0);
+    EXPECT_TRUE(fs::is_empty(dir_.file("tmp")));
   }
   const pid_t ignoring = start("trap '' HUP; exec " + vellomar() + " 2>/dev/null");
   waitForFiles(ignoring, 3);
