@@ -167,9 +167,12 @@ Expected<std::string> makePrivateDirectory(const std::string& prefix) {
   if (widePath(directory) != std::wstring(base, length)) {
     return failure("the code page cannot hold the name of the directory for temporary files");
   }
+  // Named by the process and the time it starts: wine gives its processes
+  // the same few numbers again and again.
+  const std::string name = prefix + std::to_string(::GetCurrentProcessId()) + "-" +
+                           std::to_string(::GetTickCount64()) + "-";
   for (int attempt = 0;; ++attempt) {
-    const std::string path = directory + prefix + std::to_string(::GetCurrentProcessId()) + "-" +
-                             std::to_string(attempt);
+    const std::string path = directory + name + std::to_string(attempt);
     bool exists = false;
     const Expected<> made = makeDirectory(path, exists);
     if (made.ok()) return path;
