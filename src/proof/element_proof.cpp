@@ -186,12 +186,13 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
   } else if (source.orientation != 1) {
     std::string text = "before: " + place + ": stored turned (EXIF orientation " +
                        std::to_string(source.orientation) + "): " + toOsPath(before.path);
-    if (boxSuggestsUpright(g, source.storedSize.width, source.storedSize.height,
-                           source.orientation)) {
+    if (c.upright) {
+      text += "; used upright (--exif-orientation)";
+    } else if (boxSuggestsUpright(g, source.storedSize.width, source.storedSize.height,
+                                  source.orientation)) {
       text +=
           "; its box has the proportions of the upright picture, not of the stored one: "
-          "the book was likely laid out with it upright";
-      if (!c.upright) text += " (--exif-orientation)";
+          "the book was likely laid out with it upright (--exif-orientation)";
     }
     proof.notes.push_back(text);
   }

@@ -390,6 +390,8 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
   EXPECT_TRUE(holds(proof(dir_.file("upright"), {"--exif-orientation"}).err,
                     "(EXIF orientation 6): a book prepared without --exif-orientation is proved "
                     "with the same setting\n"));
+  EXPECT_TRUE(holds(readFile(dir_.file("upright/index.html")),
+                    sourceFile("turned.jpg") + "; used upright (--exif-orientation)"));
 }
 
 // A book without a scale is judged at its pictures' own resolution: a wrong
