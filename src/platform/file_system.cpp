@@ -90,6 +90,7 @@ class OwnFiles {
     for (const std::string& path : temporaries_) native::remove(path);
     for (const std::string& path : locks_) native::remove(path);
     for (const std::string& path : scratch_) emptyAndRemove(path);
+    scratch_.clear();
   }
 
  private:

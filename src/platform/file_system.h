@@ -218,9 +218,10 @@ void removeStaleTemporaries(FileSystem& files, const std::string& directory);
 void removeOwnFilesOnInterruption();
 
 // A directory of the process's own, made in the system's directory for
-// temporary files, that only this user may enter: for the files a library
-// writes while it works. It goes, with whatever is left in it, when the
-// object goes, and on an interruption.
+// temporary files, that only this user may enter (on Windows, in the user's
+// own directory for them, with its rights): for the files a library writes
+// while it works. It goes, with whatever is left in it that can be removed,
+// when the object goes, and on an interruption.
 class ScratchDirectory {
  public:
   explicit ScratchDirectory(const std::string& prefix);

@@ -70,7 +70,8 @@ std::vector<std::string> list(const std::string& directory);
 // Creates the directory; `exists` says when something of that name is there.
 Expected<> makeDirectory(const std::string& path, bool& exists);
 // Makes a new directory that only this user may enter, in the system's
-// directory for temporary files, its name beginning with `prefix`: its path.
+// directory for temporary files ($TMPDIR, else /tmp; on Windows the user's,
+// whose rights it takes), its name beginning with `prefix`: its path.
 Expected<std::string> makePrivateDirectory(const std::string& prefix);
 // Removes the directory, when it is empty.
 void removeDirectory(const std::string& path);

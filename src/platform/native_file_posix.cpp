@@ -124,11 +124,16 @@ Expected<> makeDirectory(const std::string& path, bool& exists) {
 }
 
 Expected<std::string> makePrivateDirectory(const std::string& prefix) {
+  // In $TMPDIR when it names a directory that takes it, else in /tmp.
   const char* base = std::getenv("TMPDIR");
-  std::string path = (base != nullptr && base[0] == '/' ? std::string(base) : std::string("/tmp")) +
-                     '/' + prefix + "XXXXXX";
-  if (::mkdtemp(path.data()) == nullptr) return failure(std::strerror(errno));
-  return path;
+  for (const std::string& directory :
+       {std::string(base != nullptr && base[0] == '/' ? base : ""), std::string("/tmp")}) {
+    if (directory.empty()) continue;
+    std::string path = directory + '/';
+    path += prefix + "XXXXXX";
+    if (::mkdtemp(path.data()) != nullptr) return path;
+  }
+  return failure(std::strerror(errno));
 }
 
 void removeDirectory(const std::string& path) { ::rmdir(path.c_str()); }
