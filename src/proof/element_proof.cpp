@@ -234,10 +234,10 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
     // A picture stored turned prints another way up when the book was
     // prepared with the other setting.
     if (!failures.empty() && source.orientation != 1 && !source.decodedUpright) {
+      const char* setting = c.upright ? "without" : "with";
       proof.failures.back() += "; its picture is stored turned (EXIF orientation " +
-                               std::to_string(source.orientation) + "): a book prepared " +
-                               (c.upright ? "without" : "with") +
-                               " --exif-orientation is proved with the same setting";
+                               std::to_string(source.orientation) + "): if the book was prepared " +
+                               setting + " --exif-orientation, prove it " + setting + " it too";
     }
     figure.passes = proof.failures.empty();
   }

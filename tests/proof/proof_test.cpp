@@ -388,8 +388,8 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
   EXPECT_EQ(proof(dir_.file("proof")).status, 1);
   // Proved as if prepared upright, the turned picture fails, with a word.
   EXPECT_TRUE(holds(proof(dir_.file("upright"), {"--exif-orientation"}).err,
-                    "(EXIF orientation 6): a book prepared without --exif-orientation is proved "
-                    "with the same setting\n"));
+                    "(EXIF orientation 6): if the book was prepared without "
+                    "--exif-orientation, prove it without it too\n"));
   EXPECT_TRUE(holds(readFile(dir_.file("upright/index.html")),
                     sourceFile("turned.jpg") + "; used upright (--exif-orientation)"));
 }
