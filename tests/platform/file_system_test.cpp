@@ -4,6 +4,7 @@
 #include <memory>
 #include <thread>
 
+#include "platform/native_file.h"
 #include "support/test_support.h"
 
 namespace vellomar {
@@ -74,6 +75,20 @@ TEST(FileSystemTest, ADirectoryIsLockedByOneAtATime) {
   EXPECT_TRUE(second.ok() && second.value());
   EXPECT_EQ(waited, 1);
   EXPECT_TRUE(fs::exists(dir.file(kLockFileName)));
+}
+
+// The lock's file is known from one that took its name since it was opened.
+TEST(FileSystemTest, AnOpenFileIsToldFromOneThatReplacedIt) {
+  if (kWindows) GTEST_SKIP() << "Windows replaces no file that is open";
+  ScopedTempDir dir;
+  writeFile(dir.file("a"), "opened");
+  native::Stat status;
+  const Expected<native::File> open = native::openForReading(dir.file("a"), status);
+  ASSERT_TRUE(open.ok());
+  EXPECT_TRUE(native::stillNames(dir.file("a"), open.value()));
+  writeFile(dir.file("b"), "another");
+  fs::rename(dir.file("b"), dir.file("a"));
+  EXPECT_FALSE(native::stillNames(dir.file("a"), open.value()));
 }
 
 }  // namespace
