@@ -179,14 +179,15 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
       proof.notes.push_back("before: " + place + text);
     }
   }
-  if (source.orientation != 1 && source.decodedUpright) {
-    proof.notes.push_back("before: " + place + ": stored turned (EXIF orientation " +
-                          std::to_string(source.orientation) + "): " + toOsPath(before.path) +
-                          "; used upright, as the image library reads it");
-  } else if (source.orientation != 1) {
+  // A picture stored turned is used upright when the image library turns it
+  // as it reads it, and otherwise as --exif-orientation says.
+  const bool turnedByOption = source.orientation != 1 && !source.decodedUpright;
+  if (source.orientation != 1) {
     std::string text = "before: " + place + ": stored turned (EXIF orientation " +
                        std::to_string(source.orientation) + "): " + toOsPath(before.path);
-    if (c.upright) {
+    if (!turnedByOption) {
+      text += "; used upright, as the image library reads it";
+    } else if (c.upright) {
       text += "; used upright (--exif-orientation)";
     } else if (boxSuggestsUpright(g, source.storedSize.width, source.storedSize.height,
                                   source.orientation)) {
@@ -231,9 +232,9 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
       proof.failures.push_back(place + ": ");
       proof.failures.back() += failure;
     }
-    // A picture stored turned prints another way up when the book was
-    // prepared with the other setting.
-    if (!failures.empty() && source.orientation != 1 && !source.decodedUpright) {
+    // It prints another way up when the book was prepared with the other
+    // setting.
+    if (!failures.empty() && turnedByOption) {
       const char* setting = c.upright ? "without" : "with";
       proof.failures.back() += "; its picture is stored turned (EXIF orientation " +
                                std::to_string(source.orientation) + "): if the book was prepared " +
