@@ -539,8 +539,9 @@ TEST_F(AlbumRunTest, FailuresOfTheMachineAreSaidAndEndNothing) {
 
 // Pictures whose headers the tool's own reading gets wrong are refused all
 // the same, before they are decoded: the image library checks the size its
-// decoder reads, with the limit the binary gives it, and leaves no copy. Each is a real picture,
-// patched, except the BigTIFF, which the library does not write.
+// decoder reads, with the limit the binary gives it, and leaves no copy. Each
+// is a real picture, patched, except the BigTIFF, which the library does not
+// write.
 TEST_F(AlbumRunTest, BombsAreRefusedByTheDecodersOwnReading) {
   const std::string big = bytesOf(25000, 4), bigBE = bytesOf(25000, 4, true);
   std::string jpeg = encoded(".jpg", makePicture(16, 16, CV_8UC1));
