@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 
 #include "pictures/image_codecs_module.h"
-#include "pictures/picture_header.h"
 #include "platform/file_system.h"
 #include "platform/system.h"
 
@@ -73,14 +72,6 @@ std::optional<LibraryError> unusable() {
 }  // namespace
 
 void loadImageCodecs() { codecs(); }
-
-void limitPicturesToDecode() {
-  setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
-}
-
-void keepLibraryFilesIn(const std::string& osDirectory) {
-  if (!osDirectory.empty()) setEnvironment("OPENCV_TEMP_PATH", osDirectory);
-}
 
 cv::Mat libraryDecode(std::string_view bytes, int flags, std::optional<LibraryError>& error) {
   cv::Mat picture;

@@ -3,7 +3,6 @@
 #include <new>
 #include <opencv2/imgcodecs.hpp>
 
-#include "pictures/picture_header.h"
 #include "platform/system.h"
 
 // On Windows the codecs are linked into the program: there is nothing to load.
@@ -11,14 +10,6 @@
 namespace vellomar {
 
 void loadImageCodecs() {}
-
-void limitPicturesToDecode() {
-  setEnvironment("OPENCV_IO_MAX_IMAGE_PIXELS", std::to_string(kMaxPicturePixels));
-}
-
-void keepLibraryFilesIn(const std::string& osDirectory) {
-  if (!osDirectory.empty()) setEnvironment("OPENCV_TEMP_PATH", osDirectory);
-}
 
 namespace {
 
