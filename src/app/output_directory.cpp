@@ -109,6 +109,19 @@ Expected<> OutputDirectory::putInPlace(TemporaryFile& made, const std::string& n
     journal_ = std::move(opened).value();
   }
   Expected<> done = journal_->append(journalLine(record));
+  // The description the last run left names the files there: once one of
+  // them is replaced it would name another picture, so it goes first. A run
+  // that ends before it writes its own then leaves none.
+  if (done.ok() && !withdrawn_ && foldedName(name) != kAlbumFileName &&
+      files_.linkStatus(directory_ + name)) {
+    withdrawn_ = true;
+    if (ownership(kAlbumFileName) == Ownership::kOwn) {
+      files_.remove(directory_ + kAlbumFileName);
+      if (files_.linkStatus(directory_ + kAlbumFileName)) {
+        done = failure("the album.desc the last run left, which names it, cannot be removed");
+      }
+    }
+  }
   if (done.ok()) done = made.commit(directory_, name);
   if (done.ok()) placed_.push_back(std::move(record));
   return done;

@@ -37,7 +37,8 @@ class OutputDirectory {
                          bool rebuild);
 
   // Puts `made` in place as `name`, recorded in the journal first; the
-  // reason when it cannot be (it is then removed).
+  // reason when it cannot be (it is then removed). Before the first file
+  // there is replaced, the album.desc the last run left is removed.
   Expected<> putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash);
   // Writes `bytes` as the file `name` the same way.
   Expected<> write(const std::string& name, std::string_view bytes);
@@ -55,6 +56,7 @@ class OutputDirectory {
   OwnedFiles owned_;                        // as the last runs left them
   std::vector<OwnedFile> placed_;           // put in place by this run
   std::unique_ptr<AppendingFile> journal_;  // open once something is put in place
+  bool withdrawn_ = false;  // the last run's album.desc is gone, or is not the tool's
 };
 
 // The names of the files vellomar wrote in `directory` (ending with a
