@@ -4,6 +4,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 // clang-format on
 
 #include <algorithm>
@@ -35,12 +36,14 @@ struct Failure {
   jpeg_error_mgr manager;
   std::jmp_buf back;
   bool warned = false;
+  int warning = 0;  // the first warning's code
 };
 
 void onError(j_common_ptr info) { std::longjmp(reinterpret_cast<Failure*>(info->err)->back, 1); }
 
 void onMessage(j_common_ptr info, int level) {
-  if (level < 0) reinterpret_cast<Failure*>(info->err)->warned = true;
+  auto* failure = reinterpret_cast<Failure*>(info->err);
+  if (level < 0 && !failure->warned) failure->warned = true, failure->warning = info->err->msg_code;
 }
 
 void listen(Failure& failure) {
@@ -131,6 +134,9 @@ class RegionDecoder {
   }
 
   int left() const { return static_cast<int>(left_); }
+  int rows() const { return static_cast<int>(info_.output_height); }
+  // The data ran out (libjpeg then decodes the rest as plain grey).
+  bool endedEarly() const { return failure_.warned && failure_.warning == JWRN_JPEG_EOF; }
   int width() const { return static_cast<int>(width_); }
   bool failed() const { return failed_ || failure_.warned; }
 
@@ -265,6 +271,24 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink) {
     return {};
   }
   return picture;
+}
+
+bool jpegEndsEarly(std::string_view bytes) {
+  const Header header = readHeader(bytes, true);
+  if (header.channels == 0) return false;
+  // At 1/8 every block is its mean alone: the data is read through, little
+  // else is done.
+  RegionDecoder decoder(bytes);
+  if (!decoder.start(header.channels, cv::Rect(0, 0, header.width, header.height), 8)) {
+    return decoder.endedEarly();
+  }
+  std::vector<uchar> row(static_cast<size_t>(decoder.width()) * header.channels);
+  int y = 0;
+  while (y < decoder.rows() && decoder.readInto(y, row.data())) ++y;
+  // Ending in the last row of blocks is a file without its end marker: its
+  // picture is whole.
+  constexpr int kLastBlockRows = 2;
+  return decoder.endedEarly() && y < decoder.rows() - kLastBlockRows;
 }
 
 cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows) {

@@ -427,6 +427,7 @@ Expected<std::string> readPictureFile(FileSystem& files, const std::string& path
 Expected<cv::Mat> decodePicture(const std::string& bytes) {
   cv::Mat picture = decodeJpeg(bytes);
   if (!picture.empty()) return picture;
+  if (jpegEndsEarly(bytes)) return failure(kCutShort);
   // Decoded from memory as it would be from the file: the same decoder,
   // chosen by the content.
   std::optional<LibraryError> error;

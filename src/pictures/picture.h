@@ -80,6 +80,9 @@ Expected<cv::Mat> decodePicture(const std::string& bytes);
 
 // The reason given when a picture cannot get its memory.
 constexpr char kOutOfMemory[] = "out of memory";
+// The reason given for a file that ends before its picture does.
+constexpr char kCutShort[] =
+    "the file ends before the picture does (cut short: an upload or a copy that did not finish?)";
 
 // Receives each job's derived picture, by the job's index, as it is made.
 using PictureSink = std::function<void(size_t, const DerivedPicture&)>;
