@@ -163,6 +163,8 @@ Expected<File> openLockFile(const std::string& path) {
   // well read only.
   if (!file.valid() && errno == EACCES) {
     file = File(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    // None there: the directory is what may not be written.
+    if (!file.valid()) errno = EACCES;
   }
   if (!file.valid())
     return failure(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
