@@ -288,7 +288,10 @@ ElementsDone runElements(Run& run, const AlbumPlan& plan, AlbumDocument& documen
       if (reported.inDocument) reported.file = run.albumFile;
       problem(reported);
     }
-    if (!element.job) continue;
+    if (!element.job) {
+      if (!element.problem) outcome.reason = element.skipped;
+      continue;
+    }
     if (const auto stop = blocked.find(job++); stop != blocked.end()) {
       problem(stop->second);
       continue;

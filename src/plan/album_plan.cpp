@@ -50,6 +50,11 @@ Expected<> planElement(const Json::Value& element, const PlanSettings& settings,
     plan.problem = documentProblem(srcPlace, source.problem);
     return {};
   }
+  if (source.kind == ElementSource::Kind::kSkipped) {
+    plan.skipped = "a web address or \"default\": no file of the album";
+  } else if (source.kind == ElementSource::Kind::kNone) {
+    plan.skipped = "its src names no file (missing, empty or not text)";
+  }
   if (source.kind != ElementSource::Kind::kFile) return {};
   const std::string& sourcePath = source.source.path;
   const std::string derivedName = derivedNameOf(sourcePath);

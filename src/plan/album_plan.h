@@ -66,6 +66,8 @@ struct ElementPlan {
   // Why the picture the element holds is left out of the book; "" for a
   // picture element.
   std::string leftOut;
+  // Why a picture element names no file to prepare, for the report.
+  std::string skipped;
 };
 
 struct AlbumPlan {

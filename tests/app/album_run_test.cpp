@@ -223,7 +223,9 @@ TEST_F(AlbumRunTest, TheReportSaysWhatBecameOfEveryPicture) {
                   line("problem", "", 3,
                        R"("problem":"the picture cannot be loaded: No such file or directory",)"
                        R"("source":"none.png")") +
-                  line("skipped", "", 4, R"("source":"http://x/y.jpg")") +
+                  line("skipped", "", 4,
+                       R"("reason":"a web address or \"default\": no file of the album",)"
+                       R"("source":"http://x/y.jpg")") +
                   R"({"counts":{"copied":)" + (first ? "2" : "0") + R"(,"cut":)" +
                   (first ? "1" : "0") + R"(,"kept":)" + (first ? "0" : "3") +
                   R"(,"problem":1,"skipped":1},"status":255})" + "\n");
