@@ -176,6 +176,14 @@ AlbumPlan planAlbum(const Json::Value& root, const PlanSettings& settings,
     return plan;
   }
 
+  // Written back as it is, and said: a book of no pages is most likely not
+  // the book meant (a member misspelt, an album.desc left empty).
+  if (!pages.isArray() || pages.empty()) {
+    plan.notes.push_back(
+        photoBook.isNull() ? documentProblem(keys::kPhotoBook,
+                                             "missing: the book has no pages, nothing is prepared")
+                           : documentProblem(kPagesPlace, "no pages: nothing is prepared"));
+  }
   const SourceCensus census = buildSourceCensus(pages, settings.useOriginPath, codePage);
   size_t pictures = 0;  // room made at once: a large album's plans grow no copy
   forEachElement(pages, [&](Json::ArrayIndex, Json::ArrayIndex, const Json::Value& element) {
