@@ -156,7 +156,14 @@ ElementProof proveElement(const ProofElement& element, const ProofContext& c) {
     proof.after =
         drawCells(prepared.cells[0], prepared.covered[0], afterGrid, after.geometry, c.canvas);
   }
-  if (!source.loaded) return proof;
+  if (!source.loaded) {
+    // Nothing to judge what prints against: the page is not proved.
+    if (before.drawn && !before.path.empty()) {
+      proof.failures.push_back(place +
+                               ": its source picture cannot be loaded: what prints is not judged");
+    }
+    return proof;
+  }
 
   // How it prints, and how it is stored.
   const ElementGeometry& g = before.geometry;
