@@ -2,8 +2,10 @@
 # The hot folder's example units: systemd-analyze verifies them, and the
 # service's command, run in a folder of its own, prepares the books dropped
 # into incoming/ (a good one and a broken one, then the good one dropped
-# again), leaves incoming/ empty, and keeps each book's source in done/, its
-# output, report and proof in outgoing/ and proofs/.
+# again broken, then good), leaves incoming/ empty (what is not a book is
+# moved to rejected/), and keeps each book's source in done/, its output,
+# report and proof in outgoing/ and proofs/. A book dropped again loses its
+# earlier report and proof; a batch vellomar-albums could not prepare stays.
 # usage: hotfolder_test.sh UNITS_DIR VELLOMAR VELLOMAR_PROOF VELLOMAR_ALBUMS
 #                          MAKE_EXAMPLE_PICTURES EXAMPLE_ALBUM
 set -eu
@@ -41,22 +43,43 @@ drop() {
 mkdir -p "$work/srv/incoming" "$work/staging"
 drop "summer 2026" good
 drop "winter" broken
-run() {
-  (cd "$work/srv" && mkdir -p batch done outgoing proofs &&
+echo "not a book" >"$work/srv/incoming/README.txt"
+mkdir "$work/srv/incoming/.upload"
+service() {
+  (cd "$work/srv" && mkdir -p batch done outgoing proofs rejected &&
     PATH="$bin:$PATH" VELLOMAR="$bin/vellomar" VELLOMAR_PROOF="$bin/vellomar-proof" \
-      sh -c "$command") >"$work/out" 2>&1 || fail "the service failed: $(cat "$work/out")"
+      sh -c "$command") >"$work/out" 2>&1
 }
+run() { service || fail "the service failed: $(cat "$work/out")"; }
 run
 [ -z "$(ls -A "$work/srv/incoming")" ] || fail "incoming/ is not empty"
+[ "$(ls -A "$work/srv/rejected")" = ".upload
+README.txt" ] || fail "rejected/ holds $(ls -A "$work/srv/rejected")"
+grep -q 'incoming/README.txt: not the folder of a book' "$work/out" || fail "README.txt not named"
 [ -z "$(ls -A "$work/srv/batch")" ] || fail "batch/ is not empty"
 grep -q '"status":0}' "$work/srv/outgoing/summer 2026.jsonl" || fail "summer 2026 not prepared"
 grep -q '"status":255}' "$work/srv/outgoing/winter.jsonl" || fail "winter's failure not reported"
 [ -s "$work/srv/proofs/summer 2026/index.html" ] || fail "no proof of summer 2026"
 [ -s "$work/srv/done/winter/album.desc" ] || fail "winter's source not kept"
 grep -q 'vellomar-albums: .*winter: failed' "$work/out" || fail "winter not named"
+# Dropped again broken: its earlier report and proof go.
+drop "summer 2026" broken
+run
+grep -q '"status":255}' "$work/srv/outgoing/summer 2026.jsonl" || fail "summer 2026 still ready"
+[ ! -e "$work/srv/proofs/summer 2026" ] || fail "summer 2026's earlier proof kept"
+# vellomar-albums cannot run: the service fails, the book stays in batch/.
+drop "autumn" good
+mv "$bin/vellomar-albums" "$bin/albums"
+printf '#!/bin/sh\nexit 255\n' >"$bin/vellomar-albums" && chmod +x "$bin/vellomar-albums"
+! service || fail "the service did not fail"
+[ -d "$work/srv/batch/autumn" ] || fail "autumn not left in batch/"
+mv "$bin/albums" "$bin/vellomar-albums"
 # Dropped again: its earlier source is replaced, its book made again.
 drop "summer 2026" good
 run
-[ "$(ls "$work/srv/done")" = "summer 2026
+grep -q '"status":0}' "$work/srv/outgoing/autumn.jsonl" || fail "autumn not prepared"
+grep -q '"status":0}' "$work/srv/outgoing/summer 2026.jsonl" || fail "summer 2026 not prepared"
+[ "$(ls "$work/srv/done")" = "autumn
+summer 2026
 winter" ] || fail "done/ holds $(ls "$work/srv/done")"
 echo "hot folder: ok"
