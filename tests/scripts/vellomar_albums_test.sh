@@ -60,8 +60,16 @@ EOF
 chmod +x "$work/killed"
 VELLOMAR=$work/killed albums
 [ "$status" = 2 ] || fail "killed job: exit status $status, not 2"
-grep -q "^vellomar-albums: $work/albums/it's mine: failed (" "$work/err" ||
+grep -qx "vellomar-albums: $work/albums/it's mine: failed (killed by signal 9)" "$work/err" ||
   fail "the killed album not named"
+# A folder that holds no album.desc (an album one level deeper) is named, and
+# counts.
+mkdir -p "$work/albums/zip/summer" && cp "$example" "$work/albums/zip/summer/album.desc"
+albums
+[ "$status" = 2 ] || fail "a folder without album.desc: exit status $status, not 2"
+grep -qx "vellomar-albums: $work/albums/zip: holds no album.desc: not prepared" "$work/err" ||
+  fail "the folder without album.desc not named"
+rm -r "$work/albums/zip"
 
 # vellomar's options, and a report and a proof for each album.
 rm -rf "$out"
@@ -78,7 +86,8 @@ grep -q '"status":255}' "$out/broken one.jsonl" || fail "with options: no report
 # option, a value vellomar does not take, an option after the directories, a
 # word that is neither ORIGIN_FLAG nor after --.
 for wrong in "--frobnicate $work/albums $out" "--resample lanczos $work/albums $out" \
-  "--jpeg-quality=101 $work/albums $out" "$work/albums $out --report" "$work/albums $out 0 echo"; do
+  "--jpeg-quality=101 $work/albums $out" "$work/albums $out --report" "$work/albums $out 0 echo" \
+  "--jobs 2000 $work/albums $out"; do
   status=0
   # shellcheck disable=SC2086
   "$script" $wrong >"$work/printed" 2>"$work/err" || status=$?
