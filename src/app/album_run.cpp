@@ -474,6 +474,8 @@ int runAlbum(Run& run) {
       document.finish();
       written = output.write(kAlbumFileName, fileText(document.root, readSize));
       run.written = written.ok();
+      // Nothing of a picture taken out of the book stays beside it.
+      if (run.written) output.removeUnnamed(done.files);
     }
     output.finish(done.files);
     if (fatal) {

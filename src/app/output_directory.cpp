@@ -134,6 +134,19 @@ Expected<> OutputDirectory::write(const std::string& name, std::string_view byte
   return putInPlace(temporary, name, contentHash(bytes));
 }
 
+void OutputDirectory::removeUnnamed(const std::vector<DerivedFile>& made) {
+  std::set<std::string> named{kAlbumFileName};  // folded
+  for (const DerivedFile& file : made) named.insert(foldedName(file.derivedName));
+  std::vector<std::string> earlier;
+  for (const DerivedFile& file : previous_.files) earlier.push_back(file.derivedName);
+  for (const OwnedFile& file : owned_.records()) earlier.push_back(file.name);
+  for (const std::string& name : earlier) {
+    if (named.insert(foldedName(name)).second && ownership(name) == Ownership::kOwn) {
+      files_.remove(directory_ + name);
+    }
+  }
+}
+
 void OutputDirectory::finish(const std::vector<DerivedFile>& made) {
   RunState state;
   state.files = made;

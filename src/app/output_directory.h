@@ -43,6 +43,11 @@ class OutputDirectory {
   // Writes `bytes` as the file `name` the same way.
   Expected<> write(const std::string& name, std::string_view bytes);
 
+  // Removes the derived files earlier runs put here that are not among
+  // `made` (the album no longer names them), when they still hold what was
+  // written.
+  void removeUnnamed(const std::vector<DerivedFile>& made);
+
   // Records the run in the state file: the derived files it made or kept
   // (`made`, one for each name), and every other file the tool put there that
   // is still there; then the journal goes. A failure is reported.

@@ -114,8 +114,10 @@ TEST_F(AlbumRunTest, EachRuleWritesItsElementsRecord) {
                                       after + R"("title":"no elements"}],"scale":1}})",
                                   '@', nulls) +
                                  "\r\n");
+    // Cut to its window; gone once the book no longer names it.
+    EXPECT_EQ(readPicture(outputFile("solo.png")).size(),
+              &row == rows ? cv::Size(10, 5) : cv::Size());
   }
-  EXPECT_EQ(readPicture(outputFile("solo.png")).size(), cv::Size(10, 5));
 }
 
 // A run keeps the derived files the last one left, as they are, when nothing
@@ -188,6 +190,11 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
   writeFile(outputFile(kStateFileName), "vellomar-state 2\n2e 1 2\n");
   EXPECT_TRUE(holds(sameFiles("a.pngb.jpgc.pngd.bmpe.png", {"--overwrite"}),
                     "state: is not a state file this tool can read"));
+  // Pictures taken out of the book go with it; one changed since stays.
+  writeFile(outputFile("d.bmp"), "retouched");
+  writeAlbumOf({"c.png"}, kBoxAndMask);
+  EXPECT_EQ(run().status, 0);
+  EXPECT_TRUE(fs::exists(outputFile("d.bmp")) && !fs::exists(outputFile("a.png")));
 }
 
 // The report: a line for every picture element in document order, with what
