@@ -150,8 +150,10 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
       escaped(outputDir) + "</title>\n<style>" + kStyle +
       "</style>\n</head>\n<body>\n<h1>Proof of " + escaped(outputDir) +
       "</h1>\n<p>Before: " + escaped(sourceDir) + ". After: " + escaped(outputDir) + ".</p>\n<p>" +
-      std::to_string(pages.size()) + " pages, " + std::to_string(failing) +
-      " below the thresholds.</p>\n" + legend(thresholds);
+      (failing == 0 ? "<b>The book passes</b>: " : "<b>The book fails</b>: ") +
+      std::to_string(pages.size()) + (pages.size() == 1 ? " page, " : " pages, ") +
+      std::to_string(failing) + " below the thresholds" + (failing == 0 ? "" : " (shown first)") +
+      ".</p>\n" + legend(thresholds);
   for (const PageFigures* page : order) {
     const std::string number = std::to_string(page->page + 1);
     const char* verdict = page->passes ? "passes" : "fails";

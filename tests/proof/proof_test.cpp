@@ -365,6 +365,7 @@ TEST_F(ProofTest, ProofsReplaceNothingAndNoteWhatTheyCannotJudge) {
                     "elements[5]: its source picture cannot be loaded: what prints "
                     "is not judged"));
   const std::string index = readFile(dir_.file("proof/index.html"));
+  EXPECT_TRUE(holds(index, "<b>The book fails</b>: 1 page, 1 below the thresholds (shown first)."));
   for (const std::string& note :
        {"before: photoBook.pages[0].elements[1]: stored turned (EXIF orientation 6): " +
             sourceFile("turned.jpg") +
