@@ -105,6 +105,11 @@ albums -- --joblog "$work/log" --resume
 [ "$status" = 0 ] || fail "resumed run: exit status $status, not 0"
 [ -s "$out/broken one/beach.jpg" ] || fail "the mended album not prepared"
 [ "$(grep -c "broken one" "$work/log")" = 2 ] || fail "not only the failed album run again"
+# Resumed over other albums, the log would take one for another: refused.
+mkdir "$work/albums/added" && cp "$example" "$work/albums/added/album.desc"
+albums -- --joblog "$work/log" --resume
+[ "$status" = 255 ] || fail "resumed over other albums: exit status $status, not 255"
+grep -q "log: its albums are not those under" "$work/err" || fail "other albums not said"
 
 status=0
 "$script" >"$work/printed" 2>"$work/err" || status=$?
