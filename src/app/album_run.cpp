@@ -475,7 +475,13 @@ int runAlbum(Run& run) {
       written = output.write(kAlbumFileName, fileText(document.root, readSize));
       run.written = written.ok();
       // Nothing of a picture taken out of the book stays beside it.
-      if (run.written) output.removeUnnamed(done.files);
+      if (run.written) {
+        std::vector<std::string> named;
+        for (const ElementPlan& element : plan.elements) {
+          if (element.job) named.push_back(element.job->derivedName);
+        }
+        output.removeUnnamed(named, done.files);
+      }
     }
     output.finish(done.files);
     if (fatal) {

@@ -1,5 +1,6 @@
 #include "app/output_directory.h"
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <set>
@@ -110,16 +111,16 @@ Expected<> OutputDirectory::putInPlace(TemporaryFile& made, const std::string& n
   }
   Expected<> done = journal_->append(journalLine(record));
   // The description the last run left names the files there: once one of
-  // them is replaced it would name another picture, so it goes first. A run
-  // that ends before it writes its own then leaves none.
-  if (done.ok() && !withdrawn_ && foldedName(name) != kAlbumFileName &&
-      files_.linkStatus(directory_ + name)) {
-    withdrawn_ = true;
-    if (ownership(kAlbumFileName) == Ownership::kOwn) {
-      files_.remove(directory_ + kAlbumFileName);
-      if (files_.linkStatus(directory_ + kAlbumFileName)) {
-        done = failure("the album.desc the last run left, which names it, cannot be removed");
-      }
+  // them is replaced (or made again where it was missing) it would name
+  // another picture, so it goes before the first picture is put in place. A
+  // run that ends before it writes its own then leaves none.
+  if (done.ok() && !withdrawn_ && foldedName(name) != kAlbumFileName) {
+    if (ownership(kAlbumFileName) == Ownership::kOwn) files_.remove(directory_ + kAlbumFileName);
+    withdrawn_ = ownership(kAlbumFileName) != Ownership::kOwn;
+    if (!withdrawn_) {
+      done = failure(
+          "the album.desc the last run left, which names the pictures there, cannot "
+          "be removed first");
     }
   }
   if (done.ok()) done = made.commit(directory_, name);
@@ -134,16 +135,27 @@ Expected<> OutputDirectory::write(const std::string& name, std::string_view byte
   return putInPlace(temporary, name, contentHash(bytes));
 }
 
-void OutputDirectory::removeUnnamed(const std::vector<DerivedFile>& made) {
-  std::set<std::string> named{kAlbumFileName};  // folded
-  for (const DerivedFile& file : made) named.insert(foldedName(file.derivedName));
-  std::vector<std::string> earlier;
-  for (const DerivedFile& file : previous_.files) earlier.push_back(file.derivedName);
-  for (const OwnedFile& file : owned_.records()) earlier.push_back(file.name);
-  for (const std::string& name : earlier) {
-    if (named.insert(foldedName(name)).second && ownership(name) == Ownership::kOwn) {
-      files_.remove(directory_ + name);
+void OutputDirectory::removeUnnamed(const std::vector<std::string>& named,
+                                    const std::vector<DerivedFile>& made) {
+  std::set<std::string> kept{kAlbumFileName};  // folded
+  for (const std::string& name : named) kept.insert(foldedName(name));
+  for (const DerivedFile& file : made) kept.insert(foldedName(file.derivedName));
+  for (const OwnedFile& file : owned_.records()) {
+    if (kept.count(foldedName(file.name)) != 0) continue;
+    // Only the very file put there and not written since: not a copy that
+    // holds the same bytes, not a file this run made or kept under another
+    // spelling of a name.
+    const std::optional<FileStatus> now = files_.linkStatus(directory_ + file.name);
+    const auto same = [&](const FileIdentity& was) {
+      return now->identity.sameFile(was) && now->identity.size == was.size &&
+             now->identity.modifiedNanoseconds == was.modifiedNanoseconds;
+    };
+    if (!now || now->kind != FileStatus::Kind::kRegular || !same(file.identity) ||
+        std::any_of(made.begin(), made.end(),
+                    [&](const DerivedFile& m) { return now->identity.sameFile(m.written); })) {
+      continue;
     }
+    files_.remove(directory_ + file.name);
   }
 }
 

@@ -37,16 +37,17 @@ class OutputDirectory {
                          bool rebuild);
 
   // Puts `made` in place as `name`, recorded in the journal first; the
-  // reason when it cannot be (it is then removed). Before the first file
-  // there is replaced, the album.desc the last run left is removed.
+  // reason when it cannot be (it is then removed). Before the first picture
+  // is put in place, the album.desc the last run left is removed (a picture
+  // is not put in place while it cannot be).
   Expected<> putInPlace(TemporaryFile& made, const std::string& name, uint64_t hash);
   // Writes `bytes` as the file `name` the same way.
   Expected<> write(const std::string& name, std::string_view bytes);
 
-  // Removes the derived files earlier runs put here that are not among
-  // `made` (the album no longer names them), when they still hold what was
-  // written.
-  void removeUnnamed(const std::vector<DerivedFile>& made);
+  // Removes the files earlier runs put here under names that are neither
+  // `named` (the derived names of the book's picture elements, made or not)
+  // nor among `made`, when each is still the file put there.
+  void removeUnnamed(const std::vector<std::string>& named, const std::vector<DerivedFile>& made);
 
   // Records the run in the state file: the derived files it made or kept
   // (`made`, one for each name), and every other file the tool put there that

@@ -190,11 +190,14 @@ TEST_F(AlbumRunTest, ReRunsMakeOnlyWhatChanged) {
   writeFile(outputFile(kStateFileName), "vellomar-state 2\n2e 1 2\n");
   EXPECT_TRUE(holds(sameFiles("a.pngb.jpgc.pngd.bmpe.png", {"--overwrite"}),
                     "state: is not a state file this tool can read"));
-  // Pictures taken out of the book go with it; one changed since stays.
+  // Pictures taken out of the book go with it; one changed since stays, and
+  // so does the picture of an element that could not be made again.
   writeFile(outputFile("d.bmp"), "retouched");
-  writeAlbumOf({"c.png"}, kBoxAndMask);
-  EXPECT_EQ(run().status, 0);
-  EXPECT_TRUE(fs::exists(outputFile("d.bmp")) && !fs::exists(outputFile("a.png")));
+  fs::remove(sourceFile("b.jpg"));
+  writeAlbumOf({"c.png", "b.jpg"}, kBoxAndMask);
+  EXPECT_EQ(run().status, -1);
+  EXPECT_TRUE(fs::exists(outputFile("d.bmp")) && fs::exists(outputFile("b.jpg")) &&
+              !fs::exists(outputFile("a.png")));
 }
 
 // The report: a line for every picture element in document order, with what
