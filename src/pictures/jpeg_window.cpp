@@ -273,22 +273,44 @@ cv::Mat decodeJpeg(std::string_view bytes, bool ink) {
   return picture;
 }
 
+namespace {
+
+// Whether libjpeg reads `bytes` (a picture of `channels` channels) through
+// to its last row without a warning; `endedEarly` says whether the first
+// warning, if any, was that the data ran out. At 1/8 every block is its mean
+// alone: the data is read through, little else is done.
+bool readsThrough(std::string_view bytes, int channels, int width, int height, bool& endedEarly) {
+  RegionDecoder decoder(bytes);
+  endedEarly = false;
+  if (!decoder.start(channels, cv::Rect(0, 0, width, height), 8)) {
+    endedEarly = decoder.endedEarly();
+    return false;
+  }
+  std::vector<uchar> row(static_cast<size_t>(decoder.width()) * channels);
+  for (int y = 0; y < decoder.rows(); ++y) {
+    if (!decoder.readInto(y, row.data())) {
+      endedEarly = decoder.endedEarly();
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool jpegEndsEarly(std::string_view bytes) {
   const Header header = readHeader(bytes, true);
   if (header.channels == 0) return false;
-  // At 1/8 every block is its mean alone: the data is read through, little
-  // else is done.
-  RegionDecoder decoder(bytes);
-  if (!decoder.start(header.channels, cv::Rect(0, 0, header.width, header.height), 8)) {
-    return decoder.endedEarly();
+  bool endedEarly = false;
+  if (readsThrough(bytes, header.channels, header.width, header.height, endedEarly) ||
+      !endedEarly) {
+    return false;
   }
-  std::vector<uchar> row(static_cast<size_t>(decoder.width()) * header.channels);
-  int y = 0;
-  while (y < decoder.rows() && decoder.readInto(y, row.data())) ++y;
-  // Ending in the last row of blocks is a file without its end marker: its
-  // picture is whole.
-  constexpr int kLastBlockRows = 2;
-  return decoder.endedEarly() && y < decoder.rows() - kLastBlockRows;
+  // With its end marker put back, a file that lacked only that marker (or,
+  // progressive, ends between two scans) reads through; one cut inside its
+  // data does not.
+  const std::string ended = std::string(bytes) + "\xFF\xD9";
+  return !readsThrough(ended, header.channels, header.width, header.height, endedEarly);
 }
 
 cv::Mat decodeJpegScaled(std::string_view bytes, int denominator, int rows) {

@@ -47,9 +47,9 @@ std::optional<DerivedPicture> jpegAreaPicture(std::string_view bytes, const Pict
 // as the file stores them (YCCK turned into CMYK).
 cv::Mat decodeJpeg(std::string_view bytes, bool ink = false);
 
-// Whether the data of the JPEG picture `bytes` runs out before its last row
-// of blocks: a file cut short, whose rows past that point libjpeg and the
-// library would make up as plain grey.
+// Whether the data of the JPEG picture `bytes` runs out inside a scan: a
+// file cut short, whose rows past that point libjpeg and the library would
+// make up as plain grey. A file that lacks only its end marker is whole.
 bool jpegEndsEarly(std::string_view bytes);
 
 // The whole JPEG picture `bytes` (1 or 3 channels, read without a warning)
