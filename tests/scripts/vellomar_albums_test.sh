@@ -62,14 +62,17 @@ VELLOMAR=$work/killed albums
 [ "$status" = 2 ] || fail "killed job: exit status $status, not 2"
 grep -qx "vellomar-albums: $work/albums/it's mine: failed (killed by signal 9)" "$work/err" ||
   fail "the killed album not named"
-# A folder that holds no album.desc (an album one level deeper) is named, and
-# counts.
+# A folder that holds no album.desc (an album one level deeper) is named; the
+# output folder inside the albums' is not.
 mkdir -p "$work/albums/zip/summer" && cp "$example" "$work/albums/zip/summer/album.desc"
+saved=$out out=$work/albums/out
 albums
-[ "$status" = 2 ] || fail "a folder without album.desc: exit status $status, not 2"
-grep -qx "vellomar-albums: $work/albums/zip: holds no album.desc: not prepared" "$work/err" ||
-  fail "the folder without album.desc not named"
-rm -r "$work/albums/zip"
+[ "$status" = 1 ] || fail "a folder without album.desc: exit status $status, not 1"
+grep -qx "vellomar-albums: $work/albums/zip: holds no album.desc: not an album, not prepared" \
+  "$work/err" || fail "the folder without album.desc not named"
+[ "$(grep -c "not an album" "$work/err")" = 1 ] || fail "the output folder named"
+rm -r "$work/albums/zip" "$out"
+out=$saved
 
 # vellomar's options, and a report and a proof for each album.
 rm -rf "$out"
