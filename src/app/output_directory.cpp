@@ -115,8 +115,12 @@ Expected<> OutputDirectory::putInPlace(TemporaryFile& made, const std::string& n
   // another picture, so it goes before the first picture is put in place. A
   // run that ends before it writes its own then leaves none.
   if (done.ok() && !withdrawn_ && foldedName(name) != kAlbumFileName) {
-    if (ownership(kAlbumFileName) == Ownership::kOwn) files_.remove(directory_ + kAlbumFileName);
+    const std::string album = directory_ + kAlbumFileName;
     withdrawn_ = ownership(kAlbumFileName) != Ownership::kOwn;
+    if (!withdrawn_) {
+      files_.remove(album);
+      withdrawn_ = !files_.linkStatus(album);
+    }
     if (!withdrawn_) {
       done = failure(
           "the album.desc the last run left, which names the pictures there, cannot "
@@ -139,18 +143,14 @@ void OutputDirectory::removeUnnamed(const std::vector<std::string>& named,
                                     const std::vector<DerivedFile>& made) {
   std::set<std::string> kept{kAlbumFileName};  // folded
   for (const std::string& name : named) kept.insert(foldedName(name));
-  for (const DerivedFile& file : made) kept.insert(foldedName(file.derivedName));
   for (const OwnedFile& file : owned_.records()) {
     if (kept.count(foldedName(file.name)) != 0) continue;
     // Only the very file put there and not written since: not a copy that
     // holds the same bytes, not a file this run made or kept under another
     // spelling of a name.
     const std::optional<FileStatus> now = files_.linkStatus(directory_ + file.name);
-    const auto same = [&](const FileIdentity& was) {
-      return now->identity.sameFile(was) && now->identity.size == was.size &&
-             now->identity.modifiedNanoseconds == was.modifiedNanoseconds;
-    };
-    if (!now || now->kind != FileStatus::Kind::kRegular || !same(file.identity) ||
+    if (!now || now->kind != FileStatus::Kind::kRegular ||
+        !stillAsPut(now->identity, file.identity) ||
         std::any_of(made.begin(), made.end(),
                     [&](const DerivedFile& m) { return now->identity.sameFile(m.written); })) {
       continue;

@@ -44,9 +44,9 @@ class OutputDirectory {
   // Writes `bytes` as the file `name` the same way.
   Expected<> write(const std::string& name, std::string_view bytes);
 
-  // Removes the files earlier runs put here under names that are neither
-  // `named` (the derived names of the book's picture elements, made or not)
-  // nor among `made`, when each is still the file put there.
+  // Removes the files earlier runs put here under names that are not `named`
+  // (the derived names of the book's picture elements, made or not), when
+  // each is still the file put there and none of `made`.
   void removeUnnamed(const std::vector<std::string>& named, const std::vector<DerivedFile>& made);
 
   // Records the run in the state file: the derived files it made or kept

@@ -418,8 +418,7 @@ int runProof(const ProofSettings& settings, const CodePage& codePage, FileSystem
     diagnostics.problem(files.path("index.html"), "", "cannot be written: " + index.reason());
     return kProofNotMade;
   }
-  out << files.path("index.html") << ": " << count << (count == 1 ? " page, " : " pages, ")
-      << failing << " below the thresholds\n";
+  out << files.path("index.html") << ": " << pagesBelowThresholds(count, failing) << "\n";
   return failing > 0 ? kProofFails : kProofPasses;
 }
 

@@ -159,6 +159,11 @@ void OwnedFiles::add(const DerivedFile& file) {
   add(OwnedFile{file.derivedName, file.written, file.writtenHash});
 }
 
+bool stillAsPut(const FileIdentity& now, const FileIdentity& was) {
+  return now.sameFile(was) && now.size == was.size &&
+         now.modifiedNanoseconds == was.modifiedNanoseconds;
+}
+
 Ownership OwnedFiles::of(const std::string& name, const std::optional<FileIdentity>& now,
                          const std::function<std::optional<uint64_t>()>& hashNow) const {
   if (!now) return Ownership::kAbsent;
@@ -166,11 +171,7 @@ Ownership OwnedFiles::of(const std::string& name, const std::optional<FileIdenti
   if (begin == end) return Ownership::kForeign;
   // As put in place: the same file, not written since.
   for (auto at = begin; at != end; ++at) {
-    const FileIdentity& was = at->second.identity;
-    if (now->sameFile(was) && now->size == was.size &&
-        now->modifiedNanoseconds == was.modifiedNanoseconds) {
-      return Ownership::kOwn;
-    }
+    if (stillAsPut(*now, at->second.identity)) return Ownership::kOwn;
   }
   // Or the same bytes (the directory was copied, say).
   const std::optional<uint64_t> hash = hashNow();

@@ -94,6 +94,11 @@ enum class Ownership {
   kForeign,  // the tool never wrote a file of this name
 };
 
+// Whether the file found `now` is the one that was `was` when it was put in
+// place, not written since (a rename sets the change time: it is not
+// compared).
+bool stillAsPut(const FileIdentity& now, const FileIdentity& was);
+
 // The files of the output directory that the tool wrote, by name.
 class OwnedFiles {
  public:

@@ -134,6 +134,11 @@ std::string pictureTable(const std::vector<PictureFigure>& pictures) {
 
 }  // namespace
 
+std::string pagesBelowThresholds(size_t pages, size_t failing) {
+  return std::to_string(pages) + (pages == 1 ? " page, " : " pages, ") + std::to_string(failing) +
+         " below the thresholds";
+}
+
 std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThresholds& thresholds,
                            const std::string& sourceDir, const std::string& outputDir) {
   std::vector<const PageFigures*> order;
@@ -151,8 +156,7 @@ std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThr
       "</style>\n</head>\n<body>\n<h1>Proof of " + escaped(outputDir) +
       "</h1>\n<p>Before: " + escaped(sourceDir) + ". After: " + escaped(outputDir) + ".</p>\n<p>" +
       (failing == 0 ? "<b>The book passes</b>: " : "<b>The book fails</b>: ") +
-      std::to_string(pages.size()) + (pages.size() == 1 ? " page, " : " pages, ") +
-      std::to_string(failing) + " below the thresholds" + (failing == 0 ? "" : " (shown first)") +
+      pagesBelowThresholds(pages.size(), failing) + (failing == 0 ? "" : " (shown first)") +
       ".</p>\n" + legend(thresholds);
   for (const PageFigures* page : order) {
     const std::string number = std::to_string(page->page + 1);

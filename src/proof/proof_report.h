@@ -26,6 +26,9 @@ struct PageFigures {
   std::string before, after, difference;
 };
 
+// "N pages, M below the thresholds": how the proof sums up a book.
+std::string pagesBelowThresholds(size_t pages, size_t failing);
+
 // The proof's index.html: the pages, those that fail first, each with its
 // drawings and the figures of each of its pictures.
 std::string proofIndexHtml(const std::vector<PageFigures>& pages, const ProofThresholds& thresholds,
